@@ -1,0 +1,70 @@
+#include "driver/load_observations.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "driver/answers.hpp"
+#include "driver/observation_file.hpp"
+#include "foundation/fatal_error.hpp"
+
+namespace {
+
+[[noreturn]] void cannot_open_data_file() {
+  std::printf("can't open the data file");
+  std::exit(1);
+}
+
+// The whole file, or nothing when it cannot be opened or read (a directory
+// opens on some systems but cannot be read).
+std::string read_data_file(const std::string& name) {
+  std::FILE* file = std::fopen(name.c_str(), "r");
+  if (file == nullptr) cannot_open_data_file();
+  std::string bytes;
+  char buffer[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) cannot_open_data_file();
+  return bytes;
+}
+
+void echo_table(ObservationTable table, int count, int n) {
+  for (int i = 0; i < count; ++i) {
+    for (int j = 0; j < n; ++j) std::putchar(table[i * n + j]);
+    std::putchar('\n');
+  }
+}
+
+}  // namespace
+
+void refuse_input(const char* message) {
+  std::printf("%s\n", message);
+  std::exit(1);
+}
+
+void load_observations() {
+  std::printf("Please type in the filename of your data: \n");
+  const std::optional<std::string> name = read_answer_word();
+  if (!name) refuse_input("no data file name was given");
+  if (name->size() > longest_file_name) {
+    refuse_input("the data file name is longer than 39 characters");
+  }
+
+  const std::string text = fold_line_ends(read_data_file(*name));
+  const ObservationFileHeader header = read_observation_header(text);
+  if (!header.problem.empty()) refuse_input(header.problem.c_str());
+
+  std::printf("total = %d \n", header.observation_count);
+  std::printf("number of interval = %d \n", header.interval_count);
+
+  // (n+1)*M slots, counted in int like every array size; a table that does
+  // not fit is a refused request.
+  const long long slots = observation_table_slots(header);
+  if (slots < 0) fatal_numeric_error("allocation failure in cvector()");
+  const ObservationTable table = cvector(0, static_cast<int>(slots) - 1);
+  fill_observation_table(text, header, table);
+  echo_table(table, header.observation_count, header.interval_count);
+  set_observations(table, header.observation_count, header.interval_count);
+}
