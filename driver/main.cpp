@@ -1,1 +1,14 @@
-int main() { return 0; }
+// interval-fit: fits the interval lengths of a latent-state model of event
+// counts to a table of coded observations, by maximum likelihood.
+#include <new>
+
+#include "driver/fitting_run.hpp"
+#include "foundation/fatal_error.hpp"
+
+int main() {
+  // Working storage beyond the index-ranged arrays (the likelihood's prefix
+  // tree, the answers) comes from operator new; a refusal ends the run the
+  // same way as any other refused memory request.
+  std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
+  return fitting_run();
+}
