@@ -66,7 +66,7 @@ bool ScratchDirectory::exists(const std::string& name) const {
 }
 
 std::string built_program(const std::string& name) {
-  return environment_or("INTERVAL_BUILD_DIR", ".") + "/driver/" + name;
+  return environment_or("INTERVAL_BUILD_DIR", ".") + "/" + name;
 }
 
 std::string example_file(const std::string& name) {

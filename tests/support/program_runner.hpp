@@ -30,7 +30,7 @@ class ScratchDirectory {
   std::filesystem::path path_;
 };
 
-// The path of a program built into <build>/driver/.
+// The path of a program built at the top of the build folder.
 std::string built_program(const std::string& name);
 
 // The path of a file in the source tree's examples/ folder.

@@ -1,0 +1,103 @@
+// Drawing observation data from the latent-state model that the fit assumes.
+//
+// The generative process, one observation at a time and independently:
+//   - the latent state is a level (1..p) and a sub-state (1..6); the
+//     sub-states form three classes of twins, {1, 6}, {2, 5} and {3, 4};
+//   - the observation starts at a level drawn uniformly from 1..p, in
+//     sub-state 1 or 6 with equal probability (the likelihood's initial
+//     weights, 1/(2p) on each of those 2p states);
+//   - in interval t (1..n) the number of events is Poisson(λ_t); each event
+//     moves the level up by one, and the event that takes it from p back to
+//     1 is a wrap;
+//   - each wrap moves the class to one of the two other classes with equal
+//     probability, the sub-state going equally to either twin of the new
+//     class (so each of the four sub-states outside the class has 1/4);
+//   - after the interval the code is `R` in class {2, 5} and `N` otherwise,
+//     and may then be hidden (see emitted_code).
+// The twin within a class never shows in a code, so the likelihood's equal
+// split between twins and this process give the same code distribution.
+// The process is drawn without the likelihood's truncation at T wraps.
+//
+// Reproducibility: every draw comes from std::mt19937_64, whose output
+// sequence for a given seed is fixed by the language standard, through the
+// uniform, Poisson and exponential routines below, which use only IEEE
+// additions, multiplications, divisions and comparisons (no library
+// distribution and no library transcendental function).  With
+// floating-point contraction off, the same seed gives the same codes on
+// every conforming machine.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+using SimulationEngine = std::mt19937_64;
+
+// Code characters written to a data file.  Any byte other than N, R and X
+// carries no information for the likelihood; '-' is the one written here.
+inline constexpr char code_no_event = 'N';
+inline constexpr char code_event = 'R';
+inline constexpr char code_x = 'X';
+inline constexpr char code_missing = '-';
+
+// Everything that fixes the distribution of a simulated data set.
+struct SimulationSettings {
+  int order = 1;              // p, the number of levels
+  std::vector<double> rates;  // λ_t, expected events in interval t, at index t - 1
+  double x_rate = 0.0;        // x: rate of X codes (see emitted_code)
+  double missing_rate = 0.0;  // q: rate of no-information codes
+};
+
+// A sub-state (1..6) and its level (1..p).
+struct LatentState {
+  int level = 1;
+  int sub_state = 1;
+};
+
+// A double uniform on [0, 1): the top 53 bits of one engine output, times 2^-53.
+double uniform_unit(SimulationEngine& engine);
+
+// An integer uniform on 0 .. bound - 1 (bound >= 1), by rejection of the
+// engine outputs that would make the remainder biased.
+std::uint64_t uniform_below(SimulationEngine& engine, std::uint64_t bound);
+
+// e^(-x) for 0 <= x <= poisson_chunk, from a fixed sequence of IEEE
+// operations (relative error a few units in the last place).
+double exp_negative(double x);
+
+// The largest mean drawn in one inversion; larger means are split into
+// independent parts, since a sum of independent Poisson counts is Poisson
+// with the summed mean.  Keeps e^(-mean) far above the underflow threshold.
+inline constexpr double poisson_chunk = 32.0;
+
+// A Poisson(mean) count, mean finite and >= 0.  Cost grows with the mean.
+std::int64_t poisson_draw(SimulationEngine& engine, double mean);
+
+// The class of a sub-state: 0 for {1, 6}, 1 for {2, 5}, 2 for {3, 4}.
+int sub_state_class(int sub_state);
+
+// The starting state of an observation.
+LatentState initial_state(SimulationEngine& engine, int order);
+
+// Runs the state through one interval with `mean` expected events.
+void advance_interval(SimulationEngine& engine, LatentState& state, int order, double mean);
+
+// The code shown for an interval that ends in `sub_state`.  Always takes
+// exactly two uniforms from the engine, so the latent path that a seed gives
+// does not depend on the two rates.
+char emitted_code(SimulationEngine& engine, int sub_state, double x_rate, double missing_rate);
+
+// The n codes of one observation into row[0 .. n-1].
+void simulate_observation(SimulationEngine& engine, const SimulationSettings& settings, char* row);
+
+// `count` observations drawn with a fresh engine seeded with `seed`: the
+// codes row after row, n per row, no separators.  These are exactly the
+// codes that write_observation_file writes for the same arguments.
+std::vector<char> simulate_codes(const SimulationSettings& settings, int count, std::uint64_t seed);
+
+// Writes a data file the loader reads: "M n" on the first line, then one
+// line of n codes per observation, each line ended by "\n", or by "\r\n"
+// when crlf is set.  Returns false when any write fails.
+bool write_observation_file(std::FILE* file, const SimulationSettings& settings, int count,
+                            std::uint64_t seed, bool crlf);
