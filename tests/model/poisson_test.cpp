@@ -1,0 +1,103 @@
+#include "model/poisson.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Reference values below are quoted to 10-11 significant digits; half a unit
+// in the last quoted digit is the tolerance.
+constexpr double ten_digits = 5e-11;
+
+TEST(Factorial, ThirtyTwoIsTheProductOfTheRepeatedDoubles) {
+  double product = 1.0;
+  for (int k = 1; k <= 32; ++k) product = static_cast<double>(k) * product;
+  EXPECT_EQ(factorial(32), product);
+  EXPECT_NEAR(factorial(32) / 2.631308369336935e35, 1.0, 1e-15);
+}
+
+TEST(Factorial, ThirtyThreeComesFromTheLogGammaSeriesNotTheExactProduct) {
+  EXPECT_EQ(factorial(33), std::exp(log_gamma(34.0)));
+  EXPECT_NEAR(factorial(33) / 8.6833176173e36, 1.0, ten_digits);
+  // The exact 33! differs in the tenth digit: the series' error is kept.
+  EXPECT_GT(std::fabs(factorial(33) / 8.68331761881189e36 - 1.0), 1e-10);
+}
+
+TEST(Factorial, TableEntriesAreFilledOnceAndTheTopOnlyGrows) {
+  const int top_before = factorial_top;
+  EXPECT_EQ(factorial(0), 1.0);
+  EXPECT_EQ(factorial(4), 24.0);
+  EXPECT_EQ(factorial_top, top_before);
+
+  EXPECT_EQ(factorial(20), 2432902008176640000.0);
+  EXPECT_GE(factorial_top, 20);
+  const int top_after_20 = factorial_top;
+  EXPECT_EQ(factorial(12), 479001600.0);
+  EXPECT_EQ(factorial_top, top_after_20);
+
+  factorial(32);
+  EXPECT_EQ(factorial_top, factorial_table_top);
+  for (int k = 5; k <= factorial_table_top; ++k) {
+    EXPECT_EQ(factorial_table[k], static_cast<double>(k) * factorial_table[k - 1]) << k;
+  }
+  const double entry_32 = factorial_table[32];
+  factorial(40);
+  EXPECT_EQ(factorial_top, factorial_table_top);
+  EXPECT_EQ(factorial_table[32], entry_32);
+}
+
+TEST(LogGamma, MatchesKnownValuesWithTheSeriesErrorVisibleAtOneAndTwo) {
+  EXPECT_NEAR(log_gamma(34.0), 85.054467017, 5e-10);
+  // ln Gamma(1) = ln Gamma(2) = 0 exactly; the series is off by ~1e-10.
+  EXPECT_NE(log_gamma(1.0), 0.0);
+  EXPECT_NE(log_gamma(2.0), 0.0);
+  EXPECT_NEAR(log_gamma(1.0), -3.4e-11, 0.05e-11);
+  EXPECT_NEAR(log_gamma(2.0), -7.8e-11, 0.05e-11);
+}
+
+TEST(PoissonTerm, MatchesKnownValuesAndTheZeroRateLimits) {
+  EXPECT_NEAR(poisson_term(2.5, 3), 0.2137630172, ten_digits);
+  EXPECT_EQ(poisson_term(0.0, 0), 1.0);
+  for (int k = 1; k <= 40; ++k) EXPECT_EQ(poisson_term(0.0, k), 0.0) << k;
+}
+
+TEST(PoissonTerm, TermsSumToOneAcrossTheTableAndSeriesRanges) {
+  // Mean 20: the mass sits on both sides of 32, where factorials switch
+  // from the table to the series; the series' 1e-10 error bounds the gap.
+  double total = 0.0;
+  for (int k = 0; k <= 80; ++k) total += poisson_term(20.0, k);
+  EXPECT_NEAR(total, 1.0, 1e-9);
+}
+
+TEST(PoissonTerm, NegativeRateGivesNegativeOddTerms) {
+  EXPECT_LT(poisson_term(-0.5, 1), 0.0);
+  EXPECT_GT(poisson_term(-0.5, 2), 0.0);
+}
+
+TEST(FactorialDeathTest, NegativeArgumentEndsTheProcessWithTheBanner) {
+  EXPECT_EXIT(factorial(-1), ::testing::ExitedWithCode(1),
+              "^Calvaro run-time error\\.\\.\\.\nNegative Factor\n"
+              "\\.\\.\\.now exiting to system\\.\\.\\.\n$");
+}
+
+TEST(FactorialDeathTest, FreshProcessFillsTheTableOnlyUpToTheFirstArgument) {
+  // A re-executed child starts from the process's initial cache, whatever
+  // earlier tests in this process have filled.
+  const std::string saved_style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const bool preset = factorial_top == 4 && factorial_table[5] == 0.0;
+        factorial(7);
+        const bool filled = factorial_top == 7 && factorial_table[7] == 5040.0 &&
+                            factorial_table[8] == 0.0;
+        std::exit(preset && filled ? 0 : 2);
+      },
+      ::testing::ExitedWithCode(0), "");
+  GTEST_FLAG_SET(death_test_style, saved_style);
+}
+
+}  // namespace
