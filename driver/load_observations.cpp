@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "driver/answers.hpp"
@@ -13,21 +14,6 @@ namespace {
 [[noreturn]] void cannot_open_data_file() {
   std::printf("can't open the data file");
   std::exit(1);
-}
-
-// The whole file, or nothing when it cannot be opened or read (a directory
-// opens on some systems but cannot be read).
-std::string read_data_file(const std::string& name) {
-  std::FILE* file = std::fopen(name.c_str(), "r");
-  if (file == nullptr) cannot_open_data_file();
-  std::string bytes;
-  char buffer[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) cannot_open_data_file();
-  return bytes;
 }
 
 void echo_table(ObservationTable table, int count, int n) {
@@ -52,7 +38,9 @@ void load_observations() {
     refuse_input("the data file name is longer than 39 characters");
   }
 
-  const std::string text = fold_line_ends(read_data_file(*name));
+  const std::optional<std::string> read = read_observation_text(*name);
+  if (!read) cannot_open_data_file();
+  const std::string& text = *read;
   const ObservationFileHeader header = read_observation_header(text);
   if (!header.problem.empty()) refuse_input(header.problem.c_str());
 

@@ -2,8 +2,13 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <utility>
 
 namespace {
+
+// Bytes read from the data file at a time.
+constexpr std::size_t read_piece_size = std::size_t{1} << 16;
 
 // White space as the C library's formatted input skips it.
 bool is_white_space(char c) {
@@ -39,7 +44,7 @@ CountReading read_count(std::string_view text, std::size_t& position, int& value
   return CountReading::read;
 }
 
-std::string count_problem(CountReading reading, int value, const char* what) {
+std::string count_problem(CountReading reading, int value, const char* what, int largest) {
   switch (reading) {
     case CountReading::missing:
       return std::string("the data file gives no number of ") + what +
@@ -50,6 +55,10 @@ std::string count_problem(CountReading reading, int value, const char* what) {
       if (value < 1) {
         return "the data file gives " + std::to_string(value) + " as the number of " + what +
                "; it must be at least 1";
+      }
+      if (value > largest) {
+        return "the data file gives " + std::to_string(value) + " as the number of " + what +
+               "; it must be at most " + std::to_string(largest);
       }
       return {};
   }
@@ -72,20 +81,60 @@ ObservationFileHeader read_observation_header(std::string_view text) {
   ObservationFileHeader header;
   std::size_t position = 0;
   const CountReading first = read_count(text, position, header.observation_count);
-  header.problem = count_problem(first, header.observation_count, "observations");
+  header.problem = count_problem(first, header.observation_count, "observations", INT_MAX);
+  header.end = position;
   if (!header.problem.empty()) return header;
   const CountReading second = read_count(text, position, header.interval_count);
-  header.problem = count_problem(second, header.interval_count, "intervals");
+  header.problem =
+      count_problem(second, header.interval_count, "intervals", largest_interval_count);
+  header.end = position;
   if (!header.problem.empty()) return header;
   // The one character after the second count is thrown away.
   header.codes_begin = position < text.size() ? position + 1 : position;
+  header.end = header.codes_begin;
   return header;
+}
+
+// Reading stops at a character it has seen: a digit run or white space that
+// reaches the end of the text might go on in a longer one.  A header that
+// was read needs one character beyond the thrown-away one, since a carriage
+// return there would fold with a line feed after it.
+bool header_is_settled(const ObservationFileHeader& header, std::size_t text_size) {
+  return header.end < text_size;
+}
+
+void fold_more_line_ends(LineEndFolding& folding, std::string_view raw_piece) {
+  for (const char c : raw_piece) {
+    if (folding.carriage_return_pending) {
+      folding.carriage_return_pending = false;
+      if (c == '\n') {
+        folding.text.push_back('\n');
+        continue;
+      }
+      folding.text.push_back('\r');
+    }
+    if (c == '\r') {
+      folding.carriage_return_pending = true;
+    } else {
+      folding.text.push_back(c);
+    }
+  }
+}
+
+void finish_line_end_folding(LineEndFolding& folding) {
+  if (folding.carriage_return_pending) folding.text.push_back('\r');
+  folding.carriage_return_pending = false;
 }
 
 long long observation_table_slots(const ObservationFileHeader& header) {
   const long long slots =
       (static_cast<long long>(header.interval_count) + 1) * header.observation_count;
   return slots > INT_MAX ? -1 : slots;
+}
+
+std::size_t observation_text_needed(const ObservationFileHeader& header) {
+  const long long slots = observation_table_slots(header);
+  return header.codes_begin + static_cast<std::size_t>(slots < 0 ? 0 : slots);
 }
 
 void fill_observation_table(std::string_view text, const ObservationFileHeader& header,
@@ -101,4 +150,37 @@ void fill_observation_table(std::string_view text, const ObservationFileHeader& 
       table[i * n + j] = static_cast<unsigned char>(text[position++]);
     }
   }
+}
+
+// The header is read again only when the text has doubled since the last
+// try, so a file that opens with a long run of white space is still read in
+// linear time.
+std::optional<std::string> read_observation_text(const std::string& name) {
+  std::FILE* file = std::fopen(name.c_str(), "r");
+  if (file == nullptr) return std::nullopt;
+  LineEndFolding folding;
+  ObservationFileHeader header;
+  bool settled = false;
+  std::size_t size_at_last_try = 0;
+  std::string piece(read_piece_size, '\0');
+  std::size_t got = 0;
+  while ((got = std::fread(piece.data(), 1, piece.size(), file)) > 0) {
+    fold_more_line_ends(folding, std::string_view(piece).substr(0, got));
+    const std::string& text = folding.text;
+    if (!settled && text.size() >= 2 * size_at_last_try) {
+      header = read_observation_header(text);
+      settled = header_is_settled(header, text.size());
+      size_at_last_try = text.size();
+    }
+    if (settled && (!header.problem.empty() || text.size() >= observation_text_needed(header))) {
+      break;
+    }
+  }
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) return std::nullopt;
+  // When reading stopped early, a carriage return still waiting stands past
+  // everything the header and the table look at.
+  finish_line_end_folding(folding);
+  return std::move(folding.text);
 }

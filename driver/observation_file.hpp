@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,24 +29,64 @@
 // The byte that stands in every slot the file never fills.
 inline constexpr unsigned char unfilled_slot = ' ';
 
+// Files announcing more intervals are refused.  The run keeps an
+// (n+1) x n simplex and an n x n curvature matrix and evaluates the
+// likelihood 3n^2 times for the standard errors; beyond this many intervals
+// that is hours of work at order 1 and, far beyond it, more memory than a
+// machine has, so a mistyped count would otherwise end in an out-of-memory
+// kill instead of a message.
+inline constexpr int largest_interval_count = 1000;
+
 struct ObservationFileHeader {
   int observation_count = 0;
   int interval_count = 0;
   std::size_t codes_begin = 0;  // where the first code stands in the folded text
   std::string problem;          // empty when the file can be used; else why not
+  // Where reading the counts stopped: codes_begin when they were read, else
+  // the character that showed the problem.  Text that goes on past this
+  // place gives the same header whatever follows.
+  std::size_t end = 0;
 };
 
 // The text with every CR LF pair replaced by a single LF.
 std::string fold_line_ends(std::string_view raw);
 
 // Reads the two counts of the folded text and skips the character after the
-// second.  Each count must be a whole number of at least 1.
+// second.  Each count must be a whole number of at least 1, and the number
+// of intervals at most largest_interval_count.
 ObservationFileHeader read_observation_header(std::string_view text);
+
+// True when the header read from the first `text_size` characters of a file
+// is the header of the whole file, however the file goes on.
+bool header_is_settled(const ObservationFileHeader& header, std::size_t text_size);
+
+// Folding the line ends of a file read piece by piece: `text` holds the
+// folded characters so far; a carriage return at the end of a piece waits
+// for the next piece to show whether a line feed follows it.
+struct LineEndFolding {
+  std::string text;
+  bool carriage_return_pending = false;
+};
+void fold_more_line_ends(LineEndFolding& folding, std::string_view raw_piece);
+void finish_line_end_folding(LineEndFolding& folding);
 
 // The number of slots of the table, (n+1)*M, or -1 when it does not fit int.
 long long observation_table_slots(const ObservationFileHeader& header);
+
+// How many folded characters filling the table can read: the header and
+// one character per slot.  Whatever a file holds beyond them is never read.
+std::size_t observation_text_needed(const ObservationFileHeader& header);
 
 // Fills every slot of `table` (allocated over 0 .. slots - 1) from the folded
 // text, as described above.
 void fill_observation_table(std::string_view text, const ObservationFileHeader& header,
                             ObservationTable table);
+
+// The folded text of the data file `name` as far as loading can look: the
+// counts, then one character per table slot.  A file may go on far beyond
+// that (extra lines are not read) or never end (a device), so reading stops
+// once the header is settled and its table is covered; a file whose header
+// shows a problem is read no further than that.  Nothing when the file
+// cannot be opened or read (a directory opens on some systems but cannot be
+// read).
+std::optional<std::string> read_observation_text(const std::string& name);
