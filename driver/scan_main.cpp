@@ -1,0 +1,296 @@
+// interval-scan: fits a range of model orders to one observation data file,
+// each with restarts until the fit settles, and reports which order fits
+// best and how uncertain each fitted length is, from the observed
+// information (the Hessian of the negative log-likelihood at the fit).
+//
+// Exit status: 0 when everything asked for is written, 1 for a data file
+// that cannot be used or an output that cannot be written, 2 for options
+// that are not understood or not valid (nothing is read or written then).
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "driver/answers.hpp"
+#include "driver/observation_file.hpp"
+#include "driver/scan_report.hpp"
+#include "foundation/fatal_error.hpp"
+#include "model/likelihood.hpp"
+#include "model/observations.hpp"
+#include "optimise/observed_information.hpp"
+#include "optimise/order_scan.hpp"
+
+namespace {
+
+constexpr int status_data_problem = 1;
+constexpr int status_bad_options = 2;
+
+constexpr const char* program_name = "interval-scan";
+
+struct Options {
+  std::string data_file;
+  std::string orders_text = "1-6";
+  std::string estimate_text = "0.5";
+  std::string csv_file;
+  std::string plot_file;
+  std::vector<int> orders;
+  double estimate = 0.5;
+};
+
+constexpr const char* description =
+    "Fits the latent-state model of each order in a range to an observation data\n"
+    "file (the same file as interval-fit reads), and reports which order fits best\n"
+    "and how uncertain each fitted length is.\n"
+    "\n"
+    "Each order starts with exactly interval-fit's search (the estimate in every\n"
+    "coordinate, 0.2 added to one coordinate per further vertex, tolerance 1e-10),\n"
+    "then restarts from the lowest vertex until a restart no longer improves the\n"
+    "fit.  Standard errors come from the inverse of the observed information, the\n"
+    "Hessian of the negative log-likelihood at the fit (central differences),\n"
+    "divided by 2p like the lengths.  Progress goes to standard error.";
+
+constexpr const char* footer =
+    "Output: a table of all orders (log-likelihood, difference from the best,\n"
+    "convergence, Total Length with its standard error), then the lengths of the\n"
+    "best order with standard errors and 95% Wald intervals.  etest.txt is not\n"
+    "written.  Exit status: 0 done, 1 data file or output problem, 2 bad options.";
+
+void add_options(CLI::App& app, Options& options) {
+  app.add_option("DATAFILE", options.data_file,
+                 "Observation data file: the number of observations and of intervals,\n"
+                 "then one line of codes per observation, as interval-fit reads it")
+      ->required();
+  app.add_option("--orders", options.orders_text,
+                 "Model orders to fit: a range such as 1-6, single orders, or a comma list\n"
+                 "such as 1,2,4-6; each order is a whole number from 1 to 100")
+      ->type_name("LIST")
+      ->capture_default_str();
+  app.add_option("--estimate", options.estimate_text,
+                 "Initial estimate, the starting value of every interval parameter (an\n"
+                 "expected number of events); a finite number of at least 0, as at\n"
+                 "interval-fit's prompt")
+      ->type_name("X")
+      ->capture_default_str();
+  app.add_option("--csv", options.csv_file,
+                 "Also write one CSV row per order and interval: order, interval, length,\n"
+                 "standard error (NA when not available), log-likelihood, converged")
+      ->type_name("FILE");
+  app.add_option(
+         "--plot", options.plot_file,
+         std::string("Also draw an SVG plot: the log-likelihood against the order, and the\n"
+                     "best order's lengths with their 95% intervals") +
+             (scan_plot_available() ? "" : "\n(not in this build: it was built without PLplot)"))
+      ->type_name("FILE.svg");
+}
+
+// One item of an order list: "4" or "2-5".
+bool add_order_item(const std::string& item, std::set<int>& orders) {
+  const std::size_t dash = item.find('-');
+  const std::optional<int> first = parse_model_order(item.substr(0, dash));
+  if (!first) return false;
+  if (dash == std::string::npos) {
+    orders.insert(*first);
+    return true;
+  }
+  const std::optional<int> last = parse_model_order(item.substr(dash + 1));
+  if (!last || *last < *first) return false;
+  for (int p = *first; p <= *last; ++p) orders.insert(p);
+  return true;
+}
+
+std::string options_problem(Options& options) {
+  std::set<int> orders;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = options.orders_text.find(',', start);
+    const std::string item = options.orders_text.substr(start, comma - start);
+    if (!add_order_item(item, orders)) {
+      return "--orders: '" + options.orders_text +
+             "' is not a list of model orders; write for example 1-6 or 1,2,4 (each order a "
+             "whole number from 1 to " +
+             std::to_string(largest_model_order) + ", ranges ascending)";
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  options.orders.assign(orders.begin(), orders.end());
+  const std::optional<double> estimate = parse_initial_estimate(options.estimate_text);
+  if (!estimate) {
+    return "--estimate: the initial estimate must be a finite number of at least 0, such as "
+           "0.5 (got '" +
+           options.estimate_text + "')";
+  }
+  options.estimate = *estimate;
+  if (!options.plot_file.empty() && !scan_plot_available()) {
+    return "--plot: " + write_scan_plot(options.plot_file, {});
+  }
+  return {};
+}
+
+// The refusals of the data file are the fitting program's, word for word;
+// here they go to standard error, standard output being the table's.
+[[noreturn]] void refuse_data(const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  std::exit(status_data_problem);
+}
+
+void load_data_file(const std::string& name) {
+  // The same reading as interval-fit's: the folded text, only as far as the
+  // table can use it.
+  const std::optional<std::string> read = read_observation_text(name);
+  if (!read) refuse_data("can't open the data file");
+  const std::string& text = *read;
+  const ObservationFileHeader header = read_observation_header(text);
+  if (!header.problem.empty()) refuse_data(header.problem);
+  const long long slots = observation_table_slots(header);
+  if (slots < 0) fatal_numeric_error("allocation failure in cvector()");
+  const ObservationTable table = cvector(0, static_cast<int>(slots) - 1);
+  fill_observation_table(text, header, table);
+  set_observations(table, header.observation_count, header.interval_count);
+}
+
+// The fit of one order and the uncertainty at it.
+OrderResult scan_order(int order, double estimate) {
+  const auto started = std::chrono::steady_clock::now();
+  const int n = interval_count;
+  model_order = order;
+  OrderResult result;
+  result.order = order;
+  result.fit = fit_with_restarts(negative_log_likelihood, n, estimate);
+  set_lengths(result);
+
+  DoubleVector point = dvector(1, n);
+  for (int j = 1; j <= n; ++j) point[j] = result.fit.parameters[static_cast<std::size_t>(j - 1)];
+  DoubleMatrix information = dmatrix(1, n, 1, n);
+  DoubleMatrix covariance = dmatrix(1, n, 1, n);
+  observed_information(negative_log_likelihood, point, result.fit.objective, n, information);
+  const bool positive_definite = invert_positive_definite(information, n, covariance);
+  set_standard_errors(result, positive_definite ? &covariance : nullptr);
+  release_dmatrix(covariance, 1, n, 1, n);
+  release_dmatrix(information, 1, n, 1, n);
+  release_dvector(point, 1, n);
+
+  result.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return result;
+}
+
+// The minimiser announces its evaluation limit on standard output, which
+// here belongs to the table alone; while the fits run, standard output is
+// pointed at standard error, where the progress lines go.
+class StandardOutputToError {
+ public:
+  StandardOutputToError() {
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+  }
+  ~StandardOutputToError() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+      dup2(saved_, STDOUT_FILENO);
+      close(saved_);
+    }
+  }
+  StandardOutputToError(const StandardOutputToError&) = delete;
+  StandardOutputToError& operator=(const StandardOutputToError&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+std::vector<OrderResult> scan_orders(const Options& options) {
+  const StandardOutputToError redirect;
+  std::vector<OrderResult> results;
+  for (const int order : options.orders) {
+    results.push_back(scan_order(order, options.estimate));
+    std::fflush(stdout);  // the minimiser's messages, before the line that closes the order
+    std::fprintf(stderr, "%s\n", progress_line(results.back()).c_str());
+  }
+  return results;
+}
+
+int output_failure(const std::string& what) {
+  std::fprintf(stderr, "%s: %s\n", program_name, what.c_str());
+  return status_data_problem;
+}
+
+int run(const Options& options) {
+  load_data_file(options.data_file);
+
+  // Opened before the fits, so that a bad name fails at once.
+  std::FILE* csv = nullptr;
+  if (!options.csv_file.empty()) {
+    csv = std::fopen(options.csv_file.c_str(), "w");
+    if (csv == nullptr) {
+      return output_failure("can't open the CSV file " + options.csv_file + ": " +
+                            std::strerror(errno));
+    }
+  }
+  if (!options.plot_file.empty()) {
+    std::FILE* probe = std::fopen(options.plot_file.c_str(), "w");
+    if (probe == nullptr) {
+      if (csv != nullptr) std::fclose(csv);
+      return output_failure("can't open the plot file " + options.plot_file + ": " +
+                            std::strerror(errno));
+    }
+    std::fclose(probe);
+  }
+
+  const std::vector<OrderResult> results = scan_orders(options);
+
+  print_scan_table(stdout, results);
+  int status = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    status = output_failure("writing the table to standard output failed");
+  }
+  if (csv != nullptr) {
+    print_scan_csv(csv, results);
+    const bool failed = std::ferror(csv) != 0;
+    if (std::fclose(csv) != 0 || failed) {
+      status = output_failure("writing the CSV file " + options.csv_file + " failed");
+    }
+  }
+  if (!options.plot_file.empty()) {
+    const std::string problem = write_scan_plot(options.plot_file, results);
+    if (!problem.empty()) status = output_failure(problem);
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
+  CLI::App app{description, program_name};
+  app.footer(footer);
+  Options options;
+  add_options(app, options);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", program_name, error.what(),
+                 program_name);
+    return status_bad_options;
+  }
+  const std::string problem = options_problem(options);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", program_name,
+                 problem.c_str(), program_name);
+    return status_bad_options;
+  }
+  return run(options);
+}

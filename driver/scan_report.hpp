@@ -1,0 +1,69 @@
+// What interval-scan reports for each model order, and the three forms it
+// takes: the table on standard output, the CSV file and the SVG plot.
+//
+// Lengths are the fitted parameters divided by 2p (formed as an int), as
+// the fitting program reports them.  The covariance of the parameters is
+// the inverse of the observed information (the Hessian of the negative
+// log-likelihood summed over all observations), so
+//   SE(length_i)     = sqrt(Cov[i][i]) / (2p)
+//   SE(total length) = sqrt(sum_ij Cov[i][j]) / (2p),
+// covariances included, and a 95% Wald interval is length +- z * SE with z
+// the 0.975 quantile of the standard normal distribution.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "foundation/index_ranged_arrays.hpp"
+#include "optimise/order_scan.hpp"
+
+// The 0.975 quantile of the standard normal distribution.
+inline constexpr double wald_quantile_95 = 1.959963984540054;
+
+struct OrderResult {
+  int order = 0;
+  OrderFit fit;
+  double log_likelihood = 0.0;  // minus the objective at the fit
+  std::vector<double> lengths;  // parameter t / (2p) at index t-1
+  double total_length = 0.0;
+  // Empty standard errors (and a meaningless total) when the information
+  // at the fit is not positive definite.
+  bool positive_definite = false;
+  std::vector<double> standard_errors;
+  double total_standard_error = 0.0;
+  double seconds = 0.0;  // fit and information together
+};
+
+// Fills lengths, total length and log-likelihood from result.fit and
+// result.order.
+void set_lengths(OrderResult& result);
+
+// Fills the standard errors from the covariance (rows and columns 1..n) of
+// the unscaled parameters, or marks them unavailable when `covariance` is
+// null.
+void set_standard_errors(OrderResult& result, const DoubleMatrix* covariance);
+
+// The index of the result with the highest log-likelihood (the lowest
+// order among equal ones), or -1 when none is a number.
+int best_result(const std::vector<OrderResult>& results);
+
+// The table of all orders, then the lengths of the best one with their
+// standard errors and 95% intervals.
+void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
+
+// One row per order and interval:
+//   order,interval,length,standard_error,log_likelihood,converged
+// with NA for a standard error that is not available.
+void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results);
+
+// The single line of standard error that closes each order's fit.
+std::string progress_line(const OrderResult& result);
+
+// Whether this build can draw plots.
+bool scan_plot_available();
+
+// Draws the log-likelihood against the order and the best order's lengths
+// with their 95% intervals into an SVG file.  Returns an empty text on
+// success, else why the file could not be written.
+std::string write_scan_plot(const std::string& file_name, const std::vector<OrderResult>& results);

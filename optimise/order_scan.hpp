@@ -1,0 +1,67 @@
+// The fit of one model order with restarts: the downhill simplex search of
+// the fitting program, then fresh searches from its lowest vertex until one
+// no longer improves the objective.
+//
+// Conventions: the objective is minimised over entries 1..n of a point
+// (unscaled parameters, the expected numbers of events per interval); the
+// model order it uses is the caller's business (the negative log-likelihood
+// reads the process-wide model_order).
+//
+// First search: exactly the fitting program's.  The starting simplex holds
+// the estimate in every coordinate, and row k (k = 2..n+1) adds the starting
+// step to coordinate k-1; the vertices are evaluated in row order, and amoeba
+// runs with the tolerance 1e-10.  Same operations, same bits.
+//
+// Restarts: a simplex search can collapse before it reaches the minimum
+// (its vertices then agree in value while lying in a narrow valley).  A new
+// simplex of the same shape is built around the lowest vertex found so far,
+// with the same step, and searched again.  The restarts end when the lowest
+// value no longer improves by more than the tolerance, measured as amoeba
+// measures the spread of its vertex values,
+//   2 |old - new| / (|old| + |new| + 1e-10) < tolerance,
+// or when restart_limit restarts have all improved it.  The fit is the
+// lowest vertex of the last search (the last of equal lowest values, as the
+// minimiser itself ranks them).
+#pragma once
+
+#include <vector>
+
+#include "foundation/index_ranged_arrays.hpp"
+#include "model/objective.hpp"
+
+// The fitting program's search constants.
+inline constexpr double scan_tolerance = 1e-10;
+inline constexpr double scan_starting_step = 0.2;
+// Restarts after the first search at most; well-behaved fits settle in two
+// or three.
+inline constexpr int default_restart_limit = 20;
+
+// Rows 1..n+1 and columns 1..n of `simplex`: `centre` (entries 1..n) in
+// every row, with the starting step added to coordinate k-1 of row k.
+void build_simplex_around(DoubleMatrix simplex, DoubleVector centre, int n);
+
+// The fitting program's first search, bit for bit: the simplex around the
+// estimate in every coordinate, its n+1 vertex values, then amoeba.  On
+// return `simplex` and `vertex_values` (entries 1..n+1) hold the final
+// simplex.  Returns the number of evaluations amoeba counted.
+int first_search(ObjectiveFunction objective, int n, double estimate, DoubleMatrix simplex,
+                 DoubleVector vertex_values);
+
+// Whether the vertex values satisfy amoeba's convergence test, which is how
+// a search that converged is told from one stopped by the evaluation limit.
+bool vertex_values_converged(DoubleVector vertex_values, int n);
+
+struct OrderFit {
+  std::vector<double> parameters;         // the fitted point, unscaled, parameter t at index t-1
+  double objective = 0.0;                 // the objective there
+  double first_search_objective = 0.0;    // lowest value after the first search
+  int restarts = 0;                       // searches after the first
+  bool restart_limit_reached = false;     // every allowed restart still improved
+  bool evaluation_limit_reached = false;  // the last search stopped at amoeba's limit
+  long long evaluations = 0;              // all objective calls, vertices included
+  bool converged() const { return !restart_limit_reached && !evaluation_limit_reached; }
+};
+
+// The first search from `estimate`, then the restarts.  n >= 1.
+OrderFit fit_with_restarts(ObjectiveFunction objective, int n, double estimate,
+                           int restart_limit = default_restart_limit);

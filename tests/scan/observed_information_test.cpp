@@ -1,0 +1,232 @@
+// The observed information by second differences, and its inverse, on
+// functions whose Hessian is known in closed form.
+#include "optimise/observed_information.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Central differences with h ~ 1e-4 |x| leave a truncation error of order
+// h^2 f'''' (none for a quadratic) and a rounding error of order
+// eps |f| / h^2 ~ 1e-16 * 100 / 1e-8 ~ 1e-6 for the values used here.
+constexpr double kDifferenceTolerance = 1e-5;
+
+// A Cholesky inverse of a well-conditioned matrix is good to a few ulps of
+// its entries.
+constexpr double kInverseTolerance = 1e-12;
+
+int negative_coordinate_calls = 0;
+
+DoubleMatrix make_matrix(const std::vector<std::vector<double>>& rows) {
+  const int n = static_cast<int>(rows.size());
+  DoubleMatrix m = dmatrix(1, n, 1, n);
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j)
+      m[i][j] = rows[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)];
+  }
+  return m;
+}
+
+// A correlated bowl: 100 + (x - c)^T A (x - c) / 2 with A below.
+const std::vector<std::vector<double>> kBowl = {
+    {4.0, 1.5, -0.8}, {1.5, 3.0, 0.6}, {-0.8, 0.6, 2.5}};
+const double kCentre[] = {0.7, 1.3, 0.4};
+
+double correlated_bowl(DoubleVector x) {
+  double value = 0.0;
+  for (int i = 1; i <= 3; ++i) {
+    if (x[i] < 0.0) ++negative_coordinate_calls;
+    for (int j = 1; j <= 3; ++j) {
+      value += 0.5 * (x[i] - kCentre[i - 1]) *
+               kBowl[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)] *
+               (x[j] - kCentre[j - 1]);
+    }
+  }
+  return 100.0 + value;
+}
+
+// Counts y1 ~ Poisson(m l1) and y2 ~ Poisson(m (l1 + l2)): minus the
+// log-likelihood, without the constant log(y!) terms, is
+//   m l1 - y1 log(m l1) + m s - y2 log(m s),  s = l1 + l2,
+// and its Hessian is [[y1/l1^2 + y2/s^2, y2/s^2], [y2/s^2, y2/s^2]]
+// everywhere, with correlation between the two parameters.
+constexpr double kExposure = 50.0;
+constexpr double kFirstCount = 30.0;
+constexpr double kSecondCount = 85.0;
+
+double two_poisson_counts(DoubleVector x) {
+  if (x[1] < 0.0 || x[2] < 0.0) ++negative_coordinate_calls;
+  const double s = x[1] + x[2];
+  return kExposure * x[1] - kFirstCount * std::log(kExposure * x[1]) + kExposure * s -
+         kSecondCount * std::log(kExposure * s);
+}
+
+// Independent Poisson counts: three intervals, each observed m times with
+// total count S_t; the information at the maximum (l_t = S_t / m) is m / l_t.
+constexpr double kRepeats = 400.0;
+const double kTotals[] = {120.0, 260.0, 35.0};
+
+double independent_poisson_counts(DoubleVector x) {
+  double value = 0.0;
+  for (int t = 1; t <= 3; ++t) value += kRepeats * x[t] - kTotals[t - 1] * std::log(x[t]);
+  return value;
+}
+
+}  // namespace
+
+TEST(ObservedInformation, RecoversACorrelatedQuadraticsMatrix) {
+  DoubleVector x = dvector(1, 3);
+  x[1] = 0.9;
+  x[2] = 1.1;
+  x[3] = 0.5;
+  DoubleMatrix information = dmatrix(1, 3, 1, 3);
+  observed_information(correlated_bowl, x, correlated_bowl(x), 3, information);
+  for (int i = 1; i <= 3; ++i) {
+    for (int j = 1; j <= 3; ++j) {
+      EXPECT_NEAR(information[i][j],
+                  kBowl[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)],
+                  kDifferenceTolerance)
+          << i << "," << j;
+      EXPECT_EQ(information[i][j], information[j][i]);
+    }
+  }
+  release_dmatrix(information, 1, 3, 1, 3);
+  release_dvector(x, 1, 3);
+}
+
+TEST(ObservedInformation, MatchesTheClosedFormOfCorrelatedPoissonCountsAwayFromTheOptimum) {
+  DoubleVector x = dvector(1, 2);
+  x[1] = 0.8;
+  x[2] = 0.9;
+  DoubleMatrix information = dmatrix(1, 2, 1, 2);
+  observed_information(two_poisson_counts, x, two_poisson_counts(x), 2, information);
+  const double s = x[1] + x[2];
+  const double shared = kSecondCount / (s * s);
+  const double relative = 1e-6;
+  EXPECT_NEAR(information[1][1], kFirstCount / (x[1] * x[1]) + shared,
+              relative * information[1][1]);
+  EXPECT_NEAR(information[1][2], shared, relative * shared);
+  EXPECT_NEAR(information[2][2], shared, relative * shared);
+  release_dmatrix(information, 1, 2, 1, 2);
+  release_dvector(x, 1, 2);
+}
+
+TEST(ObservedInformation, InverseAtThePoissonMaximumIsTheTextbookVarianceOfAMean) {
+  DoubleVector x = dvector(1, 3);
+  for (int t = 1; t <= 3; ++t) x[t] = kTotals[t - 1] / kRepeats;
+  DoubleMatrix information = dmatrix(1, 3, 1, 3);
+  DoubleMatrix covariance = dmatrix(1, 3, 1, 3);
+  observed_information(independent_poisson_counts, x, independent_poisson_counts(x), 3,
+                       information);
+  ASSERT_TRUE(invert_positive_definite(information, 3, covariance));
+  for (int t = 1; t <= 3; ++t) {
+    // Var(mean of m Poisson(l) counts) = l / m.
+    const double variance = x[t] / kRepeats;
+    EXPECT_NEAR(covariance[t][t], variance, 1e-6 * variance);
+    for (int u = 1; u <= 3; ++u) {
+      if (u != t) {
+        EXPECT_NEAR(covariance[t][u], 0.0, 1e-8 * variance);
+      }
+    }
+  }
+  release_dmatrix(covariance, 1, 3, 1, 3);
+  release_dmatrix(information, 1, 3, 1, 3);
+  release_dvector(x, 1, 3);
+}
+
+TEST(ObservedInformation, DifferencesForwardAtZeroWithoutEvaluatingBelowZero) {
+  DoubleVector x = dvector(1, 3);
+  x[1] = 0.0;
+  x[2] = 1.1;
+  x[3] = difference_step_for(0.0) / 2;  // too close to 0 for a central step
+  DoubleMatrix information = dmatrix(1, 3, 1, 3);
+  negative_coordinate_calls = 0;
+  observed_information(correlated_bowl, x, correlated_bowl(x), 3, information);
+  EXPECT_EQ(negative_coordinate_calls, 0);
+  // A forward second difference is exact for a quadratic but for rounding
+  // against the smallest step (h = 2^-16 near 0): about 1e-14 / 2e-10.
+  for (int i = 1; i <= 3; ++i) {
+    for (int j = 1; j <= 3; ++j) {
+      EXPECT_NEAR(information[i][j],
+                  kBowl[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)], 1e-3)
+          << i << "," << j;
+    }
+  }
+  release_dmatrix(information, 1, 3, 1, 3);
+  release_dvector(x, 1, 3);
+}
+
+TEST(ObservedInformation, StepsArePowersOfTwoScaledToTheCoordinate) {
+  for (const double coordinate : {0.0, 0.003, 0.5, 7.0, 1234.0}) {
+    const double h = difference_step_for(coordinate);
+    int exponent = 0;
+    EXPECT_EQ(std::frexp(h, &exponent), 0.5) << coordinate;
+    const double target = relative_step * std::fmax(coordinate, step_scale_floor);
+    EXPECT_LE(h, target * std::sqrt(2.0)) << coordinate;
+    EXPECT_GE(h, target / std::sqrt(2.0)) << coordinate;
+  }
+}
+
+TEST(PositiveDefiniteInverse, MultipliesBackToTheIdentity) {
+  DoubleMatrix a = make_matrix(
+      {{4.0, 1.5, -0.8, 0.2}, {1.5, 3.0, 0.6, -0.4}, {-0.8, 0.6, 2.5, 0.9}, {0.2, -0.4, 0.9, 1.7}});
+  DoubleMatrix inverse = dmatrix(1, 4, 1, 4);
+  ASSERT_TRUE(invert_positive_definite(a, 4, inverse));
+  for (int i = 1; i <= 4; ++i) {
+    for (int j = 1; j <= 4; ++j) {
+      double product = 0.0;
+      for (int k = 1; k <= 4; ++k) product += a[i][k] * inverse[k][j];
+      EXPECT_NEAR(product, i == j ? 1.0 : 0.0, kInverseTolerance) << i << "," << j;
+      EXPECT_EQ(inverse[i][j], inverse[j][i]);
+    }
+  }
+  // The matrix itself is left as it was.
+  EXPECT_EQ(a[2][1], 1.5);
+  EXPECT_EQ(a[4][4], 1.7);
+  release_dmatrix(inverse, 1, 4, 1, 4);
+  release_dmatrix(a, 1, 4, 1, 4);
+}
+
+TEST(PositiveDefiniteInverse, InvertsOneByOneAsTheReciprocal) {
+  DoubleMatrix a = make_matrix({{2.5}});
+  DoubleMatrix inverse = dmatrix(1, 1, 1, 1);
+  ASSERT_TRUE(invert_positive_definite(a, 1, inverse));
+  EXPECT_DOUBLE_EQ(inverse[1][1], 0.4);
+  release_dmatrix(inverse, 1, 1, 1, 1);
+  release_dmatrix(a, 1, 1, 1, 1);
+}
+
+TEST(PositiveDefiniteInverse, RefusesIndefiniteSingularAndNonNumericMatrices) {
+  const std::vector<std::vector<std::vector<double>>> refused = {
+      {{1.0, 2.0}, {2.0, 1.0}},                  // eigenvalues 3 and -1: a saddle
+      {{-1.0, 0.0}, {0.0, 2.0}},                 // a maximum in one direction
+      {{1.0, 1.0}, {1.0, 1.0}},                  // singular: a flat ridge
+      {{1.0, 1.0 - 1e-14}, {1.0 - 1e-14, 1.0}},  // singular but for rounding
+      {{0.0, 0.0}, {0.0, 3.0}},
+      {{NAN, 0.0}, {0.0, 1.0}},
+      {{1.0, INFINITY}, {INFINITY, 1.0}},
+      {{INFINITY, 0.0}, {0.0, 1.0}},
+  };
+  for (const auto& rows : refused) {
+    DoubleMatrix a = make_matrix(rows);
+    DoubleMatrix inverse = dmatrix(1, 2, 1, 2);
+    EXPECT_FALSE(invert_positive_definite(a, 2, inverse)) << rows[0][0] << " " << rows[0][1];
+    release_dmatrix(inverse, 1, 2, 1, 2);
+    release_dmatrix(a, 1, 2, 1, 2);
+  }
+}
+
+TEST(PositiveDefiniteInverse, AcceptsAStronglyCorrelatedButDefiniteMatrix) {
+  // Correlation 0.9999: the pivot is 2e-4 of the diagonal, far above noise.
+  DoubleMatrix a = make_matrix({{1.0, 0.9999}, {0.9999, 1.0}});
+  DoubleMatrix inverse = dmatrix(1, 2, 1, 2);
+  ASSERT_TRUE(invert_positive_definite(a, 2, inverse));
+  const double determinant = 1.0 - 0.9999 * 0.9999;
+  EXPECT_NEAR(inverse[1][1], 1.0 / determinant, 1e-8 / determinant);
+  EXPECT_NEAR(inverse[1][2], -0.9999 / determinant, 1e-8 / determinant);
+  release_dmatrix(inverse, 1, 2, 1, 2);
+  release_dmatrix(a, 1, 2, 1, 2);
+}

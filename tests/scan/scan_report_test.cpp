@@ -1,0 +1,127 @@
+// The scan's report: lengths and standard errors from a covariance, the
+// choice of the best order, and the table and CSV as a reader sees them.
+#include "driver/scan_report.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string captured(void (*print)(std::FILE*, const std::vector<OrderResult>&),
+                     const std::vector<OrderResult>& results) {
+  std::FILE* file = std::tmpfile();
+  EXPECT_NE(file, nullptr);
+  print(file, results);
+  std::rewind(file);
+  std::string text;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+    text.push_back(static_cast<char>(c));
+  std::fclose(file);
+  return text;
+}
+
+// An order-p result with the given unscaled parameters and objective, and
+// a diagonal-plus-correlation covariance when `definite`.
+OrderResult result_of(int order, std::vector<double> parameters, double objective, bool definite) {
+  OrderResult r;
+  r.order = order;
+  r.fit.parameters = std::move(parameters);
+  r.fit.objective = objective;
+  r.fit.restarts = 1;
+  set_lengths(r);
+  const int n = static_cast<int>(r.fit.parameters.size());
+  if (!definite) {
+    set_standard_errors(r, nullptr);
+    return r;
+  }
+  DoubleMatrix covariance = dmatrix(1, n, 1, n);
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) covariance[i][j] = i == j ? 0.04 * i : -0.01;
+  }
+  set_standard_errors(r, &covariance);
+  release_dmatrix(covariance, 1, n, 1, n);
+  return r;
+}
+
+}  // namespace
+
+TEST(ScanReport, LengthsAndStandardErrorsAreDividedByTwiceTheOrder) {
+  const OrderResult r = result_of(2, {0.8, 1.2, 0.4}, 123.5, true);
+  EXPECT_DOUBLE_EQ(r.log_likelihood, -123.5);
+  EXPECT_DOUBLE_EQ(r.lengths[1], 0.3);
+  EXPECT_DOUBLE_EQ(r.total_length, 0.2 + 0.3 + 0.1);
+  EXPECT_DOUBLE_EQ(r.standard_errors[0], std::sqrt(0.04) / 4);
+  EXPECT_DOUBLE_EQ(r.standard_errors[2], std::sqrt(0.12) / 4);
+}
+
+TEST(ScanReport, TotalLengthStandardErrorCountsTheCovariances) {
+  const OrderResult r = result_of(1, {0.5, 0.5, 0.5}, 10.0, true);
+  // Var(sum) = (0.04 + 0.08 + 0.12) + 6 * (-0.01) = 0.18, not 0.24.
+  EXPECT_DOUBLE_EQ(r.total_standard_error, std::sqrt(0.18) / 2);
+}
+
+TEST(ScanReport, BestOrderHasTheHighestLogLikelihoodAndTiesGoToTheLowerOrder) {
+  std::vector<OrderResult> results = {result_of(1, {0.5}, 20.0, true),
+                                      result_of(2, {0.5}, 15.0, true),
+                                      result_of(3, {0.5}, 15.0, true)};
+  EXPECT_EQ(best_result(results), 1);
+  results[0].log_likelihood = NAN;
+  results[1].log_likelihood = NAN;
+  results[2].log_likelihood = NAN;
+  EXPECT_EQ(best_result(results), -1);
+  EXPECT_EQ(best_result({}), -1);
+}
+
+TEST(ScanReport, TableShowsEveryOrderTheDifferenceAndTheBestOrdersIntervals) {
+  const std::vector<OrderResult> results = {result_of(1, {0.4, 0.6}, 1000.25, true),
+                                            result_of(2, {0.8, 1.2}, 1003.5, true)};
+  const std::string table = captured(print_scan_table, results);
+  EXPECT_NE(table.find("    1      -1000.250000      0.000000  yes"), std::string::npos) << table;
+  EXPECT_NE(table.find("    2      -1003.500000     -3.250000  yes"), std::string::npos) << table;
+  EXPECT_NE(table.find("Best order: p = 1"), std::string::npos) << table;
+  // length 0.2, SE sqrt(0.04)/2 = 0.1: 0.2 -+ 1.959964 * 0.1
+  EXPECT_NE(table.find("       1      0.200000        0.100000  [0.004004, 0.395996]"),
+            std::string::npos)
+      << table;
+}
+
+TEST(ScanReport, FitWithoutPositiveDefiniteInformationSaysSoInWords) {
+  OrderResult flat = result_of(1, {0.4, 0.6}, 1000.0, false);
+  flat.fit.restart_limit_reached = true;
+  const std::vector<OrderResult> results = {flat, result_of(2, {0.8, 1.2}, 1003.5, true)};
+  const std::string table = captured(print_scan_table, results);
+  EXPECT_NE(table.find("no (restarts)"), std::string::npos) << table;
+  EXPECT_NE(table.find("not positive definite"), std::string::npos) << table;
+  EXPECT_EQ(table.find("nan"), std::string::npos) << table;
+  EXPECT_NE(table.find("no standard errors are given"), std::string::npos) << table;
+
+  const std::string csv = captured(print_scan_csv, results);
+  EXPECT_EQ(csv.find("nan"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no\n"), std::string::npos) << csv;
+}
+
+TEST(ScanReport, CsvHasOneRowPerOrderAndInterval) {
+  const std::vector<OrderResult> results = {result_of(1, {0.4, 0.6, 0.2}, 10.0, true),
+                                            result_of(3, {0.6, 1.5, 0.3}, 11.0, true)};
+  const std::string csv = captured(print_scan_csv, results);
+  std::size_t lines = 0;
+  for (const char c : csv) lines += c == '\n' ? 1 : 0;
+  EXPECT_EQ(lines, 1u + 2u * 3u);
+  EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged\n", 0), 0u);
+  EXPECT_NE(csv.find("\n3,2,0.25,"), std::string::npos) << csv;
+}
+
+TEST(ScanReport, ProgressLineNamesTheOrderTimeAndAnyLimitReached) {
+  OrderResult r = result_of(4, {0.5}, 7.0, true);
+  r.seconds = 1.25;
+  r.fit.evaluations = 321;
+  EXPECT_EQ(progress_line(r),
+            "order 4: log-likelihood -7.000000 after 1 restart (321 evaluations), "
+            "1.250 s");
+  r.fit.restart_limit_reached = true;
+  EXPECT_NE(progress_line(r).find("restart limit was reached"), std::string::npos);
+}
