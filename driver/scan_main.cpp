@@ -8,7 +8,6 @@
 // that are not understood or not valid (nothing is read or written then).
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "driver/answers.hpp"
+#include "driver/command_line.hpp"
 #include "driver/observation_file.hpp"
 #include "driver/scan_report.hpp"
 #include "foundation/fatal_error.hpp"
@@ -33,7 +33,6 @@
 namespace {
 
 constexpr int status_data_problem = 1;
-constexpr int status_bad_options = 2;
 
 constexpr const char* program_name = "interval-scan";
 
@@ -276,21 +275,10 @@ int main(int argc, char** argv) {
   app.footer(footer);
   Options options;
   add_options(app, options);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), stdout);
-    return 0;
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", program_name, error.what(),
-                 program_name);
-    return status_bad_options;
+  if (const std::optional<int> status = parse_command_line(app, argc, argv, program_name)) {
+    return *status;
   }
   const std::string problem = options_problem(options);
-  if (!problem.empty()) {
-    std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", program_name,
-                 problem.c_str(), program_name);
-    return status_bad_options;
-  }
+  if (!problem.empty()) return refuse_options(program_name, problem);
   return run(options);
 }

@@ -6,7 +6,6 @@
 // Exit status: 0 when the file is written, 2 for options that are not
 // understood or not valid (nothing is opened or written then), 1 when the
 // output cannot be opened or a write fails.
-#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -15,15 +14,16 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "driver/command_line.hpp"
 #include "model/simulation.hpp"
 
 namespace {
 
-constexpr int status_bad_options = 2;
 constexpr int status_output_failure = 1;
 
 constexpr const char* program_name = "interval-simulate";
@@ -240,24 +240,13 @@ int main(int argc, char** argv) {
   app.footer(footer);
   Options options;
   const CLI::Option* intervals = add_options(app, options);
-  try {
-    app.parse(argc, argv);
-    options.intervals_given = intervals->count() > 0;
-  } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), stdout);
-    return 0;
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", program_name, error.what(),
-                 program_name);
-    return status_bad_options;
+  if (const std::optional<int> status = parse_command_line(app, argc, argv, program_name)) {
+    return *status;
   }
+  options.intervals_given = intervals->count() > 0;
 
   const std::string problem = options_problem(options);
-  if (!problem.empty()) {
-    std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", program_name,
-                 problem.c_str(), program_name);
-    return status_bad_options;
-  }
+  if (!problem.empty()) return refuse_options(program_name, problem);
   try {
     return write_output(options, settings_from(options));
   } catch (const std::bad_alloc&) {

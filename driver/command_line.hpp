@@ -1,0 +1,38 @@
+// Command lines of the companion programs (interval-simulate,
+// interval-scan), parsed with CLI11.  They share one convention: --help
+// prints the help on standard output and ends with status 0; an option that
+// cannot be parsed, or a combination the program refuses, prints one line
+// naming the program and the problem on standard error, points at --help,
+// and ends with status 2 before anything is opened or written.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+inline constexpr int status_bad_options = 2;
+
+// Prints the refusal of an option (see above) and returns its status.
+inline int refuse_options(const char* program, const std::string& problem) {
+  std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", program, problem.c_str(),
+               program);
+  return status_bad_options;
+}
+
+// Parses the command line into the options bound to `app`.  Returns the
+// status to end with when the program should not go on (help, or a refusal),
+// and nothing when it should.
+inline std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv,
+                                             const char* program) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    return refuse_options(program, error.what());
+  }
+  return std::nullopt;
+}
