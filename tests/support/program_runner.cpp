@@ -1,6 +1,7 @@
 #include "tests/support/program_runner.hpp"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -73,15 +74,18 @@ std::string example_file(const std::string& name) {
   return environment_or("INTERVAL_SOURCE_DIR", ".") + "/examples/" + name;
 }
 
-ProgramRun run_program(const ScratchDirectory& where, const std::string& program,
-                       const std::string& standard_input, const std::string& arguments) {
+namespace {
+
+ProgramRun run_command(const ScratchDirectory& where, const std::string& launcher,
+                       const std::string& program, const std::string& standard_input,
+                       const std::string& arguments) {
   const fs::path io = fs::temp_directory_path() / (where.path().filename().string() + "-io");
   fs::create_directories(io);
   {
     std::ofstream in(io / "stdin", std::ios::binary);
     in << standard_input;
   }
-  const std::string command = "cd " + shell_quoted(where.path().string()) + " && " +
+  const std::string command = "cd " + shell_quoted(where.path().string()) + " && " + launcher +
                               shell_quoted(program) + " " + arguments + " < " +
                               shell_quoted((io / "stdin").string()) + " > " +
                               shell_quoted((io / "stdout").string()) + " 2> " +
@@ -94,4 +98,31 @@ ProgramRun run_program(const ScratchDirectory& where, const std::string& program
   std::error_code ignored;
   fs::remove_all(io, ignored);
   return run;
+}
+
+}  // namespace
+
+ProgramRun run_program(const ScratchDirectory& where, const std::string& program,
+                       const std::string& standard_input, const std::string& arguments) {
+  return run_command(where, "", program, standard_input, arguments);
+}
+
+ProgramRun run_program_unprivileged(const ScratchDirectory& where, const std::string& program,
+                                    const std::string& standard_input) {
+  if (geteuid() != 0) return run_command(where, "", program, standard_input, "");
+  // "nobody" must be able to enter the directory and read what is in it;
+  // what a test made read-only stays so (no write bit is added).
+  std::error_code ignored;
+  fs::permissions(where.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec,
+                  ignored);
+  for (const auto& entry : fs::directory_iterator(where.path(), ignored)) {
+    if (fs::is_regular_file(entry.path())) {
+      fs::permissions(entry.path(), fs::perms::group_read | fs::perms::others_read,
+                      fs::perm_options::add, ignored);
+    }
+  }
+  return run_command(where, "setpriv --reuid=65534 --regid=65534 --clear-groups ", program,
+                     standard_input, "");
 }

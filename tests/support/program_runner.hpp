@@ -40,3 +40,10 @@ std::string example_file(const std::string& name);
 // feeding `standard_input`.
 ProgramRun run_program(const ScratchDirectory& where, const std::string& program,
                        const std::string& standard_input, const std::string& arguments = "");
+
+// The same, but as a user to whom file permissions apply: run by the
+// superuser (as in CI), the program runs as the unprivileged user "nobody"
+// through setpriv, with the scratch directory opened up to it, so that a
+// read-only file really is read-only.
+ProgramRun run_program_unprivileged(const ScratchDirectory& where, const std::string& program,
+                                    const std::string& standard_input);
