@@ -224,6 +224,16 @@ void build_transitions(DoubleVector point) {
 // scalar code, and with contraction off no multiply and add are ever fused.
 typedef double Lanes __attribute__((vector_size(sizeof(double) * std::size_t{lane_width})));
 
+// The forward step is compiled for AVX-512, AVX2 and the baseline, and the
+// fastest the processor supports is chosen when the program starts.  The
+// tests build this file once more per narrower instruction set, with that
+// set fixed (INTERVAL_SINGLE_TARGET), to prove each clone's bits too.
+#ifdef INTERVAL_SINGLE_TARGET
+#define FORWARD_STEP_TARGETS
+#else
+#define FORWARD_STEP_TARGETS __attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+
 // Columns kept in registers at once: at most this many lane groups.
 constexpr int register_groups = 4;
 
@@ -274,7 +284,7 @@ template <int Groups>
 // or NaN, and +0.0 + (+/-0.0) = +0.0.  A NaN or infinite weight is never
 // equal to zero and an infinite or NaN entry makes its row non-finite, so
 // neither is ever skipped: 0 x inf would be NaN.
-__attribute__((target_clones("avx512f", "avx2", "default")))
+FORWARD_STEP_TARGETS
 int forward_step(const double* __restrict current, const double* __restrict transition,
                  const unsigned char* __restrict row_finite, const double* __restrict emission,
                  int states, int width, double* __restrict next) {
