@@ -13,6 +13,7 @@
 #include "model/observations.hpp"
 #include "tests/reference/straightforward_likelihood.hpp"
 #include "tests/support/program_runner.hpp"
+#include "tests/support/text_lines.hpp"
 
 namespace {
 
@@ -32,22 +33,6 @@ constexpr double length_tolerance = 2e-5;
 double eight_n_two_r_objective(double lambda) {
   const double u = std::exp(-1.5 * lambda);
   return -(8 * std::log((2 + u) / 3) + 2 * std::log((1 - u) / 3));
-}
-
-std::vector<double> numbers_in(const std::string& line) {
-  std::vector<double> values;
-  std::istringstream in(line);
-  double value = 0;
-  while (in >> value) values.push_back(value);
-  return values;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
 }
 
 struct FitRun {

@@ -20,6 +20,7 @@
 #include "optimise/amoeba.hpp"
 #include "optimise/observed_information.hpp"
 #include "tests/support/program_runner.hpp"
+#include "tests/support/text_lines.hpp"
 
 namespace {
 
@@ -88,14 +89,6 @@ void release_loaded_table() {
 }
 
 std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
 
 std::string formatted(const char* format, double value) {
   char text[64];

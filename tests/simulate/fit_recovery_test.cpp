@@ -14,6 +14,7 @@
 #include "model/observations.hpp"
 #include "optimise/gaussj.hpp"
 #include "tests/support/program_runner.hpp"
+#include "tests/support/text_lines.hpp"
 
 namespace {
 
@@ -27,14 +28,6 @@ constexpr double hessian_step = 1e-3;
 // deviations bound it for every interval and data set here with a chance of
 // failure below one in ten thousand.
 constexpr double allowed_deviations = 4.0;
-
-std::vector<double> numbers_in(const std::string& line) {
-  std::vector<double> values;
-  std::istringstream in(line);
-  double value = 0;
-  while (in >> value) values.push_back(value);
-  return values;
-}
 
 // The sampling standard deviation of each fitted length: the inverse of the
 // observed information of the whole table at the true parameters, divided by
