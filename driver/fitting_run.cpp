@@ -12,14 +12,9 @@
 #include "model/observations.hpp"
 #include "optimise/amoeba.hpp"
 #include "optimise/standard_errors.hpp"
+#include "optimise/starting_simplex.hpp"
 
 namespace {
-
-// The search stops when the vertex values agree to this relative spread.
-constexpr double convergence_tolerance = 1e-10;
-
-// Each starting vertex after the first moves one coordinate by this much.
-constexpr double starting_step = 0.2;
 
 int ask_model_order() {
   std::printf("Please type in the order of your model: \n");
@@ -39,19 +34,6 @@ double ask_initial_estimate() {
     refuse_input("the initial estimate must be a finite number of at least 0, such as 0.5");
   }
   return *estimate;
-}
-
-// Row 1 is the estimate in every coordinate; row k (k >= 2) differs from it
-// only in coordinate k-1, which is larger by the starting step.
-void build_starting_simplex(DoubleMatrix simplex, int n, double estimate) {
-  for (int k = 1; k <= n + 1; ++k) {
-    for (int j = 1; j <= n; ++j) simplex[k][j] = estimate;
-  }
-  for (int k = 2; k <= n + 1; ++k) simplex[k][k - 1] += starting_step;
-}
-
-void evaluate_vertices(DoubleMatrix simplex, DoubleVector vertex_values, int n) {
-  for (int k = 1; k <= n + 1; ++k) vertex_values[k] = negative_log_likelihood(simplex[k]);
 }
 
 // The likelihood line, the whole simplex scaled to lengths, and the sum of
@@ -103,10 +85,10 @@ int fitting_run() {
 
   build_starting_simplex(simplex, n, initial_estimate);
   DoubleVector vertex_values = dvector(1, n + 1);
-  evaluate_vertices(simplex, vertex_values, n);
+  evaluate_vertices(negative_log_likelihood, simplex, vertex_values, n);
 
   std::printf("Now-------- Amoeba...\n");
-  amoeba(simplex, vertex_values, n, convergence_tolerance, negative_log_likelihood,
+  amoeba(simplex, vertex_values, n, search_tolerance, negative_log_likelihood,
          &evaluation_count[0]);
 
   // Everything reported or stored comes from the last row, n+1.

@@ -15,16 +15,11 @@ double relative_spread(double a, double b) {
   return 2.0 * std::fabs(a - b) / (std::fabs(a) + std::fabs(b) + spread_guard);
 }
 
-void evaluate_vertices(ObjectiveFunction objective, DoubleMatrix simplex,
-                       DoubleVector vertex_values, int n) {
-  for (int k = 1; k <= n + 1; ++k) vertex_values[k] = objective(simplex[k]);
-}
-
 // One search from the simplex as given; returns amoeba's evaluation count.
 int search(ObjectiveFunction objective, DoubleMatrix simplex, DoubleVector vertex_values, int n) {
   evaluate_vertices(objective, simplex, vertex_values, n);
   int evaluations = 0;
-  amoeba(simplex, vertex_values, n, scan_tolerance, objective, &evaluations);
+  amoeba(simplex, vertex_values, n, search_tolerance, objective, &evaluations);
   return evaluations;
 }
 
@@ -37,27 +32,17 @@ void copy_lowest_vertex(DoubleMatrix simplex, DoubleVector vertex_values, int n,
 
 }  // namespace
 
-void build_simplex_around(DoubleMatrix simplex, DoubleVector centre, int n) {
-  for (int k = 1; k <= n + 1; ++k) {
-    for (int j = 1; j <= n; ++j) simplex[k][j] = centre[j];
-  }
-  for (int k = 2; k <= n + 1; ++k) simplex[k][k - 1] += scan_starting_step;
-}
-
 int first_search(ObjectiveFunction objective, int n, double estimate, DoubleMatrix simplex,
                  DoubleVector vertex_values) {
   assert(n >= 1);
-  DoubleVector centre = dvector(1, n);
-  for (int j = 1; j <= n; ++j) centre[j] = estimate;
-  build_simplex_around(simplex, centre, n);
-  release_dvector(centre, 1, n);
+  build_starting_simplex(simplex, n, estimate);
   return search(objective, simplex, vertex_values, n);
 }
 
 bool vertex_values_converged(DoubleVector vertex_values, int n) {
   const VertexRanking ranking = rank_vertices(vertex_values, n);
   return relative_spread(vertex_values[ranking.highest], vertex_values[ranking.lowest]) <
-         scan_tolerance;
+         search_tolerance;
 }
 
 OrderFit fit_with_restarts(ObjectiveFunction objective, int n, double estimate, int restart_limit) {
@@ -86,7 +71,7 @@ OrderFit fit_with_restarts(ObjectiveFunction objective, int n, double estimate, 
     // minimiser loses the lowest vertex, so the new value is never higher.
     const double previous_value = lowest_value;
     copy_lowest_vertex(simplex, vertex_values, n, lowest_point, lowest_value);
-    settled = !(relative_spread(previous_value, lowest_value) >= scan_tolerance);
+    settled = !(relative_spread(previous_value, lowest_value) >= search_tolerance);
   }
   fit.restart_limit_reached = !settled;
 

@@ -28,17 +28,11 @@
 
 #include "foundation/index_ranged_arrays.hpp"
 #include "model/objective.hpp"
+#include "optimise/starting_simplex.hpp"
 
-// The fitting program's search constants.
-inline constexpr double scan_tolerance = 1e-10;
-inline constexpr double scan_starting_step = 0.2;
 // Restarts after the first search at most; well-behaved fits settle in two
 // or three.
 inline constexpr int default_restart_limit = 20;
-
-// Rows 1..n+1 and columns 1..n of `simplex`: `centre` (entries 1..n) in
-// every row, with the starting step added to coordinate k-1 of row k.
-void build_simplex_around(DoubleMatrix simplex, DoubleVector centre, int n);
 
 // The fitting program's first search, bit for bit: the simplex around the
 // estimate in every coordinate, its n+1 vertex values, then amoeba.  On
