@@ -19,6 +19,7 @@
 #include "model/simulation.hpp"
 #include "optimise/amoeba.hpp"
 #include "optimise/observed_information.hpp"
+#include "tests/support/captured_output.hpp"
 #include "tests/support/program_runner.hpp"
 #include "tests/support/text_lines.hpp"
 
@@ -42,15 +43,9 @@ struct DataSet {
 };
 
 std::string simulated_file(const SimulationSettings& settings, int count, std::uint64_t seed) {
-  std::FILE* file = std::tmpfile();
-  EXPECT_NE(file, nullptr);
-  EXPECT_TRUE(write_observation_file(file, settings, count, seed, false));
-  std::rewind(file);
-  std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-    text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
+  return captured_output([&](std::FILE* file) {
+    EXPECT_TRUE(write_observation_file(file, settings, count, seed, false));
+  });
 }
 
 std::vector<DataSet> data_sets() {

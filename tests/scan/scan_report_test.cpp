@@ -9,19 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/captured_output.hpp"
+
 namespace {
 
 std::string captured(void (*print)(std::FILE*, const std::vector<OrderResult>&),
                      const std::vector<OrderResult>& results) {
-  std::FILE* file = std::tmpfile();
-  EXPECT_NE(file, nullptr);
-  print(file, results);
-  std::rewind(file);
-  std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
-    text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
+  return captured_output([&](std::FILE* file) { print(file, results); });
 }
 
 // An order-p result with the given unscaled parameters and objective, and
