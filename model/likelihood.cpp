@@ -2,22 +2,31 @@
 // same floating-point operations, in the same order, as the step-by-step
 // recursion over one observation at a time, but without repeating work:
 //
-// - The offset sums and transition matrices depend only on the point and the
-//   model order, so they are built once per evaluation and shared by all
-//   observations.  Each Poisson term is computed once per interval and event
-//   count; the same function of the same arguments gives the same value.
+// - The transition matrices depend only on the point and the model order, so
+//   they are built once per evaluation and shared by all observations; each
+//   Poisson term is computed once per interval and event count.
 //
-// - The forward weights after t intervals depend only on the first t codes.
-//   The rows of the table, mapped to code rows, are kept sorted: consecutive
-//   distinct rows in that order walk a prefix tree in depth-first preorder,
-//   and a row's forward steps start where its common prefix with the
-//   previous distinct row ends.  A stack of weight vectors indexed by depth
-//   holds the current path, so each distinct prefix costs one forward step.
-//   Each distinct row's -log(likelihood) is computed once, then added per
-//   observation in table order from 0.0, the same sum as one row at a time.
+// - The forward weights after t intervals depend only on the first t codes,
+//   so each distinct prefix (a node of the prefix tree, model/prefix_levels)
+//   costs one forward step.  The tree is processed one depth at a time: the
+//   nodes of one depth share the interval's matrix, and a batch of parents
+//   with the same code (hence the same zeros in their weights) shares every
+//   loaded row of it (model/forward_step).  The children of one parent
+//   share its sums and differ only in the emission factors.
 //
-// - In the forward step a from-state whose weight is zero is skipped when
-//   its transition row is finite (see forward_step for why that keeps bits).
+// - Weights of every depth are kept, within a memory limit, together with
+//   the point they were computed at.  The weights at depth t depend only on
+//   the parameters of intervals 1..t, so the next evaluation starts at the
+//   first interval whose parameter changed: the unchanged part would see the
+//   same inputs and give the same bits.  The standard errors' points differ
+//   from the centre in one or two coordinates, and so do many of the
+//   minimiser's probes.
+//
+// - The tree is cut into parts of consecutive rows, one per thread; large
+//   evaluations run the parts in parallel.  Each distinct row's
+//   -log(likelihood) lands in its own slot, and the slots are added per
+//   observation in table order from 0.0, the same sum as one row at a time,
+//   whatever the number of threads.
 #include "model/likelihood.hpp"
 
 #include <algorithm>
@@ -26,296 +35,351 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
+#include "foundation/worker_threads.hpp"
+#include "model/forward_step.hpp"
 #include "model/latent_state.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/observations.hpp"
 #include "model/poisson.hpp"
+#include "model/prefix_levels.hpp"
 
 namespace {
 
-// Weight vectors and transition rows are padded to a multiple of this many
-// doubles, the widest vector register, so the forward step runs whole
-// vectors; the padding columns of the transitions are zero, and padding
-// weights are never summed into a likelihood.
-constexpr int lane_width = 8;
+std::size_t size(int count) { return static_cast<std::size_t>(count); }
 
-// The code rows of the table, sorted into prefix-tree preorder.  Rebuilt
-// whenever the table is replaced; it does not depend on the point or p.
-struct PrefixTree {
+std::size_t offset(std::size_t index, int stride) {
+  return index * static_cast<std::size_t>(stride);
+}
+
+// The working storage of one part of the tree.  `layers` holds the weights
+// of the nodes at depths 0..n-1, `width` doubles each: all of them at their
+// flat index when the cache is on, otherwise two depths alternating, depth d
+// in half d % 2.
+struct PartWork {
+  std::vector<double> layers;
+  std::size_t half = 0;      // nodes per half when alternating
+  std::vector<double> sums;  // one batch of sums
+  std::vector<int> rows;     // the rows one batch uses
+  long long multiply_adds = 0;
+};
+
+// Everything the likelihood keeps between evaluations, and when it goes
+// stale:
+//
+// - `levels` (the prefix tree) depends on the table and the part count: it
+//   is rebuilt when set_observations announces a new table, the table's
+//   sizes or storage change, or the part count changes.
+// - The sizes of everything else depend on p, n and the tree: when any of
+//   them changes, the storage is laid out again and the cache is emptied.
+// - `transitions[t]` depends on point[t] and p only; `layers` on
+//   point[1..d] for depth d.  `cached_point` holds the parameters they were
+//   computed from; `cache_valid` is false until an evaluation completes.
+//   Parameters are compared as bit patterns, so -0.0 and +0.0, and NaNs of
+//   different payloads, count as changed.
+//
+// Memory: the transitions take n (6p)^2 doubles (rounded up to 8 columns);
+// the cache takes (nodes above depth n) x width doubles and is used only
+// within cache_limit.
+struct LikelihoodState {
+  // The tree.
   bool built = false;
   unsigned generation = 0;
   int count = 0;
   int n = 0;
   const unsigned char* table = nullptr;
+  int part_count = 0;
+  PrefixLevels levels;
 
-  std::vector<unsigned char> codes;    // count rows of n code rows (0..3)
-  std::vector<int> distinct_row;       // per distinct row in preorder: an observation
-  std::vector<int> first_new_depth;    // per distinct row: first interval not shared
-  std::vector<int> distinct_index_of;  // per observation: its distinct row
-  long long forward_steps = 0;         // distinct prefixes
-};
-
-// Storage for one evaluation, kept across calls and resized when p or n
-// changes.  Indices are 0-based here: state s is column s - 1.
-struct Workspace {
+  // Storage laid out for (p, n, tree).
+  bool laid_out = false;
   int p = 0;
-  int n = -1;
   int states = 0;
   int width = 0;
-  std::vector<double> terms;             // P(lambda_t, N), N = 0..largest count
-  std::vector<double> same_weights;      // W_same(m), m = 0..T
-  std::vector<double> cross_weights;     // W_cross(m)
-  std::vector<double> same_sums;         // one interval's offset sums, c = 1..2p-1
+  std::vector<double> terms;          // P(lambda_t, N), N = 0..largest count
+  std::vector<double> same_weights;   // W_same(m), m = 0..T
+  std::vector<double> cross_weights;  // W_cross(m)
+  std::vector<double> same_sums;      // one interval's offset sums, c = 1..2p-1
   std::vector<double> cross_sums;
-  std::vector<double> transitions;       // n matrices of states rows x width
-  std::vector<double*> transition_rows;  // row pointers of one matrix, for the builder
-  std::vector<unsigned char> row_finite; // n x states: transition row has no inf/NaN
-  std::vector<double> emission;          // 4 code rows x width
+  std::vector<double> transitions;        // n matrices of states rows x width
+  std::vector<double*> transition_rows;   // row pointers of one matrix, for the builder
+  std::vector<unsigned char> row_finite;  // n x states: transition row has no inf/NaN
+  std::vector<double> emission;           // 4 code rows x width
   std::vector<double*> emission_rows;
-  std::vector<double> stack;             // (n + 1) weight vectors x width
-  std::vector<double> neg_log;           // per distinct row
+  std::vector<double> initial;  // the root's weights, width
+  std::vector<PartWork> parts;
+  std::vector<double> neg_log;  // per distinct row
+  bool keep_all_depths = false;
+  std::size_t cache_bytes = 0;
+
+  // The cache.
+  bool cache_valid = false;
+  std::vector<double> cached_point;  // entries 1..n at 0..n-1
+  double cached_total = 0.0;
 };
 
-PrefixTree tree;
-Workspace work;
+LikelihoodState state;
 LikelihoodWork last_work;
+int requested_parts = 0;
+std::size_t cache_limit = default_cache_limit;
+long long parallel_threshold = default_parallel_threshold;
 
-std::size_t size(int count) { return static_cast<std::size_t>(count); }
-
-std::size_t offset(int index, int stride) {
-  return static_cast<std::size_t>(index) * static_cast<std::size_t>(stride);
-}
+int wanted_part_count() { return requested_parts > 0 ? requested_parts : worker_thread_count(); }
 
 bool tree_is_current() {
-  return tree.built && tree.generation == observation_generation &&
-         tree.count == observation_count && tree.n == interval_count &&
-         tree.table == observations.origin;
+  return state.built && state.generation == observation_generation &&
+         state.count == observation_count && state.n == interval_count &&
+         state.table == observations.origin && state.part_count == wanted_part_count();
 }
 
-// Length of the common prefix of two code rows of length n.
-int common_prefix(const unsigned char* a, const unsigned char* b, int n) {
-  int depth = 0;
-  while (depth < n && a[depth] == b[depth]) ++depth;
-  return depth;
-}
-
-void build_prefix_tree() {
+void build_tree() {
   const int count = observation_count;
   const int n = interval_count;
-  tree.codes.assign(offset(count, n), 0);
+  std::vector<unsigned char> codes(offset(size(count), n), 0);
   for (int i = 0; i < count; ++i) {
     for (int t = 0; t < n; ++t) {
-      const int code = code_row(observations[i * n + t]);
-      tree.codes[offset(i, n) + size(t)] = static_cast<unsigned char>(code);
+      codes[offset(size(i), n) + size(t)] =
+          static_cast<unsigned char>(code_row(observations[i * n + t]));
     }
   }
-  const unsigned char* codes = tree.codes.data();
-  auto row = [codes, n](int i) { return codes + offset(i, n); };
-
-  // Lexicographic order of the code rows is depth-first preorder of their
-  // prefix tree; equal rows end up next to each other.
-  std::vector<int> order(size(count));
-  for (int i = 0; i < count; ++i) order[size(i)] = i;
-  std::sort(order.begin(), order.end(), [row, n](int a, int b) {
-    return std::lexicographical_compare(row(a), row(a) + n, row(b), row(b) + n);
-  });
-
-  tree.distinct_row.clear();
-  tree.first_new_depth.clear();
-  tree.distinct_index_of.assign(size(count), 0);
-  tree.forward_steps = 0;
-  for (std::size_t r = 0; r < order.size(); ++r) {
-    const int i = order[r];
-    const int shared = r == 0 ? -1 : common_prefix(row(order[r - 1]), row(i), n);
-    if (shared < n) {
-      // A new distinct row: its steps beyond the shared prefix are new nodes.
-      const int first = shared < 0 ? 1 : shared + 1;
-      tree.distinct_row.push_back(i);
-      tree.first_new_depth.push_back(first);
-      tree.forward_steps += n - first + 1;
-    }
-    tree.distinct_index_of[size(i)] = static_cast<int>(tree.distinct_row.size()) - 1;
-  }
-
-  tree.built = true;
-  tree.generation = observation_generation;
-  tree.count = count;
-  tree.n = n;
-  tree.table = observations.origin;
+  state.part_count = wanted_part_count();
+  build_prefix_levels(std::move(codes), count, n, state.part_count, state.levels);
+  state.built = true;
+  state.generation = observation_generation;
+  state.count = count;
+  state.n = n;
+  state.table = observations.origin;
+  state.laid_out = false;
 }
 
-void size_workspace(int p, int n) {
-  if (work.p == p && work.n == n) return;
-  work.p = p;
-  work.n = n;
-  work.states = sub_state_count * p;
-  work.width = (work.states + lane_width - 1) / lane_width * lane_width;
-  const int wraps = wrap_limit(p);
-  work.terms.assign(size(largest_event_count(p) + 1), 0.0);
-  work.same_weights.assign(size(wraps + 1), 0.0);
-  work.cross_weights.assign(size(wraps + 1), 0.0);
-  work.same_sums.assign(size(2 * p - 1), 0.0);
-  work.cross_sums.assign(size(2 * p - 1), 0.0);
-  // Padding columns stay zero from here on: the builder writes 1..states.
-  work.transitions.assign(offset(n, work.states) * size(work.width), 0.0);
-  work.transition_rows.assign(size(work.states), nullptr);
-  work.row_finite.assign(offset(n, work.states), 0);
-  work.emission.assign(offset(code_row_count, work.width), 0.0);
-  work.emission_rows.assign(size(code_row_count), nullptr);
-  work.stack.assign(offset(n + 1, work.width), 0.0);
-
-  for (int row = 0; row < code_row_count; ++row) {
-    work.emission_rows[size(row)] = work.emission.data() + offset(row, work.width);
-  }
-  const DoubleMatrix emission_table{work.emission_rows.data(), 0, code_row_count - 1, 1,
-                                    work.states};
-  fill_emission_table(emission_table, p);
-  fill_initial_weights(DoubleVector{work.stack.data(), 1, work.states}, p);
-}
-
-// Transition matrices of every interval at this point.  The offset sums are
-//   same_sums[c]  = sum_{m = m0..T} P(lambda_t, c - p + p m) W_same(m)
-//   cross_sums[c] = sum_{m = m0..T} P(lambda_t, c - p + p m) W_cross(m)
-// accumulated from 0.0 in ascending m, m0 = 1 for c < p and 0 otherwise.
-void build_transitions(DoubleVector point) {
-  const int p = work.p;
-  const int states = work.states;
-  const int wraps = wrap_limit(p);
-  for (int m = 0; m <= wraps; ++m) {
-    work.same_weights[size(m)] = W_same(m);
-    work.cross_weights[size(m)] = W_cross(m);
-  }
-  const int largest = largest_event_count(p);
-  for (int t = 1; t <= work.n; ++t) {
-    for (int count = 0; count <= largest; ++count) {
-      work.terms[size(count)] = poisson_term(point[t], count);
-    }
-    for (int c = 1; c <= 2 * p - 1; ++c) {
-      const int m0 = c < p ? 1 : 0;
-      double same = 0.0;
-      double cross = 0.0;
-      for (int m = m0; m <= wraps; ++m) {
-        same += work.terms[size(p * m + c - p)] * work.same_weights[size(m)];
-        cross += work.terms[size(p * m + c - p)] * work.cross_weights[size(m)];
+// Room for every depth's weights if it fits in cache_limit (and can be had
+// at all), otherwise two alternating depths per part.
+void lay_out_parts() {
+  const int n = state.n;
+  const int width = state.width;
+  std::size_t all = 0;
+  for (const PrefixPart& part : state.levels.parts) all += part.node_begin[size(n)];
+  const std::size_t all_bytes = all * size(width) * sizeof(double);
+  state.parts.assign(state.levels.parts.size(), PartWork{});
+  state.keep_all_depths = false;
+  state.cache_bytes = 0;
+  if (all_bytes <= cache_limit) {
+    try {
+      for (std::size_t k = 0; k < state.parts.size(); ++k) {
+        state.parts[k].layers.assign(offset(state.levels.parts[k].node_begin[size(n)], width), 0.0);
       }
-      work.same_sums[size(c - 1)] = same;
-      work.cross_sums[size(c - 1)] = cross;
+      state.keep_all_depths = true;
+      state.cache_bytes = all_bytes;
+    } catch (const std::bad_alloc&) {
+      state.parts.assign(state.levels.parts.size(), PartWork{});
     }
-
-    double* matrix = work.transitions.data() + offset(t - 1, states) * size(work.width);
-    for (int l = 0; l < states; ++l) {
-      work.transition_rows[size(l)] = matrix + offset(l, work.width);
+  }
+  for (std::size_t k = 0; k < state.parts.size(); ++k) {
+    const PrefixPart& part = state.levels.parts[k];
+    PartWork& work = state.parts[k];
+    if (!state.keep_all_depths) {
+      std::size_t widest = 0;
+      for (int d = 0; d < n; ++d) widest = std::max(widest, part.nodes_at(d));
+      work.half = widest;
+      work.layers.assign(offset(2 * widest, width), 0.0);
     }
-    build_transition_matrix(DoubleVector{work.same_sums.data(), 1, 2 * p - 1},
-                            DoubleVector{work.cross_sums.data(), 1, 2 * p - 1}, p,
-                            DoubleMatrix{work.transition_rows.data(), 1, states, 1, states});
-    unsigned char* finite = work.row_finite.data() + offset(t - 1, states);
-    for (int l = 0; l < states; ++l) {
-      const double* entries = work.transition_rows[size(l)];
-      finite[l] = std::all_of(entries, entries + states, [](double x) { return std::isfinite(x); });
-    }
+    const int batch = forward_step_batch_limit(width);
+    work.sums.assign(offset(size(batch), width), 0.0);
+    work.rows.assign(size(state.states), 0);
   }
 }
 
-// Eight doubles, one AVX-512 register; narrower targets split it.  GCC's
-// vector arithmetic is element by element with the IEEE operations of the
-// scalar code, and with contraction off no multiply and add are ever fused.
-typedef double Lanes __attribute__((vector_size(sizeof(double) * std::size_t{lane_width})));
+void lay_out(int p) {
+  const int n = state.n;
+  state.p = p;
+  state.states = sub_state_count * p;
+  state.width = (state.states + lane_width - 1) / lane_width * lane_width;
+  const int states = state.states;
+  const int width = state.width;
+  const int wraps = wrap_limit(p);
+  state.terms.assign(size(largest_event_count(p) + 1), 0.0);
+  state.same_weights.assign(size(wraps + 1), 0.0);
+  state.cross_weights.assign(size(wraps + 1), 0.0);
+  for (int m = 0; m <= wraps; ++m) {
+    state.same_weights[size(m)] = W_same(m);
+    state.cross_weights[size(m)] = W_cross(m);
+  }
+  state.same_sums.assign(size(2 * p - 1), 0.0);
+  state.cross_sums.assign(size(2 * p - 1), 0.0);
+  // Padding columns stay zero from here on: the builder writes 1..states.
+  state.transitions.assign(offset(size(n) * size(states), width), 0.0);
+  state.transition_rows.assign(size(states), nullptr);
+  state.row_finite.assign(size(n) * size(states), 0);
+  state.emission.assign(offset(size(code_row_count), width), 0.0);
+  state.emission_rows.assign(size(code_row_count), nullptr);
+  for (int row = 0; row < code_row_count; ++row) {
+    state.emission_rows[size(row)] = state.emission.data() + offset(size(row), width);
+  }
+  fill_emission_table(DoubleMatrix{state.emission_rows.data(), 0, code_row_count - 1, 1, states},
+                      p);
+  state.initial.assign(size(width), 0.0);
+  fill_initial_weights(DoubleVector{state.initial.data(), 1, states}, p);
+  state.neg_log.assign(state.levels.distinct_row.size(), 0.0);
+  lay_out_parts();
+  state.cached_point.assign(size(n), 0.0);
+  state.cache_valid = false;
+  state.laid_out = true;
+}
 
-// The forward step is compiled for AVX-512, AVX2 and the baseline, and the
-// fastest the processor supports is chosen when the program starts.  The
-// tests build this file once more per narrower instruction set, with that
-// set fixed (INTERVAL_SINGLE_TARGET), to prove each clone's bits too.
-#ifdef INTERVAL_SINGLE_TARGET
-#define FORWARD_STEP_TARGETS
-#else
-#define FORWARD_STEP_TARGETS __attribute__((target_clones("avx512f", "avx2", "default")))
-#endif
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Columns kept in registers at once: at most this many lane groups.
-constexpr int register_groups = 4;
+// Interval t's transition matrix at lambda.  The offset sums are
+//   same_sums[c]  = sum_{m = m0..T} P(lambda, c - p + p m) W_same(m)
+//   cross_sums[c] = sum_{m = m0..T} P(lambda, c - p + p m) W_cross(m)
+// accumulated from 0.0 in ascending m, m0 = 1 for c < p and 0 otherwise.
+void build_transition(int t, double lambda) {
+  const int p = state.p;
+  const int states = state.states;
+  const int wraps = wrap_limit(p);
+  const int largest = largest_event_count(p);
+  for (int count = 0; count <= largest; ++count) {
+    state.terms[size(count)] = poisson_term(lambda, count);
+  }
+  for (int c = 1; c <= 2 * p - 1; ++c) {
+    const int m0 = c < p ? 1 : 0;
+    double same = 0.0;
+    double cross = 0.0;
+    for (int m = m0; m <= wraps; ++m) {
+      same += state.terms[size(p * m + c - p)] * state.same_weights[size(m)];
+      cross += state.terms[size(p * m + c - p)] * state.cross_weights[size(m)];
+    }
+    state.same_sums[size(c - 1)] = same;
+    state.cross_sums[size(c - 1)] = cross;
+  }
 
-// Columns column .. column + 8 Groups - 1 of the forward step, their
-// accumulators held in registers across all from-states l.
-template <int Groups>
-[[gnu::always_inline]] inline int accumulate_columns(const double* current,
-                                                     const double* transition,
-                                                     const unsigned char* row_finite,
-                                                     const double* emission, int states,
-                                                     int width, int column, double* next) {
-  Lanes sums[static_cast<std::size_t>(Groups)] = {};  // every lane +0.0
-  int rows_used = 0;
+  double* matrix = state.transitions.data() + offset(size(t - 1) * size(states), state.width);
   for (int l = 0; l < states; ++l) {
-    const double weight = current[l];
-    if (weight == 0.0 && row_finite[l]) continue;
-    ++rows_used;
-    const double* row = transition + offset(l, width) + size(column);
-    for (int g = 0; g < Groups; ++g) {
-      Lanes entries;
-      std::memcpy(&entries, row + offset(g, lane_width), sizeof entries);
-      sums[g] = sums[g] + weight * entries;
-    }
+    state.transition_rows[size(l)] = matrix + offset(size(l), state.width);
   }
-  for (int g = 0; g < Groups; ++g) {
-    const std::size_t k = size(column) + offset(g, lane_width);
-    Lanes factors;
-    std::memcpy(&factors, emission + k, sizeof factors);
-    const Lanes scored = sums[g] * factors;
-    std::memcpy(next + k, &scored, sizeof scored);
+  build_transition_matrix(DoubleVector{state.same_sums.data(), 1, 2 * p - 1},
+                          DoubleVector{state.cross_sums.data(), 1, 2 * p - 1}, p,
+                          DoubleMatrix{state.transition_rows.data(), 1, states, 1, states});
+  unsigned char* finite = state.row_finite.data() + size(t - 1) * size(states);
+  for (int l = 0; l < states; ++l) {
+    const double* entries = state.transition_rows[size(l)];
+    finite[l] = std::all_of(entries, entries + states, [](double x) { return std::isfinite(x); });
   }
-  return rows_used;
 }
 
-// One interval of the forward recursion over vectors padded to `width`:
-//   next[k] = (sum_{l ascending} current[l] T[l][k]) emission[k]
-// Each next[k] accumulates its own products in ascending l from +0.0, with
-// a separate multiply and add, exactly as one k at a time would; running l
-// outside and k inside only lets the k's share vector registers.  Returns
-// the number of transition rows used.
-//
-// Skipping a row l with current[l] == 0 and every T[l][k] finite leaves every
-// next[k] bit for bit unchanged.  Under round-to-nearest, a sum is -0.0 only
-// when both addends are -0.0; the accumulator starts at +0.0, so it is never
-// -0.0.  The skipped product current[l] T[l][k] is +0.0 or -0.0 (zero times
-// a finite number), and adding a signed zero to an accumulator that is not
-// -0.0 returns the accumulator unchanged: x + 0 = x for x nonzero, infinite
-// or NaN, and +0.0 + (+/-0.0) = +0.0.  A NaN or infinite weight is never
-// equal to zero and an infinite or NaN entry makes its row non-finite, so
-// neither is ever skipped: 0 x inf would be NaN.
-FORWARD_STEP_TARGETS
-int forward_step(const double* __restrict current, const double* __restrict transition,
-                 const unsigned char* __restrict row_finite, const double* __restrict emission,
-                 int states, int width, double* __restrict next) {
-  int rows_used = 0;
-  int column = 0;
-  for (; width - column >= register_groups * lane_width; column += register_groups * lane_width) {
-    rows_used = accumulate_columns<register_groups>(current, transition, row_finite, emission,
-                                                    states, width, column, next);
+double* weights_of(PartWork& work, const PrefixPart& part, int depth, std::size_t node) {
+  const int width = state.width;
+  if (state.keep_all_depths) return work.layers.data() + offset(node, width);
+  const std::size_t local = node - part.node_begin[size(depth)];
+  return work.layers.data() + offset(size(depth % 2) * work.half + local, width);
+}
+
+// The nodes of depth d of one part from their parents at depth d - 1: the
+// parents in batches of one code, each batch through forward_step_sums,
+// then every child scored by its own code; at depth n each child is a
+// distinct row, whose -log(likelihood) goes to its slot.
+void step_depth(const PrefixPart& part, PartWork& work, int d) {
+  const int n = state.n;
+  const int states = state.states;
+  const int width = state.width;
+  const double* transition = state.transitions.data() + offset(size(d - 1) * size(states), width);
+  const unsigned char* finite = state.row_finite.data() + size(d - 1) * size(states);
+  const int batch_limit = forward_step_batch_limit(width);
+  const std::size_t begin = part.node_begin[size(d - 1)];
+  const std::size_t end = part.node_begin[size(d)];
+
+  const double* weights[8] = {};
+  std::size_t parents[8] = {};
+  for (std::size_t i = begin; i < end;) {
+    const unsigned char code = part.code[part.by_code[i]];
+    int batch = 0;
+    for (; i < end && batch < batch_limit && part.code[part.by_code[i]] == code; ++i, ++batch) {
+      parents[batch] = part.by_code[i];
+      weights[batch] = weights_of(work, part, d - 1, parents[batch]);
+    }
+    // A row may be left out only when every weight on it is zero and it
+    // is finite (see forward_step.hpp).
+    int row_count = 0;
+    for (int l = 0; l < states; ++l) {
+      bool used = finite[l] == 0;
+      for (int b = 0; b < batch && !used; ++b) used = weights[b][l] != 0.0;
+      if (used) work.rows[size(row_count++)] = l;
+    }
+    forward_step_sums(weights, batch, transition, width, work.rows.data(), row_count,
+                      work.sums.data());
+    work.multiply_adds += static_cast<long long>(batch) * row_count * states;
+
+    for (int b = 0; b < batch; ++b) {
+      const double* sums = work.sums.data() + offset(size(b), width);
+      const std::size_t parent = parents[b];
+      for (std::size_t child = part.child_begin[parent]; child < part.child_begin[parent + 1];
+           ++child) {
+        const double* factors = state.emission.data() + offset(part.code[child], width);
+        if (d < n) {
+          // next[k] = sums[k] emission[k]
+          double* next = weights_of(work, part, d, child);
+          for (int k = 0; k < width; ++k) next[k] = sums[k] * factors[k];
+        } else {
+          // The row's likelihood is the sum of its final weights, k ascending.
+          double likelihood = 0.0;
+          for (int k = 0; k < states; ++k) likelihood += sums[k] * factors[k];
+          const std::size_t row = size(part.first_row) + (child - part.node_begin[size(n)]);
+          state.neg_log[row] = -std::log(likelihood);
+        }
+      }
+    }
   }
-  switch ((width - column) / lane_width) {
-    case 3:
-      rows_used = accumulate_columns<3>(current, transition, row_finite, emission, states, width,
-                                        column, next);
-      break;
-    case 2:
-      rows_used = accumulate_columns<2>(current, transition, row_finite, emission, states, width,
-                                        column, next);
-      break;
-    case 1:
-      rows_used = accumulate_columns<1>(current, transition, row_finite, emission, states, width,
-                                        column, next);
-      break;
-    default:
-      break;
+}
+
+void run_part(std::size_t k, int first_depth) {
+  const PrefixPart& part = state.levels.parts[k];
+  PartWork& work = state.parts[k];
+  work.multiply_adds = 0;
+  if (first_depth == 1 || !state.keep_all_depths) {
+    std::copy(state.initial.begin(), state.initial.end(), weights_of(work, part, 0, 0));
+    first_depth = 1;
   }
-  return rows_used;
+  for (int d = first_depth; d <= state.n; ++d) step_depth(part, work, d);
+}
+
+// Multiply-adds of the depths first_depth..n if no row were skipped.
+long long work_estimate(int first_depth) {
+  long long parents = 0;
+  for (const PrefixPart& part : state.levels.parts) {
+    parents += static_cast<long long>(part.node_begin[size(state.n)] -
+                                      part.node_begin[size(first_depth - 1)]);
+  }
+  return parents * state.states * state.states;
+}
+
+// Rows of no intervals keep the starting weights: each row's likelihood is
+// their sum, added per row as the step-by-step recursion does.
+double rows_without_intervals(int p) {
+  const int states = sub_state_count * p;
+  std::vector<double> start(size(states), 0.0);
+  fill_initial_weights(DoubleVector{start.data(), 1, states}, p);
+  double likelihood = 0.0;
+  for (const double weight : start) likelihood += weight;
+  double total = 0.0;
+  for (int i = 0; i < observation_count; ++i) total += -std::log(likelihood);
+  return total;
 }
 
 }  // namespace
 
 LikelihoodWork last_likelihood_work() { return last_work; }
+
+void set_likelihood_part_count(int parts) { requested_parts = parts < 0 ? 0 : parts; }
+
+void set_likelihood_cache_limit(std::size_t bytes) {
+  cache_limit = bytes;
+  state.laid_out = false;
+}
+
+void set_likelihood_parallel_threshold(long long multiply_adds) {
+  parallel_threshold = multiply_adds;
+}
 
 double negative_log_likelihood(DoubleVector point) {
   const int p = model_order;
@@ -326,39 +390,53 @@ double negative_log_likelihood(DoubleVector point) {
   if (p < 1) return std::numeric_limits<double>::quiet_NaN();
   last_work = LikelihoodWork{};
   if (observation_count <= 0) return 0.0;
+  if (n < 1) return rows_without_intervals(p);
 
-  if (!tree_is_current()) build_prefix_tree();
-  size_workspace(p, n);
-  build_transitions(point);
+  if (!tree_is_current()) build_tree();
+  if (!state.laid_out || state.p != p) lay_out(p);
 
-  const int states = work.states;
-  const int width = work.width;
-  const std::size_t distinct = tree.distinct_row.size();
-  work.neg_log.resize(distinct);
-  long long rows_used = 0;
-  double* stack = work.stack.data();
-  for (std::size_t r = 0; r < distinct; ++r) {
-    const unsigned char* codes = tree.codes.data() + offset(tree.distinct_row[r], n);
-    for (int t = tree.first_new_depth[r]; t <= n; ++t) {
-      rows_used += forward_step(stack + offset(t - 1, width),
-                                work.transitions.data() + offset(t - 1, states) * size(width),
-                                work.row_finite.data() + offset(t - 1, states),
-                                work.emission.data() + offset(codes[t - 1], width), states, width,
-                                stack + offset(t, width));
-    }
-    const double* final_weights = stack + offset(n, width);
-    double likelihood = 0.0;
-    for (int k = 0; k < states; ++k) likelihood += final_weights[k];
-    work.neg_log[r] = -std::log(likelihood);
+  // Rebuild the matrices whose parameter changed; the first of them is
+  // where the forward recursion must start again.
+  int first_depth = n + 1;
+  for (int t = 1; t <= n; ++t) {
+    double& cached = state.cached_point[size(t - 1)];
+    if (state.cache_valid && same_bits(cached, point[t])) continue;
+    build_transition(t, point[t]);
+    cached = point[t];
+    first_depth = std::min(first_depth, t);
   }
 
-  double total = 0.0;
-  for (int i = 0; i < observation_count; ++i) {
-    total += work.neg_log[size(tree.distinct_index_of[size(i)])];
+  const std::size_t distinct = state.levels.distinct_row.size();
+  long long multiply_adds = 0;
+  double total = state.cached_total;
+  if (first_depth <= n || !state.cache_valid) {
+    if (!state.keep_all_depths) first_depth = 1;
+    state.cache_valid = false;
+    const auto parts = static_cast<int>(state.parts.size());
+    auto run = [first_depth](int k) { run_part(size(k), first_depth); };
+    if (parts > 1 && work_estimate(first_depth) >= parallel_threshold) {
+      run_in_parallel(parts, run);
+    } else {
+      for (int k = 0; k < parts; ++k) run(k);
+    }
+    for (const PartWork& work : state.parts) multiply_adds += work.multiply_adds;
+
+    total = 0.0;
+    for (int i = 0; i < observation_count; ++i) {
+      total += state.neg_log[size(state.levels.distinct_index_of[size(i)])];
+    }
+    // Which NaN a sum of NaNs carries depends on the order the hardware saw
+    // its operands; every NaN leaves as the one quiet NaN, so that the
+    // value prints alike ("nan") whichever way it was computed.
+    if (std::isnan(total)) total = std::numeric_limits<double>::quiet_NaN();
+    state.cached_total = total;
+    state.cache_valid = true;
   }
 
   last_work.distinct_rows = static_cast<long long>(distinct);
-  last_work.forward_steps = tree.forward_steps;
-  last_work.multiply_adds = rows_used * states;
+  last_work.forward_steps = state.levels.forward_steps;
+  last_work.multiply_adds = multiply_adds;
+  last_work.first_depth = first_depth;
+  last_work.cache_bytes = state.cache_bytes;
   return total;
 }

@@ -1,11 +1,32 @@
-// How much work the last evaluation of negative_log_likelihood did: for
-// benchmarks and tests that check the prefix sharing, not for the fit.
+// How much work the last evaluation of negative_log_likelihood did, and the
+// knobs that choose how it is organised: for benchmarks and tests, not for
+// the fit.  No knob changes a single bit of the value.
 #pragma once
+
+#include <cstddef>
 
 struct LikelihoodWork {
   long long distinct_rows = 0;  // distinct code rows of the table
-  long long forward_steps = 0;  // distinct prefixes: one forward step each
-  long long multiply_adds = 0;  // products current[l] T[l][k] actually formed
+  long long forward_steps = 0;  // nodes of the prefix tree: one forward step each
+  long long multiply_adds = 0;  // products w[l] T[l][k] formed, k over the states
+  int first_depth = 0;          // the first interval recomputed (n + 1: none)
+  std::size_t cache_bytes = 0;  // weights kept for reuse, 0 when the cache is off
 };
 
 LikelihoodWork last_likelihood_work();
+
+// Splits the tree into this many parts (0: one per worker thread, the
+// default).  Takes effect at the next evaluation.
+void set_likelihood_part_count(int parts);
+
+// The most memory the weights kept for reuse may take (the default is
+// default_cache_limit); a tree whose weights need more keeps only two
+// depths and recomputes every evaluation from the first interval.
+inline constexpr std::size_t default_cache_limit = std::size_t{512} << 20;
+void set_likelihood_cache_limit(std::size_t bytes);
+
+// Work at or above this many multiply-adds is shared among the threads;
+// smaller evaluations run on the calling thread.  Tests set 0 to force the
+// threads on small trees.
+inline constexpr long long default_parallel_threshold = 1LL << 20;
+void set_likelihood_parallel_threshold(long long multiply_adds);

@@ -1,0 +1,41 @@
+// The forward step for several weight vectors at once.
+//
+// For a batch of weight vectors w_b (b < batch) and one interval's transition
+// matrix T (rows l < states, padded to `width` columns, a multiple of
+// lane_width, the padding zero):
+//
+//   sums[b][k] = sum_{l ascending} w_b[l] T[l][k]          (k < width)
+//
+// Each sum starts from +0.0 and adds its products in ascending l, with a
+// separate multiply and add: the operations and their order of the
+// step-by-step recursion, so the same bits.  The batch only lets every
+// loaded row of T serve several vectors, and the columns are cut into
+// blocks whose sums stay in registers across all rows.
+//
+// Rows l missing from `rows` are skipped.  A caller may leave out a row only
+// when every w_b[l] is zero and the row of T is finite: the skipped product
+// is then +0.0 or -0.0, and adding a signed zero to a sum that is not -0.0
+// returns the sum unchanged (x + 0 = x for x nonzero, infinite or NaN, and
+// +0.0 + (+/-0.0) = +0.0).  Under round-to-nearest a sum is -0.0 only when
+// both addends are, and it starts at +0.0, so it is never -0.0.  A NaN or
+// infinite weight is never equal to zero, and 0 x inf must stay NaN, so
+// neither kind of row may be skipped.
+#pragma once
+
+// Doubles per vector lane group, the width of the widest vector register
+// (AVX-512); transition rows and weight vectors are padded to a multiple.
+inline constexpr int lane_width = 8;
+
+// The largest batch forward_step_sums takes, for a padded width.
+int forward_step_batch_limit(int width);
+
+// Computes sums (batch rows of `width` doubles, row b at sums + b * width)
+// as above.  `weights[b]` points at w_b; `transition` at row 0 of T, rows
+// `width` doubles apart; rows[0 .. row_count - 1] ascending.
+// 1 <= batch <= forward_step_batch_limit(width).
+void forward_step_sums(const double* const* weights, int batch, const double* transition, int width,
+                       const int* rows, int row_count, double* sums);
+
+// The instruction set the running forward step was compiled for, as a word
+// for benchmarks and reports: "avx512f", "avx2" or "portable".
+const char* forward_step_target();

@@ -1,0 +1,132 @@
+#include "model/prefix_levels.hpp"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+std::size_t offset(int index, int stride) {
+  return static_cast<std::size_t>(index) * static_cast<std::size_t>(stride);
+}
+
+// Length of the common prefix of two code rows of length n.
+int common_prefix(const unsigned char* a, const unsigned char* b, int n) {
+  int depth = 0;
+  while (depth < n && a[depth] == b[depth]) ++depth;
+  return depth;
+}
+
+// The part's tree over distinct rows [first, last): a row whose common
+// prefix with the previous row of the part is `shared` adds one node at
+// each depth shared + 1 .. n, the child of the newest node one depth up.
+void build_part(const PrefixLevels& levels, const std::vector<int>& shared_with_previous, int first,
+                int last, PrefixPart& part) {
+  const int n = levels.n;
+  std::vector<std::vector<unsigned char>> codes_at(static_cast<std::size_t>(n) + 1);
+  std::vector<std::vector<std::size_t>> parent_at(static_cast<std::size_t>(n) + 1);
+  codes_at[0].push_back(static_cast<unsigned char>(root_code));
+  for (int r = first; r < last; ++r) {
+    const unsigned char* row =
+        levels.codes.data() + offset(levels.distinct_row[static_cast<std::size_t>(r)], n);
+    const int shared = r == first ? 0 : shared_with_previous[static_cast<std::size_t>(r)];
+    for (int d = shared + 1; d <= n; ++d) {
+      const auto depth = static_cast<std::size_t>(d);
+      codes_at[depth].push_back(row[d - 1]);
+      parent_at[depth].push_back(codes_at[depth - 1].size() - 1);
+    }
+  }
+
+  part.first_row = first;
+  part.node_begin.assign(static_cast<std::size_t>(n) + 2, 0);
+  for (int d = 0; d <= n; ++d) {
+    const auto depth = static_cast<std::size_t>(d);
+    part.node_begin[depth + 1] = part.node_begin[depth] + codes_at[depth].size();
+  }
+  const std::size_t nodes = part.node_begin[static_cast<std::size_t>(n) + 1];
+  part.code.resize(nodes);
+  part.child_begin.assign(nodes + 1, nodes);
+  for (int d = 0; d <= n; ++d) {
+    const auto depth = static_cast<std::size_t>(d);
+    std::copy(codes_at[depth].begin(), codes_at[depth].end(),
+              part.code.begin() + static_cast<std::ptrdiff_t>(part.node_begin[depth]));
+  }
+  // Children of one parent are consecutive and parents appear in order, so
+  // each parent's first child is the first node naming it, and its children
+  // end where the next node's begin: every node above depth n has a child,
+  // so the next node of a depth's last one (the first of the depth below)
+  // starts its children at the end of the depth below.  Leaves keep `nodes`.
+  for (int d = n; d >= 1; --d) {
+    const auto depth = static_cast<std::size_t>(d);
+    const std::size_t above = part.node_begin[depth - 1];
+    for (std::size_t j = parent_at[depth].size(); j-- > 0;) {
+      part.child_begin[above + parent_at[depth][j]] = part.node_begin[depth] + j;
+    }
+  }
+  part.by_code.resize(nodes);
+  for (int d = 0; d < n; ++d) {
+    const auto depth = static_cast<std::size_t>(d);
+    const auto begin = static_cast<std::ptrdiff_t>(part.node_begin[depth]);
+    const auto end = static_cast<std::ptrdiff_t>(part.node_begin[depth + 1]);
+    std::iota(part.by_code.begin() + begin, part.by_code.begin() + end, part.node_begin[depth]);
+    std::stable_sort(part.by_code.begin() + begin, part.by_code.begin() + end,
+                     [&part](std::size_t a, std::size_t b) { return part.code[a] < part.code[b]; });
+  }
+}
+
+}  // namespace
+
+void build_prefix_levels(std::vector<unsigned char> codes, int count, int n, int part_count,
+                         PrefixLevels& levels) {
+  levels.n = n;
+  levels.codes = std::move(codes);
+  const unsigned char* rows = levels.codes.data();
+  auto row = [rows, n](int i) { return rows + offset(i, n); };
+
+  // Lexicographic order of the code rows is depth-first preorder of their
+  // prefix tree; equal rows end up next to each other.
+  std::vector<int> order(static_cast<std::size_t>(count));
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [row, n](int a, int b) {
+    return std::lexicographical_compare(row(a), row(a) + n, row(b), row(b) + n);
+  });
+
+  levels.distinct_row.clear();
+  levels.distinct_index_of.assign(static_cast<std::size_t>(count), 0);
+  std::vector<int> shared_with_previous;
+  for (std::size_t r = 0; r < order.size(); ++r) {
+    const int i = order[r];
+    const int shared = r == 0 ? -1 : common_prefix(row(order[r - 1]), row(i), n);
+    if (shared < n) {
+      levels.distinct_row.push_back(i);
+      shared_with_previous.push_back(shared < 0 ? 0 : shared);
+    }
+    levels.distinct_index_of[static_cast<std::size_t>(i)] =
+        static_cast<int>(levels.distinct_row.size()) - 1;
+  }
+
+  // Parts of similar cost: a row costs the nodes it adds.
+  const int distinct = static_cast<int>(levels.distinct_row.size());
+  long long total = 0;
+  for (int r = 0; r < distinct; ++r) total += n - shared_with_previous[static_cast<std::size_t>(r)];
+  const int parts = std::max(1, std::min(part_count, distinct));
+  levels.parts.assign(static_cast<std::size_t>(parts), PrefixPart{});
+  levels.forward_steps = 0;
+  int first = 0;
+  long long done = 0;
+  for (int k = 0; k < parts; ++k) {
+    int last = first;
+    const long long goal = total * (k + 1) / parts;
+    if (k == parts - 1) {
+      last = distinct;
+    } else {
+      while (last < distinct && (last == first || done < goal)) {
+        done += n - shared_with_previous[static_cast<std::size_t>(last)];
+        ++last;
+      }
+    }
+    PrefixPart& part = levels.parts[static_cast<std::size_t>(k)];
+    build_part(levels, shared_with_previous, first, last, part);
+    levels.forward_steps += static_cast<long long>(part.code.size()) - 1;
+    first = last;
+  }
+}

@@ -1,0 +1,59 @@
+// The distinct code rows of the observation table as a prefix tree, laid
+// out one depth at a time for the forward recursion.
+//
+// The forward weights after t intervals depend only on the first t codes of
+// a row, so every distinct prefix of length t is one node at depth t, and
+// its weights are the forward step of its parent's weights (depth t - 1)
+// through interval t's matrix, scored by its own code.  The root (depth 0)
+// holds the starting weights; the nodes at depth n are the distinct rows.
+//
+// The rows are sorted lexicographically, which is depth-first preorder of
+// the tree.  The distinct rows are split into `part_count` parts of
+// consecutive rows; each part gets its own tree of the prefixes of its rows,
+// so the parts can be evaluated independently (a prefix shared by two parts
+// is a node of both, computed twice with the same bits).  Within a part and
+// a depth the nodes keep preorder, so the children of one parent are
+// consecutive.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+// The emission row a root pretends to have: the root is grouped apart from
+// every code when parents are batched by code.
+inline constexpr int root_code = 4;
+
+struct PrefixPart {
+  int first_row = 0;  // distinct rows first_row .. first_row + leaf count - 1
+  // Per depth d = 0..n: the first node of depth d in the flat arrays below;
+  // node_begin[n + 1] is the node count.  Depth 0 is the root alone.
+  std::vector<std::size_t> node_begin;
+  std::vector<unsigned char> code;  // per node: its code row (root: root_code)
+  // Per node and one past: the children of node j are child_begin[j] ..
+  // child_begin[j + 1] - 1 (flat indices; leaves have none).
+  std::vector<std::size_t> child_begin;
+  // Per depth d = 0..n-1, at the depth's flat positions: the nodes of depth
+  // d ordered by (code, index), the order in which parents are batched so
+  // that a batch shares the zero pattern its code leaves in the weights.
+  std::vector<std::size_t> by_code;
+
+  int depth_count() const { return static_cast<int>(node_begin.size()) - 2; }
+  std::size_t nodes_at(int depth) const {
+    return node_begin[static_cast<std::size_t>(depth) + 1] -
+           node_begin[static_cast<std::size_t>(depth)];
+  }
+};
+
+struct PrefixLevels {
+  int n = 0;
+  std::vector<unsigned char> codes;    // observation_count rows of n code rows
+  std::vector<int> distinct_row;       // per distinct row (preorder): an observation
+  std::vector<int> distinct_index_of;  // per observation: its distinct row
+  std::vector<PrefixPart> parts;
+  long long forward_steps = 0;  // nodes below the root, over all parts
+};
+
+// Builds the levels of the rows codes[i * n .. i * n + n - 1], i < count,
+// each a code row 0..3, split into at most part_count parts of similar size.
+void build_prefix_levels(std::vector<unsigned char> codes, int count, int n, int part_count,
+                         PrefixLevels& levels);
