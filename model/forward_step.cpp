@@ -1,5 +1,6 @@
 #include "model/forward_step.hpp"
 
+#include <cmath>
 #include <cstddef>
 
 namespace {
@@ -29,7 +30,8 @@ std::size_t offset(int index, int stride) {
 template <int Batch, int Groups>
 [[gnu::always_inline]] inline void accumulate_block(const double* const* weights,
                                                     const double* transition, int width, int column,
-                                                    const int* rows, int row_count, double* sums) {
+                                                    const int* rows, int row_count,
+                                                    double* const* sums) {
   constexpr int columns = Groups * lane_width;
   double accumulators[std::size_t{Batch}][std::size_t{columns}] = {};  // every sum +0.0
   for (int i = 0; i < row_count; ++i) {
@@ -41,7 +43,7 @@ template <int Batch, int Groups>
     }
   }
   for (int b = 0; b < Batch; ++b) {
-    double* out = sums + offset(b, width) + static_cast<std::size_t>(column);
+    double* out = sums[b] + column;
     for (int k = 0; k < columns; ++k) out[k] = accumulators[b][k];
   }
 }
@@ -49,7 +51,8 @@ template <int Batch, int Groups>
 template <int Groups>
 [[gnu::always_inline]] inline void accumulate_batch(const double* const* weights, int batch,
                                                     const double* transition, int width, int column,
-                                                    const int* rows, int row_count, double* sums) {
+                                                    const int* rows, int row_count,
+                                                    double* const* sums) {
   static_assert(batch_limit_for(Groups) <= 8);
   switch (batch) {
 #define INTERVAL_BATCH_CASE(B)                                                                \
@@ -96,27 +99,49 @@ int groups_per_block(int width) {
 int forward_step_batch_limit(int width) { return batch_limit_for(groups_per_block(width)); }
 
 FORWARD_STEP_TARGETS
-void forward_step_sums(const double* const* weights, int batch, const double* transition, int width,
-                       const int* rows, int row_count, double* sums) {
+int forward_step(const double* const* above, int batch, const double* factors,
+                 const double* transition, const unsigned char* row_finite, int states, int width,
+                 double* weights, double* nonzero, int* rows, double* const* sums) {
+  // |w| summed over the batch is zero exactly when every w_b[l] is +0.0 or
+  // -0.0: a sum of nonnegative terms that are not all zero is not zero (the
+  // smallest subnormal stays), and NaN or infinity stays nonzero.
+  for (int k = 0; k < width; ++k) nonzero[k] = 0.0;
+  const double* w[batch_ceiling] = {};
+  for (int b = 0; b < batch; ++b) {
+    double* out = weights + offset(b, width);
+    const double* from = above[b];
+    for (int k = 0; k < width; ++k) {
+      out[k] = from[k] * factors[k];
+      nonzero[k] += std::fabs(out[k]);
+    }
+    w[b] = out;
+  }
+  int row_count = 0;
+  for (int l = 0; l < states; ++l) {
+    rows[row_count] = l;
+    row_count += static_cast<int>(nonzero[l] != 0.0 || row_finite[l] == 0);
+  }
+
   const int groups = width / lane_width;
   const int block = groups_per_block(width);
   for (int g = 0; g < groups; g += block) {
     const int column = g * lane_width;
     switch (groups - g < block ? groups - g : block) {
       case 1:
-        accumulate_batch<1>(weights, batch, transition, width, column, rows, row_count, sums);
+        accumulate_batch<1>(w, batch, transition, width, column, rows, row_count, sums);
         break;
       case 2:
-        accumulate_batch<2>(weights, batch, transition, width, column, rows, row_count, sums);
+        accumulate_batch<2>(w, batch, transition, width, column, rows, row_count, sums);
         break;
       case 3:
-        accumulate_batch<3>(weights, batch, transition, width, column, rows, row_count, sums);
+        accumulate_batch<3>(w, batch, transition, width, column, rows, row_count, sums);
         break;
       default:
-        accumulate_batch<4>(weights, batch, transition, width, column, rows, row_count, sums);
+        accumulate_batch<4>(w, batch, transition, width, column, rows, row_count, sums);
         break;
     }
   }
+  return row_count;
 }
 
 const char* forward_step_target() {

@@ -26,15 +26,21 @@
 // (AVX-512); transition rows and weight vectors are padded to a multiple.
 inline constexpr int lane_width = 8;
 
-// The largest batch forward_step_sums takes, for a padded width.
+// The largest batch forward_step takes, for a padded width.
 int forward_step_batch_limit(int width);
 
-// Computes sums (batch rows of `width` doubles, row b at sums + b * width)
-// as above.  `weights[b]` points at w_b; `transition` at row 0 of T, rows
-// `width` doubles apart; rows[0 .. row_count - 1] ascending.
+// One batch of the forward recursion, from the sums of each vector's
+// parent and the factors of the batch's code:
+//   w_b[k] = above[b][k] factors[k]
+// formed into `weights` (batch rows of `width`), then sums[b] as above over
+// the rows where some w_b[l] is not zero or row l of T is not finite
+// (`row_finite`, one byte per row).  `transition` points at row 0 of T,
+// rows `width` doubles apart.  `rows` (states ints) and `nonzero` (width
+// doubles) are scratch.  Returns the number of rows used.
 // 1 <= batch <= forward_step_batch_limit(width).
-void forward_step_sums(const double* const* weights, int batch, const double* transition, int width,
-                       const int* rows, int row_count, double* sums);
+int forward_step(const double* const* above, int batch, const double* factors,
+                 const double* transition, const unsigned char* row_finite, int states, int width,
+                 double* weights, double* nonzero, int* rows, double* const* sums);
 
 // The instruction set the running forward step was compiled for, as a word
 // for benchmarks and reports: "avx512f", "avx2" or "portable".

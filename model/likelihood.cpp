@@ -54,15 +54,18 @@ std::size_t offset(std::size_t index, int stride) {
   return index * static_cast<std::size_t>(stride);
 }
 
-// The working storage of one part of the tree.  `layers` holds the weights
-// of the nodes at depths 0..n-1, `width` doubles each: all of them at their
-// flat index when the cache is on, otherwise two depths alternating, depth d
-// in half d % 2.
+// The working storage of one part of the tree.  `layers` holds, for each
+// node at depths 0..n-1, its sums through the next interval's matrix
+// (before the emission factors of its children): all of them at their flat
+// index when the cache is on, otherwise two depths alternating, depth d in
+// half d % 2.  A node's weights are its parent's sums times the factors of
+// its own code, formed where they are used.
 struct PartWork {
   std::vector<double> layers;
-  std::size_t half = 0;      // nodes per half when alternating
-  std::vector<double> sums;  // one batch of sums
-  std::vector<int> rows;     // the rows one batch uses
+  std::size_t half = 0;         // nodes per half when alternating
+  std::vector<double> weights;  // one batch of weight vectors
+  std::vector<double> nonzero;
+  std::vector<int> rows;  // the rows one batch uses
   long long multiply_adds = 0;
 };
 
@@ -109,6 +112,7 @@ struct LikelihoodState {
   std::vector<double> emission;           // 4 code rows x width
   std::vector<double*> emission_rows;
   std::vector<double> initial;  // the root's weights, width
+  std::vector<double> ones;     // the root's factors: x 1.0 leaves x as it is
   std::vector<PartWork> parts;
   std::vector<double> neg_log;  // per distinct row
   bool keep_all_depths = false;
@@ -186,7 +190,8 @@ void lay_out_parts() {
       work.layers.assign(offset(2 * widest, width), 0.0);
     }
     const int batch = forward_step_batch_limit(width);
-    work.sums.assign(offset(size(batch), width), 0.0);
+    work.weights.assign(offset(size(batch), width), 0.0);
+    work.nonzero.assign(size(width), 0.0);
     work.rows.assign(size(state.states), 0);
   }
 }
@@ -221,6 +226,7 @@ void lay_out(int p) {
                       p);
   state.initial.assign(size(width), 0.0);
   fill_initial_weights(DoubleVector{state.initial.data(), 1, states}, p);
+  state.ones.assign(size(width), 1.0);
   state.neg_log.assign(state.levels.distinct_row.size(), 0.0);
   lay_out_parts();
   state.cached_point.assign(size(n), 0.0);
@@ -268,19 +274,20 @@ void build_transition(int t, double lambda) {
   }
 }
 
-double* weights_of(PartWork& work, const PrefixPart& part, int depth, std::size_t node) {
+double* sums_of(PartWork& work, const PrefixPart& part, int depth, std::size_t node) {
   const int width = state.width;
   if (state.keep_all_depths) return work.layers.data() + offset(node, width);
   const std::size_t local = node - part.node_begin[size(depth)];
   return work.layers.data() + offset(size(depth % 2) * work.half + local, width);
 }
 
-// The nodes of depth d of one part from their parents at depth d - 1: the
-// parents in batches of one code, each batch through forward_step_sums,
-// then every child scored by its own code; at depth n each child is a
-// distinct row, whose -log(likelihood) goes to its slot.
+// Forward step d for one part: the nodes of depth d - 1, in batches of one
+// code, through interval d's matrix.  A node's weights are
+//   w[k] = (parent's sums)[k] emission[code][k]
+// (the root's are the starting weights), formed once per batch into a
+// small buffer; a row is used when some weight on it is not zero or the
+// row is not finite (see forward_step.hpp).
 void step_depth(const PrefixPart& part, PartWork& work, int d) {
-  const int n = state.n;
   const int states = state.states;
   const int width = state.width;
   const double* transition = state.transitions.data() + offset(size(d - 1) * size(states), width);
@@ -289,46 +296,37 @@ void step_depth(const PrefixPart& part, PartWork& work, int d) {
   const std::size_t begin = part.node_begin[size(d - 1)];
   const std::size_t end = part.node_begin[size(d)];
 
-  const double* weights[8] = {};
-  std::size_t parents[8] = {};
+  const double* above[8] = {};
+  double* sums[8] = {};
   for (std::size_t i = begin; i < end;) {
     const unsigned char code = part.code[part.by_code[i]];
+    const double* factors =
+        d == 1 ? state.ones.data() : state.emission.data() + offset(code, width);
     int batch = 0;
     for (; i < end && batch < batch_limit && part.code[part.by_code[i]] == code; ++i, ++batch) {
-      parents[batch] = part.by_code[i];
-      weights[batch] = weights_of(work, part, d - 1, parents[batch]);
+      const std::size_t node = part.by_code[i];
+      above[batch] = d == 1 ? state.initial.data() : sums_of(work, part, d - 2, part.parent[node]);
+      sums[batch] = sums_of(work, part, d - 1, node);
     }
-    // A row may be left out only when every weight on it is zero and it
-    // is finite (see forward_step.hpp).
-    int row_count = 0;
-    for (int l = 0; l < states; ++l) {
-      bool used = finite[l] == 0;
-      for (int b = 0; b < batch && !used; ++b) used = weights[b][l] != 0.0;
-      if (used) work.rows[size(row_count++)] = l;
-    }
-    forward_step_sums(weights, batch, transition, width, work.rows.data(), row_count,
-                      work.sums.data());
+    const int row_count =
+        forward_step(above, batch, factors, transition, finite, states, width, work.weights.data(),
+                     work.nonzero.data(), work.rows.data(), sums);
     work.multiply_adds += static_cast<long long>(batch) * row_count * states;
+  }
+}
 
-    for (int b = 0; b < batch; ++b) {
-      const double* sums = work.sums.data() + offset(size(b), width);
-      const std::size_t parent = parents[b];
-      for (std::size_t child = part.child_begin[parent]; child < part.child_begin[parent + 1];
-           ++child) {
-        const double* factors = state.emission.data() + offset(part.code[child], width);
-        if (d < n) {
-          // next[k] = sums[k] emission[k]
-          double* next = weights_of(work, part, d, child);
-          for (int k = 0; k < width; ++k) next[k] = sums[k] * factors[k];
-        } else {
-          // The row's likelihood is the sum of its final weights, k ascending.
-          double likelihood = 0.0;
-          for (int k = 0; k < states; ++k) likelihood += sums[k] * factors[k];
-          const std::size_t row = size(part.first_row) + (child - part.node_begin[size(n)]);
-          state.neg_log[row] = -std::log(likelihood);
-        }
-      }
-    }
+// The distinct rows of one part: each row's likelihood is the sum of its
+// final weights, k ascending, and its -log goes to the row's slot.
+void score_leaves(const PrefixPart& part, PartWork& work) {
+  const int n = state.n;
+  const int states = state.states;
+  const int width = state.width;
+  for (std::size_t leaf = part.node_begin[size(n)]; leaf < part.node_begin[size(n) + 1]; ++leaf) {
+    const double* sums = sums_of(work, part, n - 1, part.parent[leaf]);
+    const double* factors = state.emission.data() + offset(part.code[leaf], width);
+    double likelihood = 0.0;
+    for (int k = 0; k < states; ++k) likelihood += sums[k] * factors[k];
+    state.neg_log[size(part.first_row) + (leaf - part.node_begin[size(n)])] = -std::log(likelihood);
   }
 }
 
@@ -336,11 +334,8 @@ void run_part(std::size_t k, int first_depth) {
   const PrefixPart& part = state.levels.parts[k];
   PartWork& work = state.parts[k];
   work.multiply_adds = 0;
-  if (first_depth == 1 || !state.keep_all_depths) {
-    std::copy(state.initial.begin(), state.initial.end(), weights_of(work, part, 0, 0));
-    first_depth = 1;
-  }
   for (int d = first_depth; d <= state.n; ++d) step_depth(part, work, d);
+  score_leaves(part, work);
 }
 
 // Multiply-adds of the depths first_depth..n if no row were skipped.

@@ -44,24 +44,17 @@ void build_part(const PrefixLevels& levels, const std::vector<int>& shared_with_
   }
   const std::size_t nodes = part.node_begin[static_cast<std::size_t>(n) + 1];
   part.code.resize(nodes);
-  part.child_begin.assign(nodes + 1, nodes);
+  part.parent.assign(nodes, 0);
   for (int d = 0; d <= n; ++d) {
     const auto depth = static_cast<std::size_t>(d);
     std::copy(codes_at[depth].begin(), codes_at[depth].end(),
               part.code.begin() + static_cast<std::ptrdiff_t>(part.node_begin[depth]));
-  }
-  // Children of one parent are consecutive and parents appear in order, so
-  // each parent's first child is the first node naming it, and its children
-  // end where the next node's begin: every node above depth n has a child,
-  // so the next node of a depth's last one (the first of the depth below)
-  // starts its children at the end of the depth below.  Leaves keep `nodes`.
-  for (int d = n; d >= 1; --d) {
-    const auto depth = static_cast<std::size_t>(d);
-    const std::size_t above = part.node_begin[depth - 1];
-    for (std::size_t j = parent_at[depth].size(); j-- > 0;) {
-      part.child_begin[above + parent_at[depth][j]] = part.node_begin[depth] + j;
+    if (d == 0) continue;
+    for (std::size_t j = 0; j < parent_at[depth].size(); ++j) {
+      part.parent[part.node_begin[depth] + j] = part.node_begin[depth - 1] + parent_at[depth][j];
     }
   }
+
   part.by_code.resize(nodes);
   for (int d = 0; d < n; ++d) {
     const auto depth = static_cast<std::size_t>(d);

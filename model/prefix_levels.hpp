@@ -29,9 +29,7 @@ struct PrefixPart {
   // node_begin[n + 1] is the node count.  Depth 0 is the root alone.
   std::vector<std::size_t> node_begin;
   std::vector<unsigned char> code;  // per node: its code row (root: root_code)
-  // Per node and one past: the children of node j are child_begin[j] ..
-  // child_begin[j + 1] - 1 (flat indices; leaves have none).
-  std::vector<std::size_t> child_begin;
+  std::vector<std::size_t> parent;  // per node: its parent (flat index; root: 0)
   // Per depth d = 0..n-1, at the depth's flat positions: the nodes of depth
   // d ordered by (code, index), the order in which parents are batched so
   // that a batch shares the zero pattern its code leaves in the weights.
