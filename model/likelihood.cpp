@@ -54,16 +54,19 @@ std::size_t offset(std::size_t index, int stride) {
   return index * static_cast<std::size_t>(stride);
 }
 
-// The working storage of one part of the tree.  `layers` holds, for each
-// node at depths 0..n-1, its sums through the next interval's matrix
-// (before the emission factors of its children): all of them at their flat
-// index when the cache is on, otherwise two depths alternating, depth d in
-// half d % 2.  A node's weights are its parent's sums times the factors of
-// its own code, formed where they are used.
+// The working storage of one part of the tree.  Each node at depths
+// 0..n-1 has its sums through the next interval's matrix (before the
+// emission factors of its children); a node's weights are its parent's sums
+// times the factors of its own code, formed where they are used.  The sums
+// of depth e live in `checkpoints` when the cache is on and e is a multiple
+// of the checkpoint spacing, otherwise in half e % 2 of `working`, which
+// holds the widest depth twice.
 struct PartWork {
-  std::vector<double> layers;
-  std::size_t half = 0;         // nodes per half when alternating
-  std::vector<double> weights;  // one batch of weight vectors
+  std::vector<double> working;
+  std::size_t half = 0;  // nodes per half of `working`
+  std::vector<double> checkpoints;
+  std::vector<std::size_t> checkpoint_at;  // per checkpoint depth: first node's slot
+  std::vector<double> weights;             // one batch of weight vectors
   std::vector<double> nonzero;
   std::vector<int> rows;  // the rows one batch uses
   long long multiply_adds = 0;
@@ -77,15 +80,20 @@ struct PartWork {
 //   sizes or storage change, or the part count changes.
 // - The sizes of everything else depend on p, n and the tree: when any of
 //   them changes, the storage is laid out again and the cache is emptied.
-// - `transitions[t]` depends on point[t] and p only; `layers` on
-//   point[1..d] for depth d.  `cached_point` holds the parameters they were
+// - `transitions[t]` depends on point[t] and p only; the sums of depth e on
+//   point[1..e+1].  `cached_point` holds the parameters they were
 //   computed from; `cache_valid` is false until an evaluation completes.
 //   Parameters are compared as bit patterns, so -0.0 and +0.0, and NaNs of
 //   different payloads, count as changed.
 //
-// Memory: the transitions take n (6p)^2 doubles (rounded up to 8 columns);
-// the cache takes (nodes above depth n) x width doubles and is used only
-// within cache_limit.
+// Memory: the transitions take n (6p)^2 doubles (rounded up to 8 columns),
+// the working halves twice the widest depth's nodes x width doubles, and
+// the cache (nodes at the checkpoint depths) x width doubles; the cache is
+// used only within cache_limit.  Checkpoints rather than every depth: an
+// evaluation that starts again at interval t recomputes from the checkpoint
+// at or below t - 2 (at most spacing - 1 depths more than needed), while a
+// full evaluation writes only every spacing-th depth to memory that does
+// not fit in the processor's caches.
 struct LikelihoodState {
   // The tree.
   bool built = false;
@@ -115,7 +123,8 @@ struct LikelihoodState {
   std::vector<double> ones;     // the root's factors: x 1.0 leaves x as it is
   std::vector<PartWork> parts;
   std::vector<double> neg_log;  // per distinct row
-  bool keep_all_depths = false;
+  bool cache_on = false;
+  int spacing = 1;
   std::size_t cache_bytes = 0;
 
   // The cache.
@@ -128,6 +137,7 @@ LikelihoodState state;
 LikelihoodWork last_work;
 int requested_parts = 0;
 std::size_t cache_limit = default_cache_limit;
+int checkpoint_spacing = default_checkpoint_spacing;
 long long parallel_threshold = default_parallel_threshold;
 
 int wanted_part_count() { return requested_parts > 0 ? requested_parts : worker_thread_count(); }
@@ -158,24 +168,34 @@ void build_tree() {
   state.laid_out = false;
 }
 
-// Room for every depth's weights if it fits in cache_limit (and can be had
-// at all), otherwise two alternating depths per part.
+// The working halves of every part, and the checkpoints if they fit in
+// cache_limit (and can be had at all).
 void lay_out_parts() {
   const int n = state.n;
   const int width = state.width;
-  std::size_t all = 0;
-  for (const PrefixPart& part : state.levels.parts) all += part.node_begin[size(n)];
-  const std::size_t all_bytes = all * size(width) * sizeof(double);
+  state.spacing = checkpoint_spacing;
+  std::size_t kept = 0;
+  for (const PrefixPart& part : state.levels.parts) {
+    for (int e = 0; e < n; e += state.spacing) kept += part.nodes_at(e);
+  }
+  const std::size_t kept_bytes = kept * size(width) * sizeof(double);
   state.parts.assign(state.levels.parts.size(), PartWork{});
-  state.keep_all_depths = false;
+  state.cache_on = false;
   state.cache_bytes = 0;
-  if (all_bytes <= cache_limit) {
+  if (kept_bytes <= cache_limit) {
     try {
       for (std::size_t k = 0; k < state.parts.size(); ++k) {
-        state.parts[k].layers.assign(offset(state.levels.parts[k].node_begin[size(n)], width), 0.0);
+        const PrefixPart& part = state.levels.parts[k];
+        PartWork& work = state.parts[k];
+        std::size_t slots = 0;
+        for (int e = 0; e < n; e += state.spacing) {
+          work.checkpoint_at.push_back(slots);
+          slots += part.nodes_at(e);
+        }
+        work.checkpoints.assign(offset(slots, width), 0.0);
       }
-      state.keep_all_depths = true;
-      state.cache_bytes = all_bytes;
+      state.cache_on = true;
+      state.cache_bytes = kept_bytes;
     } catch (const std::bad_alloc&) {
       state.parts.assign(state.levels.parts.size(), PartWork{});
     }
@@ -183,12 +203,10 @@ void lay_out_parts() {
   for (std::size_t k = 0; k < state.parts.size(); ++k) {
     const PrefixPart& part = state.levels.parts[k];
     PartWork& work = state.parts[k];
-    if (!state.keep_all_depths) {
-      std::size_t widest = 0;
-      for (int d = 0; d < n; ++d) widest = std::max(widest, part.nodes_at(d));
-      work.half = widest;
-      work.layers.assign(offset(2 * widest, width), 0.0);
-    }
+    std::size_t widest = 0;
+    for (int d = 0; d < n; ++d) widest = std::max(widest, part.nodes_at(d));
+    work.half = widest;
+    work.working.assign(offset(2 * widest, width), 0.0);
     const int batch = forward_step_batch_limit(width);
     work.weights.assign(offset(size(batch), width), 0.0);
     work.nonzero.assign(size(width), 0.0);
@@ -276,9 +294,12 @@ void build_transition(int t, double lambda) {
 
 double* sums_of(PartWork& work, const PrefixPart& part, int depth, std::size_t node) {
   const int width = state.width;
-  if (state.keep_all_depths) return work.layers.data() + offset(node, width);
   const std::size_t local = node - part.node_begin[size(depth)];
-  return work.layers.data() + offset(size(depth % 2) * work.half + local, width);
+  if (state.cache_on && depth % state.spacing == 0) {
+    return work.checkpoints.data() +
+           offset(work.checkpoint_at[size(depth / state.spacing)] + local, width);
+  }
+  return work.working.data() + offset(size(depth % 2) * work.half + local, width);
 }
 
 // Forward step d for one part: the nodes of depth d - 1, in batches of one
@@ -299,12 +320,12 @@ void step_depth(const PrefixPart& part, PartWork& work, int d) {
   const double* above[8] = {};
   double* sums[8] = {};
   for (std::size_t i = begin; i < end;) {
-    const unsigned char code = part.code[part.by_code[i]];
+    const unsigned char code = part.code[i];
     const double* factors =
         d == 1 ? state.ones.data() : state.emission.data() + offset(code, width);
     int batch = 0;
-    for (; i < end && batch < batch_limit && part.code[part.by_code[i]] == code; ++i, ++batch) {
-      const std::size_t node = part.by_code[i];
+    for (; i < end && batch < batch_limit && part.code[i] == code; ++i, ++batch) {
+      const std::size_t node = i;
       above[batch] = d == 1 ? state.initial.data() : sums_of(work, part, d - 2, part.parent[node]);
       sums[batch] = sums_of(work, part, d - 1, node);
     }
@@ -326,7 +347,7 @@ void score_leaves(const PrefixPart& part, PartWork& work) {
     const double* factors = state.emission.data() + offset(part.code[leaf], width);
     double likelihood = 0.0;
     for (int k = 0; k < states; ++k) likelihood += sums[k] * factors[k];
-    state.neg_log[size(part.first_row) + (leaf - part.node_begin[size(n)])] = -std::log(likelihood);
+    state.neg_log[size(part.leaf_row[leaf - part.node_begin[size(n)]])] = -std::log(likelihood);
   }
 }
 
@@ -336,6 +357,14 @@ void run_part(std::size_t k, int first_depth) {
   work.multiply_adds = 0;
   for (int d = first_depth; d <= state.n; ++d) step_depth(part, work, d);
   score_leaves(part, work);
+}
+
+// The first forward step to run when interval t is the first whose
+// parameter changed: step d reads the sums of depth d - 2, which must be a
+// checkpoint (depth 0 always is) or the starting weights (d = 1).
+int restart_step(int t) {
+  if (!state.cache_on || t <= 1) return 1;
+  return 2 + (t - 2) / state.spacing * state.spacing;
 }
 
 // Multiply-adds of the depths first_depth..n if no row were skipped.
@@ -372,6 +401,11 @@ void set_likelihood_cache_limit(std::size_t bytes) {
   state.laid_out = false;
 }
 
+void set_likelihood_checkpoint_spacing(int spacing) {
+  checkpoint_spacing = spacing < 1 ? 1 : spacing;
+  state.laid_out = false;
+}
+
 void set_likelihood_parallel_threshold(long long multiply_adds) {
   parallel_threshold = multiply_adds;
 }
@@ -405,7 +439,7 @@ double negative_log_likelihood(DoubleVector point) {
   long long multiply_adds = 0;
   double total = state.cached_total;
   if (first_depth <= n || !state.cache_valid) {
-    if (!state.keep_all_depths) first_depth = 1;
+    first_depth = restart_step(first_depth);
     state.cache_valid = false;
     const auto parts = static_cast<int>(state.parts.size());
     auto run = [first_depth](int k) { run_part(size(k), first_depth); };

@@ -9,7 +9,7 @@ struct LikelihoodWork {
   long long distinct_rows = 0;  // distinct code rows of the table
   long long forward_steps = 0;  // nodes of the prefix tree: one forward step each
   long long multiply_adds = 0;  // products w[l] T[l][k] formed, k over the states
-  int first_depth = 0;          // the first interval recomputed (n + 1: none)
+  int first_depth = 0;          // the first forward step run (n + 1: none)
   std::size_t cache_bytes = 0;  // weights kept for reuse, 0 when the cache is off
 };
 
@@ -19,11 +19,15 @@ LikelihoodWork last_likelihood_work();
 // default).  Takes effect at the next evaluation.
 void set_likelihood_part_count(int parts);
 
-// The most memory the weights kept for reuse may take (the default is
-// default_cache_limit); a tree whose weights need more keeps only two
-// depths and recomputes every evaluation from the first interval.
+// The most memory the sums kept for reuse may take (the default is
+// default_cache_limit); a tree whose checkpoints need more keeps none and
+// recomputes every evaluation from the first interval.
 inline constexpr std::size_t default_cache_limit = std::size_t{512} << 20;
 void set_likelihood_cache_limit(std::size_t bytes);
+
+// Every how many depths the sums are kept for reuse (see likelihood.cpp).
+inline constexpr int default_checkpoint_spacing = 4;
+void set_likelihood_checkpoint_spacing(int spacing);
 
 // Work at or above this many multiply-adds is shared among the threads;
 // smaller evaluations run on the calling thread.  Tests set 0 to force the

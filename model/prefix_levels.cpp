@@ -16,15 +16,19 @@ int common_prefix(const unsigned char* a, const unsigned char* b, int n) {
   return depth;
 }
 
-// The part's tree over distinct rows [first, last): a row whose common
-// prefix with the previous row of the part is `shared` adds one node at
-// each depth shared + 1 .. n, the child of the newest node one depth up.
+// The part's tree over distinct rows [first, last).  In preorder, a row
+// whose common prefix with the previous row of the part is `shared` adds
+// one node at each depth shared + 1 .. n, the child of the newest node one
+// depth up.  Then each depth is renumbered by (code, parent's new number),
+// keeping preorder among equals.
 void build_part(const PrefixLevels& levels, const std::vector<int>& shared_with_previous, int first,
                 int last, PrefixPart& part) {
   const int n = levels.n;
-  std::vector<std::vector<unsigned char>> codes_at(static_cast<std::size_t>(n) + 1);
-  std::vector<std::vector<std::size_t>> parent_at(static_cast<std::size_t>(n) + 1);
+  const auto depths = static_cast<std::size_t>(n) + 1;
+  std::vector<std::vector<unsigned char>> codes_at(depths);
+  std::vector<std::vector<std::size_t>> parent_at(depths);
   codes_at[0].push_back(static_cast<unsigned char>(root_code));
+  parent_at[0].push_back(0);
   for (int r = first; r < last; ++r) {
     const unsigned char* row =
         levels.codes.data() + offset(levels.distinct_row[static_cast<std::size_t>(r)], n);
@@ -36,33 +40,40 @@ void build_part(const PrefixLevels& levels, const std::vector<int>& shared_with_
     }
   }
 
-  part.first_row = first;
-  part.node_begin.assign(static_cast<std::size_t>(n) + 2, 0);
-  for (int d = 0; d <= n; ++d) {
-    const auto depth = static_cast<std::size_t>(d);
+  part.node_begin.assign(depths + 1, 0);
+  for (std::size_t depth = 0; depth < depths; ++depth) {
     part.node_begin[depth + 1] = part.node_begin[depth] + codes_at[depth].size();
   }
-  const std::size_t nodes = part.node_begin[static_cast<std::size_t>(n) + 1];
-  part.code.resize(nodes);
+  const std::size_t nodes = part.node_begin[depths];
+  part.code.assign(nodes, 0);
   part.parent.assign(nodes, 0);
-  for (int d = 0; d <= n; ++d) {
-    const auto depth = static_cast<std::size_t>(d);
-    std::copy(codes_at[depth].begin(), codes_at[depth].end(),
-              part.code.begin() + static_cast<std::ptrdiff_t>(part.node_begin[depth]));
-    if (d == 0) continue;
-    for (std::size_t j = 0; j < parent_at[depth].size(); ++j) {
-      part.parent[part.node_begin[depth] + j] = part.node_begin[depth - 1] + parent_at[depth][j];
-    }
-  }
+  part.code[0] = static_cast<unsigned char>(root_code);
 
-  part.by_code.resize(nodes);
-  for (int d = 0; d < n; ++d) {
-    const auto depth = static_cast<std::size_t>(d);
-    const auto begin = static_cast<std::ptrdiff_t>(part.node_begin[depth]);
-    const auto end = static_cast<std::ptrdiff_t>(part.node_begin[depth + 1]);
-    std::iota(part.by_code.begin() + begin, part.by_code.begin() + end, part.node_begin[depth]);
-    std::stable_sort(part.by_code.begin() + begin, part.by_code.begin() + end,
-                     [&part](std::size_t a, std::size_t b) { return part.code[a] < part.code[b]; });
+  std::vector<std::size_t> number_above(1, 0);  // preorder index -> new number, one depth up
+  std::vector<std::size_t> order;
+  std::vector<std::size_t> number;
+  for (std::size_t depth = 1; depth < depths; ++depth) {
+    const std::vector<unsigned char>& codes = codes_at[depth];
+    const std::vector<std::size_t>& parents = parent_at[depth];
+    order.resize(codes.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      if (codes[a] != codes[b]) return codes[a] < codes[b];
+      return number_above[parents[a]] < number_above[parents[b]];
+    });
+    number.assign(codes.size(), 0);
+    for (std::size_t m = 0; m < order.size(); ++m) {
+      number[order[m]] = m;
+      part.code[part.node_begin[depth] + m] = codes[order[m]];
+      part.parent[part.node_begin[depth] + m] =
+          part.node_begin[depth - 1] + number_above[parents[order[m]]];
+    }
+    number_above.swap(number);
+  }
+  // The leaves in preorder are the part's distinct rows in order.
+  part.leaf_row.assign(codes_at[depths - 1].size(), 0);
+  for (std::size_t m = 0; m < order.size() && n > 0; ++m) {
+    part.leaf_row[m] = first + static_cast<int>(order[m]);
   }
 }
 

@@ -11,31 +11,31 @@
 // the tree.  The distinct rows are split into `part_count` parts of
 // consecutive rows; each part gets its own tree of the prefixes of its rows,
 // so the parts can be evaluated independently (a prefix shared by two parts
-// is a node of both, computed twice with the same bits).  Within a part and
-// a depth the nodes keep preorder, so the children of one parent are
-// consecutive.
+// is a node of both, computed twice with the same bits).
+//
+// Within a part and a depth the nodes are numbered by code, and within one
+// code by their parent's number: nodes of one code, whose weights share the
+// zeros the code's emission factors leave, are consecutive and can be
+// batched, and a pass over them reads their parents in ascending order and
+// writes their own results in ascending order, which the memory system
+// streams.
 #pragma once
 
 #include <cstddef>
 #include <vector>
 
 // The emission row a root pretends to have: the root is grouped apart from
-// every code when parents are batched by code.
+// every code when nodes are batched by code.
 inline constexpr int root_code = 4;
 
 struct PrefixPart {
-  int first_row = 0;  // distinct rows first_row .. first_row + leaf count - 1
   // Per depth d = 0..n: the first node of depth d in the flat arrays below;
   // node_begin[n + 1] is the node count.  Depth 0 is the root alone.
   std::vector<std::size_t> node_begin;
   std::vector<unsigned char> code;  // per node: its code row (root: root_code)
   std::vector<std::size_t> parent;  // per node: its parent (flat index; root: 0)
-  // Per depth d = 0..n-1, at the depth's flat positions: the nodes of depth
-  // d ordered by (code, index), the order in which parents are batched so
-  // that a batch shares the zero pattern its code leaves in the weights.
-  std::vector<std::size_t> by_code;
+  std::vector<int> leaf_row;        // per node of depth n, from node_begin[n]: its distinct row
 
-  int depth_count() const { return static_cast<int>(node_begin.size()) - 2; }
   std::size_t nodes_at(int depth) const {
     return node_begin[static_cast<std::size_t>(depth) + 1] -
            node_begin[static_cast<std::size_t>(depth)];
