@@ -13,7 +13,7 @@ constexpr int block_group_limit = 4;
 // the 32 registers of AVX-512, the rest for the row being loaded and the
 // weights.
 constexpr int accumulator_budget = 24;
-constexpr int batch_ceiling = 8;
+constexpr int batch_ceiling = max_forward_step_batch;
 
 constexpr int batch_limit_for(int groups) {
   const int limit = accumulator_budget / groups;
@@ -46,6 +46,10 @@ typedef double Lanes __attribute__((vector_size(sizeof(double) * std::size_t{lan
                                                 const Lanes& row) {
   accumulator = accumulator + weight * row;
 }
+// product[k] = a[k] b[k]
+[[gnu::always_inline]] inline void multiply_lanes(Lanes& product, const Lanes& a, const Lanes& b) {
+  product = a * b;
+}
 #else
 struct Lanes {
   double lane[lane_width];
@@ -61,6 +65,10 @@ struct Lanes {
 [[gnu::always_inline]] inline void add_products(Lanes& accumulator, double weight,
                                                 const Lanes& row) {
   for (int k = 0; k < lane_width; ++k) accumulator.lane[k] += weight * row.lane[k];
+}
+// product[k] = a[k] b[k]
+[[gnu::always_inline]] inline void multiply_lanes(Lanes& product, const Lanes& a, const Lanes& b) {
+  for (int k = 0; k < lane_width; ++k) product.lane[k] = a.lane[k] * b.lane[k];
 }
 #endif
 
@@ -95,7 +103,7 @@ template <int Groups>
                                                     const double* transition, int width, int column,
                                                     const int* rows, int row_count,
                                                     double* const* sums) {
-  static_assert(batch_limit_for(Groups) <= 8);
+  static_assert(batch_limit_for(Groups) <= 16);
   switch (batch) {
 #define INTERVAL_BATCH_CASE(B)                                                                \
   case B:                                                                                     \
@@ -111,6 +119,14 @@ template <int Groups>
     INTERVAL_BATCH_CASE(6)
     INTERVAL_BATCH_CASE(7)
     INTERVAL_BATCH_CASE(8)
+    INTERVAL_BATCH_CASE(9)
+    INTERVAL_BATCH_CASE(10)
+    INTERVAL_BATCH_CASE(11)
+    INTERVAL_BATCH_CASE(12)
+    INTERVAL_BATCH_CASE(13)
+    INTERVAL_BATCH_CASE(14)
+    INTERVAL_BATCH_CASE(15)
+    INTERVAL_BATCH_CASE(16)
 #undef INTERVAL_BATCH_CASE
     default:
       break;
@@ -142,44 +158,68 @@ int forward_step_batch_limit(int width) { return batch_limit_for(groups_per_bloc
 
 FORWARD_STEP_TARGETS
 int forward_step(const double* const* above, int batch, const double* factors,
-                 const double* transition, const unsigned char* row_finite, int states, int width,
-                 double* weights, double* nonzero, int* rows, double* const* sums) {
-  // |w| summed over the batch is zero exactly when every w_b[l] is +0.0 or
-  // -0.0: a sum of nonnegative terms that are not all zero is not zero (the
-  // smallest subnormal stays), and NaN or infinity stays nonzero.
-  for (int k = 0; k < width; ++k) nonzero[k] = 0.0;
+                 const double* transition, const unsigned char* row_finite, const int* usual_rows,
+                 int usual_count, int states, int width, double* weights, int* rows,
+                 double* const* sums) {
+  // w_b = above_b x factors, group by group; `check` adds 0 x above_b[k]
+  // for every k, which stays a signed zero while every entry is finite and
+  // becomes NaN at the first infinite or NaN entry.
+  Lanes check{};
   const double* w[batch_ceiling] = {};
+  const int groups = width / lane_width;
   for (int b = 0; b < batch; ++b) {
     double* out = weights + offset(b, width);
-    const double* from = above[b];
-    for (int k = 0; k < width; ++k) {
-      out[k] = from[k] * factors[k];
-      nonzero[k] += std::fabs(out[k]);
+    for (int g = 0; g < groups; ++g) {
+      Lanes entries;
+      Lanes scale;
+      load_lanes(entries, above[b] + offset(g, lane_width));
+      load_lanes(scale, factors + offset(g, lane_width));
+      Lanes product;
+      multiply_lanes(product, entries, scale);
+      store_lanes(out + offset(g, lane_width), product);
+      add_products(check, 0.0, entries);
     }
     w[b] = out;
   }
-  int row_count = 0;
-  for (int l = 0; l < states; ++l) {
-    rows[row_count] = l;
-    row_count += static_cast<int>(nonzero[l] != 0.0 || row_finite[l] == 0);
+  double lanes[lane_width];
+  store_lanes(lanes, check);
+  bool all_finite = true;
+  for (const double lane : lanes) all_finite = all_finite && lane == 0.0;
+
+  // With finite entries a zero factor makes a zero weight, so the usual
+  // rows (nonzero factor or non-finite row) are all a batch can need.
+  // Otherwise each row is looked at: |w| summed over the batch is zero
+  // exactly when every w_b[l] is +0.0 or -0.0 (a sum of nonnegative terms
+  // that are not all zero keeps at least the smallest subnormal, and NaN or
+  // infinity stays nonzero).
+  const int* used = usual_rows;
+  int row_count = usual_count;
+  if (!all_finite) {
+    row_count = 0;
+    for (int l = 0; l < states; ++l) {
+      double magnitude = 0.0;
+      for (int b = 0; b < batch; ++b) magnitude += std::fabs(w[b][l]);
+      rows[row_count] = l;
+      row_count += static_cast<int>(magnitude != 0.0 || row_finite[l] == 0);
+    }
+    used = rows;
   }
 
-  const int groups = width / lane_width;
   const int block = groups_per_block(width);
   for (int g = 0; g < groups; g += block) {
     const int column = g * lane_width;
     switch (groups - g < block ? groups - g : block) {
       case 1:
-        accumulate_batch<1>(w, batch, transition, width, column, rows, row_count, sums);
+        accumulate_batch<1>(w, batch, transition, width, column, used, row_count, sums);
         break;
       case 2:
-        accumulate_batch<2>(w, batch, transition, width, column, rows, row_count, sums);
+        accumulate_batch<2>(w, batch, transition, width, column, used, row_count, sums);
         break;
       case 3:
-        accumulate_batch<3>(w, batch, transition, width, column, rows, row_count, sums);
+        accumulate_batch<3>(w, batch, transition, width, column, used, row_count, sums);
         break;
       default:
-        accumulate_batch<4>(w, batch, transition, width, column, rows, row_count, sums);
+        accumulate_batch<4>(w, batch, transition, width, column, used, row_count, sums);
         break;
     }
   }

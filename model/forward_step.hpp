@@ -26,21 +26,26 @@
 // (AVX-512); transition rows and weight vectors are padded to a multiple.
 inline constexpr int lane_width = 8;
 
-// The largest batch forward_step takes, for a padded width.
+// The largest batch forward_step takes, for any width and for a padded width.
+inline constexpr int max_forward_step_batch = 16;
 int forward_step_batch_limit(int width);
 
 // One batch of the forward recursion, from the sums of each vector's
 // parent and the factors of the batch's code:
 //   w_b[k] = above[b][k] factors[k]
-// formed into `weights` (batch rows of `width`), then sums[b] as above over
-// the rows where some w_b[l] is not zero or row l of T is not finite
-// (`row_finite`, one byte per row).  `transition` points at row 0 of T,
-// rows `width` doubles apart.  `rows` (states ints) and `nonzero` (width
-// doubles) are scratch.  Returns the number of rows used.
+// formed into `weights` (batch rows of `width`), then sums[b] as above.
+// When every above[b][k] is finite the rows summed are `usual_rows`: the
+// caller lists there every row whose factor is not zero or whose row of T
+// is not finite (`row_finite`, one byte per row), since a finite entry
+// times a zero factor is a zero weight.  Otherwise the rows are those where
+// some w_b[l] is not zero or row l of T is not finite, listed in `rows`
+// (scratch for `states` ints).  `transition` points at row 0 of T, rows
+// `width` doubles apart.  Returns the number of rows summed.
 // 1 <= batch <= forward_step_batch_limit(width).
 int forward_step(const double* const* above, int batch, const double* factors,
-                 const double* transition, const unsigned char* row_finite, int states, int width,
-                 double* weights, double* nonzero, int* rows, double* const* sums);
+                 const double* transition, const unsigned char* row_finite, const int* usual_rows,
+                 int usual_count, int states, int width, double* weights, int* rows,
+                 double* const* sums);
 
 // The instruction set the running forward step was compiled for, as a word
 // for benchmarks and reports: "avx512f", "avx2" or "portable".

@@ -50,6 +50,9 @@ namespace {
 
 std::size_t size(int count) { return static_cast<std::size_t>(count); }
 
+// Kinds of node a batch can hold: the four code rows and the root.
+constexpr std::size_t usual_kinds = code_row_count + 1;
+
 std::size_t offset(std::size_t index, int stride) {
   return index * static_cast<std::size_t>(stride);
 }
@@ -67,8 +70,7 @@ struct PartWork {
   std::vector<double> checkpoints;
   std::vector<std::size_t> checkpoint_at;  // per checkpoint depth: first node's slot
   std::vector<double> weights;             // one batch of weight vectors
-  std::vector<double> nonzero;
-  std::vector<int> rows;  // the rows one batch uses
+  std::vector<int> rows;                   // the rows one batch uses
   long long multiply_adds = 0;
 };
 
@@ -117,7 +119,11 @@ struct LikelihoodState {
   std::vector<double> transitions;        // n matrices of states rows x width
   std::vector<double*> transition_rows;   // row pointers of one matrix, for the builder
   std::vector<unsigned char> row_finite;  // n x states: transition row has no inf/NaN
-  std::vector<double> emission;           // 4 code rows x width
+  // Per interval and code (the root's last): the rows a batch of finite
+  // sums needs, those with a nonzero factor or not finite; n x 5 lists.
+  std::vector<int> usual_rows;
+  std::vector<int> usual_count;
+  std::vector<double> emission;  // 4 code rows x width
   std::vector<double*> emission_rows;
   std::vector<double> initial;  // the root's weights, width
   std::vector<double> ones;     // the root's factors: x 1.0 leaves x as it is
@@ -209,7 +215,6 @@ void lay_out_parts() {
     work.working.assign(offset(2 * widest, width), 0.0);
     const int batch = forward_step_batch_limit(width);
     work.weights.assign(offset(size(batch), width), 0.0);
-    work.nonzero.assign(size(width), 0.0);
     work.rows.assign(size(state.states), 0);
   }
 }
@@ -235,6 +240,8 @@ void lay_out(int p) {
   state.transitions.assign(offset(size(n) * size(states), width), 0.0);
   state.transition_rows.assign(size(states), nullptr);
   state.row_finite.assign(size(n) * size(states), 0);
+  state.usual_rows.assign(size(n) * usual_kinds * size(states), 0);
+  state.usual_count.assign(size(n) * usual_kinds, 0);
   state.emission.assign(offset(size(code_row_count), width), 0.0);
   state.emission_rows.assign(size(code_row_count), nullptr);
   for (int row = 0; row < code_row_count; ++row) {
@@ -290,6 +297,18 @@ void build_transition(int t, double lambda) {
     const double* entries = state.transition_rows[size(l)];
     finite[l] = std::all_of(entries, entries + states, [](double x) { return std::isfinite(x); });
   }
+  for (std::size_t code = 0; code < usual_kinds; ++code) {
+    const double* factors = code == size(root_code)
+                                ? state.ones.data()
+                                : state.emission.data() + offset(code, state.width);
+    const std::size_t list = size(t - 1) * usual_kinds + code;
+    int* rows = state.usual_rows.data() + list * size(states);
+    int count = 0;
+    for (int l = 0; l < states; ++l) {
+      if (factors[l] != 0.0 || finite[l] == 0) rows[count++] = l;
+    }
+    state.usual_count[list] = count;
+  }
 }
 
 double* sums_of(PartWork& work, const PrefixPart& part, int depth, std::size_t node) {
@@ -316,22 +335,29 @@ void step_depth(const PrefixPart& part, PartWork& work, int d) {
   const int batch_limit = forward_step_batch_limit(width);
   const std::size_t begin = part.node_begin[size(d - 1)];
   const std::size_t end = part.node_begin[size(d)];
+  // Sums of depth d - 2 (the nodes' parents) and of depth d - 1 (the
+  // nodes), each depth's nodes side by side.
+  const std::size_t parents_begin = d == 1 ? 0 : part.node_begin[size(d - 2)];
+  const double* parent_sums = d == 1 ? nullptr : sums_of(work, part, d - 2, parents_begin);
+  double* node_sums = sums_of(work, part, d - 1, begin);
 
-  const double* above[8] = {};
-  double* sums[8] = {};
+  const double* above[max_forward_step_batch] = {};
+  double* sums[max_forward_step_batch] = {};
   for (std::size_t i = begin; i < end;) {
     const unsigned char code = part.code[i];
     const double* factors =
         d == 1 ? state.ones.data() : state.emission.data() + offset(code, width);
     int batch = 0;
     for (; i < end && batch < batch_limit && part.code[i] == code; ++i, ++batch) {
-      const std::size_t node = i;
-      above[batch] = d == 1 ? state.initial.data() : sums_of(work, part, d - 2, part.parent[node]);
-      sums[batch] = sums_of(work, part, d - 1, node);
+      above[batch] = d == 1 ? state.initial.data()
+                            : parent_sums + offset(part.parent[i] - parents_begin, width);
+      sums[batch] = node_sums + offset(i - begin, width);
     }
+    const std::size_t usual = (size(d - 1) * usual_kinds + code) * size(states);
     const int row_count =
-        forward_step(above, batch, factors, transition, finite, states, width, work.weights.data(),
-                     work.nonzero.data(), work.rows.data(), sums);
+        forward_step(above, batch, factors, transition, finite, state.usual_rows.data() + usual,
+                     state.usual_count[usual / size(states)], states, width, work.weights.data(),
+                     work.rows.data(), sums);
     work.multiply_adds += static_cast<long long>(batch) * row_count * states;
   }
 }
