@@ -480,10 +480,7 @@ double negative_log_likelihood(DoubleVector point) {
     for (int i = 0; i < observation_count; ++i) {
       total += state.neg_log[size(state.levels.distinct_index_of[size(i)])];
     }
-    // Which NaN a sum of NaNs carries depends on the order the hardware saw
-    // its operands; every NaN leaves as the one quiet NaN, so that the
-    // value prints alike ("nan") whichever way it was computed.
-    if (std::isnan(total)) total = std::numeric_limits<double>::quiet_NaN();
+    if (std::isnan(total)) total = objective_not_a_number;
     state.cached_total = total;
     state.cache_valid = true;
   }

@@ -32,5 +32,5 @@ void set_likelihood_checkpoint_spacing(int spacing);
 // Work at or above this many multiply-adds is shared among the threads;
 // smaller evaluations run on the calling thread.  Tests set 0 to force the
 // threads on small trees.
-inline constexpr long long default_parallel_threshold = 1LL << 20;
+inline constexpr long long default_parallel_threshold = 1LL << 18;
 void set_likelihood_parallel_threshold(long long multiply_adds);
