@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
 # Whole runs of interval-fit against interval-fit-reference (the same driver
-# on the step-by-step objective), timed side by side on three simulated data
+# on the step-by-step objective), timed side by side on simulated data
 # sets; the outputs of the two programs are compared byte for byte and the
 # ratio of the run times is printed.
 #
 #   bench/whole_run.sh [BUILD_DIR]        (default: build/release)
+#
+# Or against an earlier build of interval-fit, for the speed of this one
+# against that one:
+#
+#   bench/whole_run.sh --baseline OLD_BUILD_DIR [BUILD_DIR]
+#
+# which runs both programs on the sets n18, n40, n8x100k and n200 (unless
+# SETS says otherwise), times them side by side (REPEAT runs each, default
+# 3, the medians reported; the earlier program once on the sets where it
+# takes long), and compares standard output and etest.txt byte for byte.
+# The step-by-step program is not run in this mode.
 #
 # Needs, in BUILD_DIR: interval-fit, interval-fit-reference, interval-simulate
 # and bench/interval-fit-metered, bench/interval-fit-reference-metered, e.g.
@@ -38,9 +49,18 @@
 #                  agree byte for byte; "not run" for an estimated reference.
 set -euo pipefail
 
+baseline_dir=""
+if [[ ${1-} == --baseline ]]; then
+  baseline_dir=${2:?"--baseline needs the folder of the earlier build"}
+  shift 2
+fi
 build_dir=${1:-build/release}
 measured_sets=${MEASURE-"n8 n18"}
-chosen_sets=${SETS:-"n8 n18 n40"}
+if [[ -n $baseline_dir ]]; then
+  chosen_sets=${SETS:-"n18 n40 n8x100k n200"}
+else
+  chosen_sets=${SETS:-"n8 n18 n40"}
+fi
 work=${WORK:-$(mktemp -d "${TMPDIR:-/tmp}/whole-run-XXXXXX")}
 mkdir -p "$work"
 
@@ -49,7 +69,9 @@ reference="$build_dir/interval-fit-reference"
 simulate="$build_dir/interval-simulate"
 fast_metered="$build_dir/bench/interval-fit-metered"
 reference_metered="$build_dir/bench/interval-fit-reference-metered"
-for program in "$fast" "$reference" "$simulate" "$fast_metered" "$reference_metered"; do
+needed=("$fast" "$simulate")
+[[ -n $baseline_dir ]] || needed+=("$reference" "$fast_metered" "$reference_metered")
+for program in "${needed[@]}"; do
   if [[ ! -x $program ]]; then
     echo "missing $program: build the release preset first" >&2
     exit 2
@@ -65,8 +87,12 @@ reference_metered="$build_dir/bench/interval-fit-reference-metered"
 # The data sets: name, intervals, order, observations, seed, initial
 # estimate (2p x 0.25, a typical length), step-by-step calls to sample, fast
 # repetitions, and the interval lengths the simulation draws from.
+# Two hundred lengths between 0.15 and 0.35, spread by a fixed rule.
+lengths_200=$(awk 'BEGIN { for (i = 0; i < 200; ++i) printf "%s%.2f", (i ? "," : ""), 0.15 + 0.2 * ((i * 37) % 100) / 100 }')
 sets=(
   "n8 8 2 500 8 1.0 20 5 0.20,0.35,0.25,0.30,0.15,0.28,0.22,0.33"
+  "n8x100k 8 2 100000 8 1.0 3 3 0.20,0.35,0.25,0.30,0.15,0.28,0.22,0.33"
+  "n200 200 1 500 200 0.5 10 1 $lengths_200"
   "n18 18 3 2000 18 1.5 10 3 0.21,0.33,0.18,0.27,0.35,0.15,0.24,0.30,0.19,0.26,0.32,0.17,0.29,0.22,0.34,0.16,0.28,0.25"
   "n40 40 5 5000 40 2.5 4 1 0.24,0.33,0.16,0.21,0.34,0.28,0.18,0.22,0.33,0.24,0.16,0.33,0.18,0.28,0.27,0.24,0.34,0.19,0.27,0.17,0.34,0.18,0.25,0.32,0.33,0.17,0.33,0.32,0.21,0.30,0.20,0.18,0.18,0.21,0.32,0.24,0.35,0.33,0.19,0.24"
 )
@@ -112,6 +138,66 @@ echo "machine: $(nproc) cores, $(lscpu 2>/dev/null | awk -F: '/Model name/ { gsu
 echo "load average at start (1, 5, 15 min): $(load)"
 echo "work directory: $work"
 echo
+
+if [[ -n $baseline_dir ]]; then
+  baseline="$(cd "$baseline_dir" && pwd)/interval-fit"
+  if [[ ! -x $baseline ]]; then
+    echo "missing $baseline" >&2
+    exit 2
+  fi
+  echo "against: $baseline"
+  echo "threads: ${INTERVAL_THREADS:-"$(nproc), the number of cores"}"
+  echo
+  repeat=${REPEAT:-3}
+  status=0
+  table=()
+  for set in "${sets[@]}"; do
+    read -r name n p count seed estimate sample_calls repetitions lengths <<< "$set"
+    [[ " $chosen_sets " == *" $name "* ]] || continue
+    answers="$p"$'\n'"$estimate"$'\n'
+    dir="$work/$name"
+    mkdir -p "$dir/new" "$dir/old"
+    "$simulate" --lengths "$lengths" --observations "$count" --order "$p" --seed "$seed" \
+      --x-rate "$x_rate" --missing-rate "$missing_rate" --output "$dir/data.txt"
+    cp "$dir/data.txt" "$dir/new/"
+    cp "$dir/data.txt" "$dir/old/"
+    new_walls=() new_cpus=() old_walls=() old_cpus=()
+    for ((r = 0; r < repeat; ++r)); do
+      echo "[$name] n = $n, p = $p, $count observations: run $((r + 1)) of $repeat..."
+      read -r wall cpu <<< "$(timed_run "$fast" "$dir/new" "$answers")"
+      new_walls+=("$wall")
+      new_cpus+=("$cpu")
+      # The earlier program's long runs once only, after the first repeat.
+      if ((r == 0)) || [[ $(awk -v w="${old_walls[0]}" 'BEGIN { print (w < 20) }') == 1 ]]; then
+        read -r wall cpu <<< "$(timed_run "$baseline" "$dir/old" "$answers")"
+        old_walls+=("$wall")
+        old_cpus+=("$cpu")
+      fi
+    done
+    if cmp -s "$dir/new/out.txt" "$dir/old/out.txt" && cmp -s "$dir/new/etest.txt" "$dir/old/etest.txt"; then
+      output=identical
+    else
+      output=DIFFERENT
+      status=1
+    fi
+    new_wall=$(echo "${new_walls[*]}" | median)
+    new_cpu=$(echo "${new_cpus[*]}" | median)
+    old_wall=$(echo "${old_walls[*]}" | median)
+    old_cpu=$(echo "${old_cpus[*]}" | median)
+    table+=("$(printf '| %s | %d | %d | %d | %s / %s | %s / %s | %.1f / %.1f | %s |' "$name" "$n" "$p" "$count" \
+      "$old_wall" "$old_cpu" "$new_wall" "$new_cpu" \
+      "$(awk -v o="$old_wall" -v f="$new_wall" 'BEGIN { print o / f }')" \
+      "$(awk -v o="$old_cpu" -v f="$new_cpu" 'BEGIN { print o / f }')" "$output")")
+  done
+  echo
+  echo "| set | n | p | M | earlier s (wall / cpu) | this s (wall / cpu) | speed-up (wall / cpu) | output |"
+  echo "|-----|---|---|---|------------------------|---------------------|-----------------------|--------|"
+  for row in "${table[@]}"; do echo "$row"; done
+  echo
+  echo "load average at end (1, 5, 15 min): $(load)"
+  echo "outputs kept in $work"
+  exit $status
+fi
 
 rows=()
 details=()

@@ -156,11 +156,16 @@ int groups_per_block(int width) {
 
 int forward_step_batch_limit(int width) { return batch_limit_for(groups_per_block(width)); }
 
+namespace {
+
+// The step itself; the exported forward_step below only calls it, so that
+// the clones and their resolver stay inside this file (clang wants every
+// declaration of a cloned function to carry the attribute).
 FORWARD_STEP_TARGETS
-int forward_step(const double* const* above, int batch, const double* factors,
-                 const double* transition, const unsigned char* row_finite, const int* usual_rows,
-                 int usual_count, int states, int width, double* weights, int* rows,
-                 double* const* sums) {
+int forward_step_for_target(const double* const* above, int batch, const double* factors,
+                            const double* transition, const unsigned char* row_finite,
+                            const int* usual_rows, int usual_count, int states, int width,
+                            double* weights, int* rows, double* const* sums) {
   // w_b = above_b x factors, group by group; `check` adds 0 x above_b[k]
   // for every k, which stays a signed zero while every entry is finite and
   // becomes NaN at the first infinite or NaN entry.
@@ -224,6 +229,16 @@ int forward_step(const double* const* above, int batch, const double* factors,
     }
   }
   return row_count;
+}
+
+}  // namespace
+
+int forward_step(const double* const* above, int batch, const double* factors,
+                 const double* transition, const unsigned char* row_finite, const int* usual_rows,
+                 int usual_count, int states, int width, double* weights, int* rows,
+                 double* const* sums) {
+  return forward_step_for_target(above, batch, factors, transition, row_finite, usual_rows,
+                                 usual_count, states, width, weights, rows, sums);
 }
 
 const char* forward_step_target() {

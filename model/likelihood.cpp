@@ -50,6 +50,10 @@ namespace {
 
 std::size_t size(int count) { return static_cast<std::size_t>(count); }
 
+// The two working depths of one part are meant to stay within this much
+// memory (a share of the processor's second-level cache).
+constexpr std::size_t part_working_bytes = std::size_t{256} << 10;
+
 // Kinds of node a batch can hold: the four code rows and the root.
 constexpr std::size_t usual_kinds = code_row_count + 1;
 
@@ -104,6 +108,7 @@ struct LikelihoodState {
   int n = 0;
   const unsigned char* table = nullptr;
   int part_count = 0;
+  int leaves_per_part = 0;
   PrefixLevels levels;
 
   // Storage laid out for (p, n, tree).
@@ -148,13 +153,25 @@ long long parallel_threshold = default_parallel_threshold;
 
 int wanted_part_count() { return requested_parts > 0 ? requested_parts : worker_thread_count(); }
 
-bool tree_is_current() {
-  return state.built && state.generation == observation_generation &&
-         state.count == observation_count && state.n == interval_count &&
-         state.table == observations.origin && state.part_count == wanted_part_count();
+int padded_width(int p) { return (sub_state_count * p + lane_width - 1) / lane_width * lane_width; }
+
+// Distinct rows per part: the widest depth of a part then holds at most
+// this many nodes, and its two working depths stay within part_working_bytes,
+// in the processor's own caches, while the part runs through all depths.
+int leaves_per_part(int width) {
+  if (requested_parts > 0) return std::numeric_limits<int>::max();
+  const std::size_t per_node = size(width) * sizeof(double);
+  return static_cast<int>(std::max<std::size_t>(1, part_working_bytes / 2 / per_node));
 }
 
-void build_tree() {
+bool tree_is_current(int p) {
+  return state.built && state.generation == observation_generation &&
+         state.count == observation_count && state.n == interval_count &&
+         state.table == observations.origin && state.part_count == wanted_part_count() &&
+         state.leaves_per_part == leaves_per_part(padded_width(p));
+}
+
+void build_tree(int p) {
   const int count = observation_count;
   const int n = interval_count;
   std::vector<unsigned char> codes(offset(size(count), n), 0);
@@ -165,7 +182,9 @@ void build_tree() {
     }
   }
   state.part_count = wanted_part_count();
-  build_prefix_levels(std::move(codes), count, n, state.part_count, state.levels);
+  state.leaves_per_part = leaves_per_part(padded_width(p));
+  build_prefix_levels(std::move(codes), count, n, state.part_count, state.leaves_per_part,
+                      state.levels);
   state.built = true;
   state.generation = observation_generation;
   state.count = count;
@@ -223,7 +242,7 @@ void lay_out(int p) {
   const int n = state.n;
   state.p = p;
   state.states = sub_state_count * p;
-  state.width = (state.states + lane_width - 1) / lane_width * lane_width;
+  state.width = padded_width(p);
   const int states = state.states;
   const int width = state.width;
   const int wraps = wrap_limit(p);
@@ -447,7 +466,7 @@ double negative_log_likelihood(DoubleVector point) {
   if (observation_count <= 0) return 0.0;
   if (n < 1) return rows_without_intervals(p);
 
-  if (!tree_is_current()) build_tree();
+  if (!tree_is_current(p)) build_tree(p);
   if (!state.laid_out || state.p != p) lay_out(p);
 
   // Rebuild the matrices whose parameter changed; the first of them is

@@ -80,7 +80,7 @@ void build_part(const PrefixLevels& levels, const std::vector<int>& shared_with_
 }  // namespace
 
 void build_prefix_levels(std::vector<unsigned char> codes, int count, int n, int part_count,
-                         PrefixLevels& levels) {
+                         int leaves_per_part, PrefixLevels& levels) {
   levels.n = n;
   levels.codes = std::move(codes);
   const unsigned char* rows = levels.codes.data();
@@ -112,7 +112,9 @@ void build_prefix_levels(std::vector<unsigned char> codes, int count, int n, int
   const int distinct = static_cast<int>(levels.distinct_row.size());
   long long total = 0;
   for (int r = 0; r < distinct; ++r) total += n - shared_with_previous[static_cast<std::size_t>(r)];
-  const int parts = std::max(1, std::min(part_count, distinct));
+  const int leaves = std::max(1, leaves_per_part);
+  const int for_size = distinct <= leaves ? 1 : (distinct - 1) / leaves + 1;
+  const int parts = std::max(1, std::min(std::max(part_count, for_size), distinct));
   levels.parts.assign(static_cast<std::size_t>(parts), PrefixPart{});
   levels.forward_steps = 0;
   int first = 0;

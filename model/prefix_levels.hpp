@@ -8,8 +8,9 @@
 // holds the starting weights; the nodes at depth n are the distinct rows.
 //
 // The rows are sorted lexicographically, which is depth-first preorder of
-// the tree.  The distinct rows are split into `part_count` parts of
-// consecutive rows; each part gets its own tree of the prefixes of its rows,
+// the tree.  The distinct rows are split into parts of consecutive rows
+// (one per thread at least, and small enough that a part's working depths
+// stay in the processor's caches); each part gets its own tree of the prefixes of its rows,
 // so the parts can be evaluated independently (a prefix shared by two parts
 // is a node of both, computed twice with the same bits).
 //
@@ -52,6 +53,8 @@ struct PrefixLevels {
 };
 
 // Builds the levels of the rows codes[i * n .. i * n + n - 1], i < count,
-// each a code row 0..3, split into at most part_count parts of similar size.
+// each a code row 0..3, split into parts of similar size: part_count of
+// them, or more where a part would hold more than leaves_per_part distinct
+// rows (never more parts than distinct rows).
 void build_prefix_levels(std::vector<unsigned char> codes, int count, int n, int part_count,
-                         PrefixLevels& levels);
+                         int leaves_per_part, PrefixLevels& levels);
