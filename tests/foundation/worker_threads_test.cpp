@@ -1,0 +1,39 @@
+#include "foundation/worker_threads.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+TEST(WorkerThreads, RunEveryTaskExactlyOnceCallAfterCall) {
+  // Many short batches in a row: a worker that missed a batch, ran one
+  // twice, or still held a task when run returned would show here.  Four
+  // threads, more than this machine's cores, unless set already.
+  setenv("INTERVAL_THREADS", "4", 0);
+  for (int round = 0; round < 200; ++round) {
+    const int tasks = 1 + round % 37;
+    std::vector<std::atomic<int>> runs(static_cast<std::size_t>(tasks));
+    run_in_parallel(tasks, [&runs](int task) { runs[static_cast<std::size_t>(task)] += 1; });
+    for (int task = 0; task < tasks; ++task) {
+      ASSERT_EQ(runs[static_cast<std::size_t>(task)].load(), 1) << "round " << round;
+    }
+  }
+}
+
+TEST(WorkerThreadsDeathTest, RefuseAThreadCountThatIsNotAWholeNumberInRange) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const char* value : {"0", "two", "3x", "", "100000"}) {
+    EXPECT_EXIT(
+        {
+          setenv("INTERVAL_THREADS", value, 1);
+          worker_thread_count();
+        },
+        ::testing::ExitedWithCode(1), "INTERVAL_THREADS must be a whole number from 1 to 256")
+        << value;
+  }
+}
+
+}  // namespace
