@@ -54,20 +54,19 @@ ResultsBlock open_results_file() {
 }
 
 void append_results(ResultsBlock& block, const char* format, ...) {
+  // Measured first, then formatted in place: the same text fprintf gives.
   std::va_list arguments;
   va_start(arguments, format);
-  std::va_list measuring;
-  va_copy(measuring, arguments);
-  const int length = std::vsnprintf(nullptr, 0, format, measuring);
-  va_end(measuring);
-  if (length > 0) {
-    const std::size_t start = block.text.size();
-    // vsnprintf writes its terminator one past the text; the string's own
-    // terminator slot takes it.
-    block.text.resize(start + static_cast<std::size_t>(length));
-    std::vsnprintf(block.text.data() + start, static_cast<std::size_t>(length) + 1, format,
-                   arguments);
-  }
+  const int length = std::vsnprintf(nullptr, 0, format, arguments);
+  va_end(arguments);
+  if (length <= 0) return;
+  const std::size_t start = block.text.size();
+  // vsnprintf writes its terminator one past the text; the string's own
+  // terminator slot takes it.
+  block.text.resize(start + static_cast<std::size_t>(length));
+  va_start(arguments, format);
+  std::vsnprintf(block.text.data() + start, static_cast<std::size_t>(length) + 1, format,
+                 arguments);
   va_end(arguments);
 }
 
