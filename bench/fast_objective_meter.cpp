@@ -16,5 +16,6 @@ double fast_negative_log_likelihood(DoubleVector point)
 double metered_negative_log_likelihood(DoubleVector point) {
   const double value = metered_call(fast_negative_log_likelihood, point);
   add_multiply_adds(last_likelihood_work().multiply_adds);
+  note_cache_bytes(last_likelihood_work().cache_bytes);
   return value;
 }

@@ -14,6 +14,7 @@ constexpr const char* call_limit_variable = "INTERVAL_METER_LIMIT";
 struct Tally {
   long long calls = 0;
   long long multiply_adds = 0;
+  unsigned long long cache_bytes = 0;  // the largest reuse cache seen
   std::chrono::steady_clock::duration inside{};
   double inside_processor = 0.0;  // seconds of this process's processor time
   long long limit = 0;  // 0: no limit
@@ -29,6 +30,7 @@ struct Tally {
                  std::chrono::duration<double>(inside).count());
     std::fprintf(stderr, "objective_cpu_seconds %.6f\n", inside_processor);
     std::fprintf(stderr, "multiply_adds %lld\n", multiply_adds);
+    std::fprintf(stderr, "cache_bytes %llu\n", cache_bytes);
   }
 
   // Written when the run ends by returning from main or through exit(),
@@ -63,3 +65,7 @@ double metered_call(ObjectiveFunction objective, DoubleVector point) {
 }
 
 void add_multiply_adds(long long multiply_adds) { tally.multiply_adds += multiply_adds; }
+
+void note_cache_bytes(unsigned long long bytes) {
+  if (bytes > tally.cache_bytes) tally.cache_bytes = bytes;
+}

@@ -7,6 +7,7 @@
 //   objective_seconds S    (wall time spent inside the objective)
 //   objective_cpu_seconds C (processor time spent there)
 //   multiply_adds M        (forward-step products, where the objective counts them)
+//   cache_bytes B          (the most memory its reuse cache took, where it has one)
 // With INTERVAL_METER_LIMIT=K (K >= 1) in the environment the run is cut
 // short after K calls, which is how the script samples the cost of one
 // step-by-step evaluation on a data set whose whole reference run would
@@ -21,3 +22,6 @@ double metered_call(ObjectiveFunction objective, DoubleVector point);
 
 // Adds the products formed by the call just made.
 void add_multiply_adds(long long multiply_adds);
+
+// Notes the memory the objective's reuse cache takes after the call.
+void note_cache_bytes(unsigned long long bytes);

@@ -180,18 +180,28 @@ if [[ -n $baseline_dir ]]; then
       output=DIFFERENT
       status=1
     fi
+    # Calls and the reuse cache's memory, from the metered build when there.
+    calls="-"
+    cache="-"
+    if [[ -x $fast_metered ]]; then
+      mkdir -p "$dir/metered"
+      cp "$dir/data.txt" "$dir/metered/"
+      timed_run "$fast_metered" "$dir/metered" "$answers" > /dev/null
+      calls=$(meter_value objective_calls "$dir/metered/err.txt")
+      cache=$(awk -v b="$(meter_value cache_bytes "$dir/metered/err.txt")" 'BEGIN { printf "%.1f", b / 1048576 }')
+    fi
     new_wall=$(echo "${new_walls[*]}" | median)
     new_cpu=$(echo "${new_cpus[*]}" | median)
     old_wall=$(echo "${old_walls[*]}" | median)
     old_cpu=$(echo "${old_cpus[*]}" | median)
-    table+=("$(printf '| %s | %d | %d | %d | %s / %s | %s / %s | %.1f / %.1f | %s |' "$name" "$n" "$p" "$count" \
+    table+=("$(printf '| %s | %d | %d | %d | %s | %s | %s / %s | %s / %s | %.1f / %.1f | %s |' "$name" "$n" "$p" "$count" "$calls" "$cache" \
       "$old_wall" "$old_cpu" "$new_wall" "$new_cpu" \
       "$(awk -v o="$old_wall" -v f="$new_wall" 'BEGIN { print o / f }')" \
       "$(awk -v o="$old_cpu" -v f="$new_cpu" 'BEGIN { print o / f }')" "$output")")
   done
   echo
-  echo "| set | n | p | M | earlier s (wall / cpu) | this s (wall / cpu) | speed-up (wall / cpu) | output |"
-  echo "|-----|---|---|---|------------------------|---------------------|-----------------------|--------|"
+  echo "| set | n | p | M | calls | cache MiB | earlier s (wall / cpu) | this s (wall / cpu) | speed-up (wall / cpu) | output |"
+  echo "|-----|---|---|---|-------|-----------|------------------------|---------------------|-----------------------|--------|"
   for row in "${table[@]}"; do echo "$row"; done
   echo
   echo "load average at end (1, 5, 15 min): $(load)"

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -29,10 +30,13 @@ int configured_thread_count() {
   return static_cast<int>(value);
 }
 
-// The workers wait for a new batch (a change of `batch`), take task
-// numbers from `next_task` until none is left, and report when they leave
-// the batch; the caller takes tasks too, then sleeps until every worker has
-// left, so that no worker still holds the task function when run returns.
+// Each run() is a batch with a number of its own.  A task is claimed by
+// advancing `ticket`, which holds the batch number in its high half and the
+// next task in its low half, so that a worker still holding an earlier
+// batch can never claim a task of a later one.  The caller claims tasks as
+// well and returns once every task has finished: it never waits for a
+// worker that has not yet woken up (on a busy machine that can take a long
+// time), and a worker that wakes late finds nothing left and sleeps again.
 class WorkerPool {
  public:
   explicit WorkerPool(int threads) {
@@ -50,28 +54,43 @@ class WorkerPool {
   }
 
   void run(int tasks, const std::function<void(int)>& task) {
+    std::uint64_t batch = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      batch = ++batch_;
       task_ = &task;
       task_count_ = tasks;
-      next_task_.store(0);
-      busy_ = static_cast<int>(workers_.size());
-      ++batch_;
+      finished_ = 0;
+      ticket_.store(batch << 32);
     }
     wake_.notify_all();
-    take_tasks(task, tasks);
+    take_tasks(batch, task, tasks);
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return busy_ == 0; });
-    task_ = nullptr;
+    done_.wait(lock, [this, tasks] { return finished_ == tasks; });
   }
 
  private:
-  void take_tasks(const std::function<void(int)>& task, int tasks) {
-    for (int i = next_task_.fetch_add(1); i < tasks; i = next_task_.fetch_add(1)) task(i);
+  // Claims and runs tasks of `batch` until none is left.
+  void take_tasks(std::uint64_t batch, const std::function<void(int)>& task, int tasks) {
+    for (;;) {
+      std::uint64_t ticket = ticket_.load();
+      int index = 0;
+      do {
+        index = static_cast<int>(ticket & 0xffffffffu);
+        if ((ticket >> 32) != batch || index >= tasks) return;
+      } while (!ticket_.compare_exchange_weak(ticket, ticket + 1));
+      task(index);
+      bool last = false;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        last = ++finished_ == tasks;
+      }
+      if (last) done_.notify_one();
+    }
   }
 
   void serve() {
-    unsigned seen = 0;
+    std::uint64_t seen = 0;
     for (;;) {
       const std::function<void(int)>* task = nullptr;
       int tasks = 0;
@@ -83,13 +102,7 @@ class WorkerPool {
         task = task_;
         tasks = task_count_;
       }
-      take_tasks(*task, tasks);
-      bool last = false;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        last = --busy_ == 0;
-      }
-      if (last) done_.notify_one();
+      take_tasks(seen, *task, tasks);
     }
   }
 
@@ -99,9 +112,9 @@ class WorkerPool {
   std::condition_variable done_;
   const std::function<void(int)>* task_ = nullptr;
   int task_count_ = 0;
-  std::atomic<int> next_task_{0};
-  int busy_ = 0;
-  unsigned batch_ = 0;
+  int finished_ = 0;
+  std::atomic<std::uint64_t> ticket_{0};
+  std::uint64_t batch_ = 0;
   bool stopping_ = false;
 };
 
