@@ -45,8 +45,7 @@ double print_report(DoubleMatrix simplex, DoubleVector vertex_values, int n) {
   for (int j = 1; j <= n; ++j) total_length += simplex[n + 1][j] / static_cast<double>(scale);
   for (int k = 1; k <= n + 1; ++k) {
     std::printf("\n");
-    for (int j = 1; j <= n; ++j)
-      std::printf("%3.2lf\t", simplex[k][j] / static_cast<double>(scale));
+    for (int j = 1; j <= n; ++j) std::printf("%3.2lf\t", simplex[k][j] / static_cast<double>(scale));
   }
   std::printf("\n");
   std::printf("Total Length = %lf\n", total_length);
