@@ -18,7 +18,23 @@ FileIdentity from_status(const struct stat& status) {
   return identity;
 }
 
+// Links followed at most, as the system's own limit for path resolution.
+constexpr int most_links_followed = 40;
+
 }  // namespace
+
+std::string followed_path(const std::string& name) {
+  namespace fs = std::filesystem;
+  fs::path path(name);
+  for (int k = 0; k < most_links_followed; ++k) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(path, error))) return path.string();
+    const fs::path target = fs::read_symlink(path, error);
+    if (error) return path.string();
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return name;
+}
 
 FileIdentity identify_path(const std::string& name) {
   namespace fs = std::filesystem;
@@ -26,7 +42,7 @@ FileIdentity identify_path(const std::string& name) {
   if (stat(name.c_str(), &status) == 0) return from_status(status);
   FileIdentity identity;
   identity.known = true;
-  const fs::path path(name);
+  const fs::path path(followed_path(name));
   fs::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
   std::error_code error;

@@ -23,6 +23,12 @@ struct FileIdentity {
   std::string resolved_path;
 };
 
+// The path that opening `name` for writing reaches: symbolic links
+// followed, even where the file they point to does not exist yet (as
+// fopen creates it there).  `name` itself when it is no link, or when the
+// links loop.
+std::string followed_path(const std::string& name);
+
 // The identity of the file `name` would open.
 FileIdentity identify_path(const std::string& name);
 

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "driver/file_identity.hpp"
+
 namespace {
 
 // Temporaries open at once, at most: a program writes two outputs, and the
@@ -159,15 +161,8 @@ std::string OutputFile::open() {
     return {};
   }
   if (name_.empty()) return failure(ENOENT);
-  target_ = name_;
   // A link is replaced where it points, so that it stays a link.
-  struct stat link_status {};
-  if (lstat(name_.c_str(), &link_status) == 0 && S_ISLNK(link_status.st_mode)) {
-    if (char* resolved = realpath(name_.c_str(), nullptr)) {
-      target_ = resolved;
-      std::free(resolved);
-    }
-  }
+  target_ = followed_path(name_);
   struct stat status {};
   const bool exists = stat(target_.c_str(), &status) == 0;
   if (exists && S_ISDIR(status.st_mode)) return failure(EISDIR);

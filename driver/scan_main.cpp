@@ -177,12 +177,16 @@ std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results
   std::string folder = temporary_folder();
   if (folder.find('%') != std::string::npos) folder = "/tmp";
   TemporaryFile drawing(folder, "interval-scan-plot.svg");
-  if (!drawing.ok()) return "can't make a temporary file in " + folder + ": " + drawing.problem();
+  if (!drawing.ok()) {
+    return "can't draw the plot file " + plot.name() + ": no temporary file in " + folder + ": " +
+           drawing.problem();
+  }
   close(drawing.release_descriptor());
+  const std::string not_drawn = "can't draw the plot file " + plot.name() + ": ";
   const std::string problem = write_scan_plot(drawing.path(), results, data);
-  if (!problem.empty()) return problem;
+  if (!problem.empty()) return not_drawn + problem;
   std::FILE* drawn = std::fopen(drawing.path().c_str(), "rb");
-  if (drawn == nullptr) return "the plotting library wrote no plot";
+  if (drawn == nullptr) return not_drawn + "the plotting library wrote no plot";
   std::string svg;
   char piece[1 << 14];
   for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, drawn)) > 0;) {
@@ -192,9 +196,11 @@ std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results
   const std::size_t closing = svg.rfind("</svg>");
   if (closing == std::string::npos ||
       svg.find_first_not_of(" \t\r\n", closing + 6) != std::string::npos) {
-    return "the plotting library wrote an incomplete plot (is " + folder + " full?)";
+    return not_drawn + "the plotting library wrote an incomplete plot (is " + folder + " full?)";
   }
-  std::fwrite(svg.data(), 1, svg.size(), plot.stream());
+  if (std::fwrite(svg.data(), 1, svg.size(), plot.stream()) != svg.size()) {
+    return plot.failure(errno);
+  }
   return plot.commit();
 }
 
@@ -232,10 +238,7 @@ int run(const ScanOptions& options) {
   }
   if (!options.plot_file.empty()) {
     const std::string problem = write_plot(plot, results, data);
-    if (!problem.empty()) {
-      status =
-          report_failure("the plot file " + options.plot_file + " was not written: " + problem);
-    }
+    if (!problem.empty()) status = report_failure(problem);
   }
   return status;
 }
