@@ -112,6 +112,13 @@ std::string check_means(const SimulateOptions& options) {
   return {};
 }
 
+void take_every_repeat(CLI::App& app) {
+  // Repeats are counted here and refused in our own words.
+  for (CLI::Option* option : app.get_options()) {
+    option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+}
+
 }  // namespace
 
 void add_simulate_options(CLI::App& app, SimulateOptions& options) {
@@ -152,6 +159,7 @@ void add_simulate_options(CLI::App& app, SimulateOptions& options) {
   app.add_option("--output", options.output,
                  "File to write, replaced only once complete (default, or -: standard output)")
       ->type_name("FILE");
+  take_every_repeat(app);
 }
 
 std::string simulate_options_problem(const CLI::App& app, SimulateOptions& options) {
