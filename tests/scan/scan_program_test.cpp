@@ -299,116 +299,9 @@ TEST(ScanProgram, PlotIsALandscapeSvgThatNamesTheDataAndMarksTheBestOrder) {
   EXPECT_NE(svg.find("</svg>"), std::string::npos);
 }
 
-TEST(ScanProgram, PlotNamesAreWrittenExactlyAsGiven) {
-  if (!plots_available()) GTEST_SKIP() << "built without PLplot";
+TEST(ScanProgram, APlotThatDoesNotFitTheDiskIsReportedAndLeavesTheEarlierPlot) {
   ScratchDirectory directory;
   directory.write("data.txt", small_data);
-  directory.write("p.svg", "someone else's plot\n");
-  fs::create_directory(directory.path() / "q%n");
-  for (const std::string name : {"p%n.svg", "q%n/fits.svg", "-.svg"}) {
-    const ProgramRun run = scan(directory, "data.txt --orders 1 --plot '" + name + "'");
-    EXPECT_EQ(run.status, 0) << name << "\n" << run.err;
-    EXPECT_NE(directory.read(name).find("</svg>"), std::string::npos) << name;
-  }
-  EXPECT_EQ(directory.read("p.svg"), "someone else's plot\n");
-  EXPECT_EQ(entries(directory),
-            (std::vector<std::string>{"-.svg", "data.txt", "p%n.svg", "p.svg", "q%n"}));
-}
-
-TEST(ScanProgram, OutputsThatLandOnTheDataOrOnEachOtherAreRefusedBeforeAnything) {
-  ScratchDirectory directory;
-  directory.write("data.txt", small_data);
-  fs::create_symlink("data.txt", directory.path() / "link.txt");
-  fs::create_hard_link(directory.path() / "data.txt", directory.path() / "hard.txt");
-  fs::create_directory(directory.path() / "sub");
-  const std::pair<std::string, std::string> collisions[] = {
-      {"data.txt --csv data.txt",
-       "the CSV file data.txt is the same file as the data file data.txt"},
-      {"data.txt --csv link.txt",
-       "the CSV file link.txt is the same file as the data file data.txt"},
-      {"link.txt --csv hard.txt",
-       "the CSV file hard.txt is the same file as the data file link.txt"},
-      {"data.txt --csv sub/../data.txt", "the CSV file sub/../data.txt is the same file as"},
-      {"data.txt --csv out.svg --plot out.svg",
-       "the plot file out.svg is the same file as the CSV file out.svg"},
-      {"data.txt --csv sub/../out.svg --plot ./out.svg", "the plot file ./out.svg is the same"},
-  };
-  const std::vector<std::string> before = entries(directory);
-  for (const auto& [arguments, message] : collisions) {
-    const ProgramRun run = scan(directory, "--orders 1 " + arguments);
-    EXPECT_EQ(run.status, 2) << arguments << "\n" << run.err;
-    EXPECT_EQ(run.err.rfind("interval-scan: " + message, 0), 0u) << arguments << "\n" << run.err;
-    EXPECT_EQ(run.out, "") << arguments;
-    EXPECT_EQ(directory.read("data.txt"), small_data) << arguments;
-    EXPECT_EQ(entries(directory), before) << arguments;
-  }
-  const ProgramRun from_input =
-      shell(directory, "\"$SCAN\" - --orders 1 --csv data.txt < data.txt");
-  EXPECT_EQ(from_input.status, 2);
-  EXPECT_EQ(from_input.err.rfind("interval-scan: the CSV file data.txt is the same file as the "
-                                 "data file standard input",
-                                 0),
-            0u)
-      << from_input.err;
-  EXPECT_EQ(directory.read("data.txt"), small_data);
-  if (plots_available()) {
-    const ProgramRun through_link =
-        scan(directory, "data.txt --orders 1 --plot link.svg --csv x.csv");
-    EXPECT_EQ(through_link.status, 0);
-    fs::create_symlink("fits.svg", directory.path() / "fits-link.svg");
-    const ProgramRun run =
-        scan(directory, "data.txt --orders 1 --plot fits-link.svg --csv fits.svg");
-    EXPECT_EQ(run.status, 2) << run.err;
-  }
-}
-
-TEST(ScanProgram, EarlierResultsSurviveEveryRunThatDoesNotComplete) {
-  ScratchDirectory directory;
-  directory.write("data.txt", small_data);
-  directory.write("out.csv", "earlier table\n");
-  directory.write("out.svg", "earlier plot\n");
-  const std::vector<std::string> before = entries(directory);
-  const bool plots = plots_available();
-  struct Case {
-    std::string arguments;
-    int status;
-    const char* message;
-  };
-  const std::vector<Case> cases = {
-      {"--csv out.csv --plot no/such/folder/x.svg", plots ? 1 : 2,
-       plots ? "can't write the plot file no/such/folder/x.svg: No such file or directory" : ""},
-      {"--csv no/such/folder/x.csv --plot out.svg", 1,
-       "can't write the CSV file no/such/folder/x.csv: No such file or directory"},
-      {"--csv out.csv --plot data.svg/", 2, ""},
-      // No order gives a number to plot: the plot fails after the fits.
-      {"--estimate 1e308 --plot out.svg", plots ? 1 : 2,
-       plots ? "can't draw the plot file out.svg: no fit gives a log-likelihood to plot" : ""},
-      {"--csv .", 1, "can't write the CSV file .: Is a directory"},
-  };
-  for (const Case& c : cases) {
-    const ProgramRun run = scan(directory, "data.txt --orders 1 " + c.arguments);
-    EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.err;
-    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.arguments << "\n" << run.err;
-    EXPECT_EQ(directory.read("out.csv"), "earlier table\n") << c.arguments;
-    EXPECT_EQ(directory.read("out.svg"), "earlier plot\n") << c.arguments;
-    EXPECT_EQ(entries(directory), before) << c.arguments;
-  }
-}
-
-TEST(ScanProgram, AFullDiskIsReportedAndLeavesTheEarlierFiles) {
-  ScratchDirectory directory;
-  directory.write("data.txt", small_data);
-  // Standard output on a device that takes nothing: the table is lost, so
-  // the run says so.
-  const ProgramRun table = shell(directory, "\"$SCAN\" data.txt --orders 1 > /dev/full");
-  EXPECT_EQ(table.status, 1);
-  EXPECT_NE(table.err.find("writing the table to standard output failed"), std::string::npos);
-  const ProgramRun csv_device = scan(directory, "data.txt --orders 1 --csv /dev/full");
-  EXPECT_EQ(csv_device.status, 1);
-  EXPECT_NE(csv_device.err.find("can't write the CSV file /dev/full: No space left on device"),
-            std::string::npos)
-      << csv_device.err;
-
   if (!plots_available()) GTEST_SKIP() << "built without PLplot";
   SmallDisk disk(directory.path() / "disk", 64);
   if (!disk.mounted()) GTEST_SKIP() << disk.why();
@@ -461,15 +354,6 @@ TEST(ScanProgram, ASignalDuringTheFitsLeavesTheEarlierFileAndNoTemporary) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
   EXPECT_EQ(directory.read("out.csv"), "earlier table\n");
   EXPECT_EQ(entries(directory), (std::vector<std::string>{"data.txt", "out.csv"}));
-}
-
-TEST(ScanProgram, ClosedStandardErrorNeverReachesTheCsv) {
-  ScratchDirectory directory;
-  directory.write("data.txt", small_data);
-  ASSERT_EQ(scan(directory, "data.txt --orders 1-2 --csv expected.csv").status, 0);
-  const ProgramRun run = shell(directory, "\"$SCAN\" data.txt --orders 1-2 --csv out.csv 2>&-");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(directory.read("out.csv"), directory.read("expected.csv"));
 }
 
 TEST(ScanProgram, EvaluationLimitMessageSaysWhichOrderAndSearchAndStaysOffTheTable) {
