@@ -1,5 +1,5 @@
-// The SVG plot of a scan, drawn by PLplot's "svg" device on a landscape
-// page of two panels side by side: the log-likelihood against the model
+// The SVG plot of a scan, drawn by PLplot's "svg" device on one landscape
+// page with two panels side by side: the log-likelihood against the model
 // order with the best order marked, and the best order's interval lengths
 // with their 95% Wald intervals.  The titles name the data file, its
 // number of observations M and of intervals n, and what the bars are.
@@ -18,14 +18,21 @@ namespace {
 // Page size in points, landscape, as a slide is.
 constexpr PLINT page_width = 1100;
 constexpr PLINT page_height = 620;
+// The two panels, as fractions of the page (left, right, bottom, top).
+constexpr PLFLT left_panel[4] = {0.09, 0.46, 0.13, 0.78};
+constexpr PLFLT right_panel[4] = {0.59, 0.96, 0.13, 0.78};
+// Where the page's title stands, as a fraction of its height.
+constexpr PLFLT page_title_height = 0.93;
 // Margin around the data, as a fraction of the data's range.
 constexpr double margin_fraction = 0.1;
 // PLplot's symbols: a filled circle for the data, an open square around
 // the best order.
 constexpr PLINT point_symbol = 17;
 constexpr PLINT best_symbol = 6;
-// Character heights: the scale of the default size.
-constexpr PLFLT text_scale = 1.0;
+// Character heights: scales of the default size, which is too large for
+// two panels side by side.
+constexpr PLFLT text_scale = 0.7;
+constexpr PLFLT title_scale = 0.9;
 constexpr PLFLT best_symbol_scale = 2.5;
 // Colour map 0: black on white, red for the data, blue for the best order.
 constexpr PLINT axis_colour = 15;
@@ -36,6 +43,11 @@ constexpr PLINT best_colour = 9;
 // written upright.
 constexpr const char* x_axis_options = "bcnst";
 constexpr const char* y_axis_options = "bcfnstv";
+// Distances of the labels from the frame, in character heights.
+constexpr PLFLT x_label_distance = 3.2;
+constexpr PLFLT y_label_distance = 5.5;
+constexpr PLFLT title_distance = 3.0;
+constexpr PLFLT subtitle_distance = 1.5;
 
 struct Range {
   double low;
@@ -48,17 +60,34 @@ Range padded(double low, double high) {
   return {low - margin_fraction * spread, high + margin_fraction * spread};
 }
 
-// A panel's frame and axes on the current subpage.
-void start_panel(double x_low, double x_high, const Range& y) {
-  pladv(0);
-  plvsta();
+// A panel's frame, axes and labels in the viewport `panel`.
+void start_panel(const PLFLT panel[4], double x_low, double x_high, const Range& y,
+                 const char* x_label, const char* y_label, const char* title,
+                 const char* subtitle) {
+  plvpor(panel[0], panel[1], panel[2], panel[3]);
   plwind(x_low, x_high, y.low, y.high);
   plcol0(axis_colour);
   plbox(x_axis_options, 0.0, 0, y_axis_options, 0.0, 0);
+  plmtex("b", x_label_distance, 0.5, 0.5, x_label);
+  plmtex("l", y_label_distance, 0.5, 0.5, y_label);
+  plmtex("t", title_distance, 0.5, 0.5, title);
+  plmtex("t", subtitle_distance, 0.5, 0.5, subtitle);
 }
 
-void draw_log_likelihoods(const std::vector<OrderResult>& results, const OrderResult& best,
-                          const ScannedData& data) {
+// The data the fits were made to, across the top of the page.
+void draw_page_title(const ScannedData& data) {
+  char title[512];
+  std::snprintf(title, sizeof title, "%s: M = %d observations, n = %d intervals", data.name.c_str(),
+                data.observation_count, data.interval_count);
+  plvpor(0.0, 1.0, 0.0, 1.0);
+  plwind(0.0, 1.0, 0.0, 1.0);
+  plcol0(axis_colour);
+  plschr(0.0, title_scale);
+  plptex(0.5, page_title_height, 1.0, 0.0, 0.5, title);
+  plschr(0.0, text_scale);
+}
+
+void draw_log_likelihoods(const std::vector<OrderResult>& results, const OrderResult& best) {
   std::vector<PLFLT> orders;
   std::vector<PLFLT> values;
   for (const OrderResult& r : results) {
@@ -68,18 +97,18 @@ void draw_log_likelihoods(const std::vector<OrderResult>& results, const OrderRe
   }
   const Range y = padded(*std::min_element(values.begin(), values.end()),
                          *std::max_element(values.begin(), values.end()));
-  start_panel(results.front().order - 0.5, results.back().order + 0.5, y);
-  char title[512];
-  std::snprintf(title, sizeof title, "%s: M = %d observations, n = %d intervals", data.name.c_str(),
-                data.observation_count, data.interval_count);
-  plmtex("t", 3.0, 0.5, 0.5, title);
-  pllab("model order p", "log-likelihood", "Log-likelihood of the fit of each order");
+  const double x_low = results.front().order - 0.5;
+  const double x_high = results.back().order + 0.5;
+  start_panel(left_panel, x_low, x_high, y, "model order p", "log-likelihood",
+              "Log-likelihood of the fit of each order",
+              "higher fits better; the best order is marked");
   plcol0(data_colour);
   const auto count = static_cast<PLINT>(orders.size());
   plline(count, orders.data(), values.data());
   plpoin(count, orders.data(), values.data(), point_symbol);
 
-  // The best order: a square around its point, and its name beside it.
+  // The best order: a square around its point, and its name beside it, on
+  // the side with more room.
   PLFLT best_order = best.order;
   PLFLT best_value = best.log_likelihood;
   plcol0(best_colour);
@@ -88,7 +117,10 @@ void draw_log_likelihoods(const std::vector<OrderResult>& results, const OrderRe
   plssym(0.0, 1.0);
   char label[64];
   std::snprintf(label, sizeof label, "best: p = %d", best.order);
-  plptex(best_order, best_value - 0.06 * (y.high - y.low), 1.0, 0.0, 0.5, label);
+  const bool room_on_right = best_order - x_low < x_high - best_order;
+  const double offset = 0.04 * (x_high - x_low);
+  plptex(best_order + (room_on_right ? offset : -offset), best_value - 0.05 * (y.high - y.low), 1.0,
+         0.0, room_on_right ? 0.0 : 1.0, label);
 }
 
 void draw_best_lengths(const OrderResult& best) {
@@ -109,14 +141,13 @@ void draw_best_lengths(const OrderResult& best) {
     low = std::fmin(low, lower[t]);
     high = std::fmax(high, upper[t]);
   }
-  start_panel(0.5, static_cast<double>(n) + 0.5, padded(low, high));
   char title[160];
   std::snprintf(title, sizeof title, "Lengths of the best order, p = %d", best.order);
-  pllab("interval", "length (expected events / 2p)", title);
-  plmtex("t", 3.0, 0.5, 0.5,
-         best.positive_definite
-             ? "bars: 95% Wald intervals, length +- 1.96 standard errors (observed information)"
-             : "no intervals: the observed information is not positive definite");
+  start_panel(right_panel, 0.5, static_cast<double>(n) + 0.5, padded(low, high), "interval",
+              "length (expected events / 2p)", title,
+              best.positive_definite
+                  ? "bars: 95% Wald intervals, length +- 1.96 SE"
+                  : "no intervals: the observed information is not positive definite");
   plcol0(data_colour);
   const auto count = static_cast<PLINT>(n);
   plpoin(count, intervals.data(), lengths.data(), point_symbol);
@@ -139,9 +170,10 @@ std::string write_scan_plot(const std::string& svg_path, const std::vector<Order
   plspage(0.0, 0.0, page_width, page_height, 0, 0);
   plscolbg(255, 255, 255);
   plscol0(axis_colour, 0, 0, 0);
-  plstar(2, 1);
-  plschr(0.0, text_scale);
-  draw_log_likelihoods(results, results[static_cast<std::size_t>(best)], data);
+  plstar(1, 1);
+  pladv(0);
+  draw_page_title(data);
+  draw_log_likelihoods(results, results[static_cast<std::size_t>(best)]);
   draw_best_lengths(results[static_cast<std::size_t>(best)]);
   plend();
   return {};
