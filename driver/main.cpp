@@ -9,7 +9,7 @@
 int main() {
   // A closed descriptor 0-2 would be taken by etest.txt, which would then
   // receive the report; /dev/null takes its place.
-  if (!open_closed_standard_descriptors()) return 1;
+  if (open_closed_standard_descriptors().not_reopened) return 1;
   // Working storage beyond the index-ranged arrays (the likelihood's prefix
   // tree, the answers) comes from operator new; a refusal ends the run the
   // same way as any other refused memory request.

@@ -150,6 +150,8 @@ OutputFile::~OutputFile() {
 }
 
 std::string OutputFile::failure(int error) const {
+  if (standard_output_)
+    return std::string("can't write to standard output: ") + std::strerror(error);
   return "can't write " + description_ + " " + name_ + ": " + std::strerror(error);
 }
 

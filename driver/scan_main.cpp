@@ -204,7 +204,9 @@ std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results
   return plot.commit();
 }
 
-int run(const ScanOptions& options) {
+// `standard_output_closed`: descriptor 1 was closed at the start and
+// stands on /dev/null, so whatever goes there is lost.
+int run(const ScanOptions& options, bool standard_output_closed) {
   ScannedData data;
   if (const std::optional<int> status = load_data_file(options, data)) return *status;
 
@@ -227,13 +229,17 @@ int run(const ScanOptions& options) {
   std::FILE* table = csv.is_standard_output() ? stderr : stdout;
   print_scan_table(table, results);
   int status = 0;
-  if (std::fflush(table) != 0 || std::ferror(table) != 0) {
+  if (std::fflush(table) != 0 || std::ferror(table) != 0 ||
+      (table == stdout && standard_output_closed)) {
     status = report_failure(std::string("writing the table to ") +
                             (table == stdout ? "standard output" : "standard error") + " failed");
   }
   if (!options.csv_file.empty()) {
     print_scan_csv(csv.stream(), results);
-    const std::string problem = csv.commit();
+    std::string problem = csv.commit();
+    if (problem.empty() && csv.is_standard_output() && standard_output_closed) {
+      problem = csv.failure(EBADF);
+    }
     if (!problem.empty()) status = report_failure(problem);
   }
   if (!options.plot_file.empty()) {
@@ -246,7 +252,8 @@ int run(const ScanOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!open_closed_standard_descriptors()) return status_data_problem;
+  const ClosedStandardDescriptors closed = open_closed_standard_descriptors();
+  if (closed.not_reopened) return status_data_problem;
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
   CLI::App app{description, program_name};
   app.footer(footer);
@@ -258,5 +265,5 @@ int main(int argc, char** argv) {
   std::string problem = scan_options_problem(app, options);
   if (problem.empty()) problem = collision_problem(options);
   if (!problem.empty()) return refuse_options(program_name, problem);
-  return run(options);
+  return run(options, closed.output);
 }

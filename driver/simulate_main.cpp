@@ -57,10 +57,16 @@ int report_failure(const std::string& what) {
   return status_output_failure;
 }
 
-int write_output(const SimulateOptions& options, const SimulationSettings& settings) {
+int write_output(const SimulateOptions& options, const SimulationSettings& settings,
+                 bool standard_output_closed) {
   OutputFile output(options.output, "the output file", true);
   const std::string problem = output.open();
   if (!problem.empty()) return report_failure(problem);
+  // Standard output was closed and stands on /dev/null: the data would be
+  // lost without a word.
+  if (output.is_standard_output() && standard_output_closed) {
+    return report_failure(output.failure(EBADF));
+  }
   errno = 0;
   if (!write_observation_file(output.stream(), settings, options.observations, options.seed,
                               options.crlf)) {
@@ -75,7 +81,8 @@ int write_output(const SimulateOptions& options, const SimulationSettings& setti
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!open_closed_standard_descriptors()) return status_output_failure;
+  const ClosedStandardDescriptors closed = open_closed_standard_descriptors();
+  if (closed.not_reopened) return status_output_failure;
   CLI::App app{description, program_name};
   app.footer(footer);
   SimulateOptions options;
@@ -86,7 +93,7 @@ int main(int argc, char** argv) {
   const std::string problem = simulate_options_problem(app, options);
   if (!problem.empty()) return refuse_options(program_name, problem);
   try {
-    return write_output(options, settings_from(options));
+    return write_output(options, settings_from(options), closed.output);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: not enough memory for %d intervals\n", program_name,
                  options.intervals);

@@ -7,7 +7,18 @@
 // one first keeps every file the program opens at 3 or above.
 #pragma once
 
-// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed.  Returns
-// false when one of them could not be opened (nothing sensible can then be
-// reported, since standard error may be the one missing).
-bool open_closed_standard_descriptors();
+// Which descriptors were found closed, and whether /dev/null could take
+// their place.  A program that writes its results to standard output must
+// still report them lost when that descriptor was closed: /dev/null takes
+// every write without complaint.
+struct ClosedStandardDescriptors {
+  bool input = false;
+  bool output = false;
+  bool error = false;
+  // Nothing sensible can be reported then, since standard error may be the
+  // one missing.
+  bool not_reopened = false;
+};
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed.
+ClosedStandardDescriptors open_closed_standard_descriptors();

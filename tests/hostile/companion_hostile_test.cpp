@@ -122,6 +122,12 @@ std::vector<CompanionCase> all_cases() {
       {"ScanWithStandardErrorClosed", none(), "$SCAN data.txt --orders 1-2 --csv new.csv 2>&-", 0,
        "",
        untouched({{"new.csv", "order,interval,length,standard_error,log_likelihood,converged"}})},
+      // Standard output closed: /dev/null takes its place, and the lost
+      // table or file is reported.
+      {"ScanWithStandardOutputClosed", none(), "$SCAN data.txt --orders 1 --quiet >&-", 1,
+       "interval-scan: writing the table to standard output failed\n", untouched()},
+      {"SimulateWithStandardOutputClosed", none(), "$SIMULATE --lengths 0.2 >&-", 1,
+       "interval-simulate: can't write to standard output: Bad file descriptor\n", untouched()},
       // The simulator's list, and what the fit would refuse.
       {"SimulateEmptyLengths", none(), "$SIMULATE --lengths '' --output out.csv", 2,
        "interval-simulate: --lengths is empty;", untouched()},
