@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "driver/command_line.hpp"
+#include "driver/console_output.hpp"
 #include "driver/file_identity.hpp"
 #include "driver/observation_file.hpp"
 #include "driver/observation_rows.hpp"
@@ -27,7 +28,6 @@
 #include "driver/scan_options.hpp"
 #include "driver/scan_progress.hpp"
 #include "driver/scan_report.hpp"
-#include "driver/standard_descriptors.hpp"
 #include "foundation/fatal_error.hpp"
 #include "model/observations.hpp"
 #include "optimise/observed_information.hpp"
@@ -204,9 +204,7 @@ std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results
   return plot.commit();
 }
 
-// `standard_output_closed`: descriptor 1 was closed at the start and
-// stands on /dev/null, so whatever goes there is lost.
-int run(const ScanOptions& options, bool standard_output_closed) {
+int run(const ScanOptions& options) {
   ScannedData data;
   if (const std::optional<int> status = load_data_file(options, data)) return *status;
 
@@ -229,17 +227,13 @@ int run(const ScanOptions& options, bool standard_output_closed) {
   std::FILE* table = csv.is_standard_output() ? stderr : stdout;
   print_scan_table(table, results);
   int status = 0;
-  if (std::fflush(table) != 0 || std::ferror(table) != 0 ||
-      (table == stdout && standard_output_closed)) {
+  if (std::fflush(table) != 0 || std::ferror(table) != 0) {
     status = report_failure(std::string("writing the table to ") +
                             (table == stdout ? "standard output" : "standard error") + " failed");
   }
   if (!options.csv_file.empty()) {
     print_scan_csv(csv.stream(), results);
-    std::string problem = csv.commit();
-    if (problem.empty() && csv.is_standard_output() && standard_output_closed) {
-      problem = csv.failure(EBADF);
-    }
+    const std::string problem = csv.commit();
     if (!problem.empty()) status = report_failure(problem);
   }
   if (!options.plot_file.empty()) {
@@ -252,8 +246,10 @@ int run(const ScanOptions& options, bool standard_output_closed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ClosedStandardDescriptors closed = open_closed_standard_descriptors();
-  if (closed.not_reopened) return status_data_problem;
+  // Descriptors 0-2 first, so that no output file takes a closed one's
+  // number (the progress lines would land in the CSV); a closed standard
+  // output refuses writes, so a lost table is reported.
+  keep_standard_descriptors_open();
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
   CLI::App app{description, program_name};
   app.footer(footer);
@@ -265,5 +261,5 @@ int main(int argc, char** argv) {
   std::string problem = scan_options_problem(app, options);
   if (problem.empty()) problem = collision_problem(options);
   if (!problem.empty()) return refuse_options(program_name, problem);
-  return run(options, closed.output);
+  return run(options);
 }

@@ -14,9 +14,9 @@
 #include <string>
 
 #include "driver/command_line.hpp"
+#include "driver/console_output.hpp"
 #include "driver/output_file.hpp"
 #include "driver/simulate_options.hpp"
-#include "driver/standard_descriptors.hpp"
 #include "model/simulation.hpp"
 
 namespace {
@@ -57,16 +57,10 @@ int report_failure(const std::string& what) {
   return status_output_failure;
 }
 
-int write_output(const SimulateOptions& options, const SimulationSettings& settings,
-                 bool standard_output_closed) {
+int write_output(const SimulateOptions& options, const SimulationSettings& settings) {
   OutputFile output(options.output, "the output file", true);
   const std::string problem = output.open();
   if (!problem.empty()) return report_failure(problem);
-  // Standard output was closed and stands on /dev/null: the data would be
-  // lost without a word.
-  if (output.is_standard_output() && standard_output_closed) {
-    return report_failure(output.failure(EBADF));
-  }
   errno = 0;
   if (!write_observation_file(output.stream(), settings, options.observations, options.seed,
                               options.crlf)) {
@@ -81,8 +75,9 @@ int write_output(const SimulateOptions& options, const SimulationSettings& setti
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ClosedStandardDescriptors closed = open_closed_standard_descriptors();
-  if (closed.not_reopened) return status_output_failure;
+  // A closed standard output stands on a descriptor that refuses writes,
+  // so data meant for it are reported lost, not silently dropped.
+  keep_standard_descriptors_open();
   CLI::App app{description, program_name};
   app.footer(footer);
   SimulateOptions options;
@@ -93,7 +88,7 @@ int main(int argc, char** argv) {
   const std::string problem = simulate_options_problem(app, options);
   if (!problem.empty()) return refuse_options(program_name, problem);
   try {
-    return write_output(options, settings_from(options), closed.output);
+    return write_output(options, settings_from(options));
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: not enough memory for %d intervals\n", program_name,
                  options.intervals);

@@ -178,14 +178,14 @@ std::string simulate_options_problem(const CLI::App& app, SimulateOptions& optio
   if (!problem.empty()) return problem;
   const std::string fit_limit = ", the most interval-fit takes";
   if (options.intervals_text.empty() && app.count("--intervals") == 0) {
-    if (options.lengths.size() > static_cast<std::size_t>(largest_interval_count)) {
+    if (options.lengths.size() > static_cast<std::size_t>(largest_fitted_interval_count)) {
       return "--lengths gives " + std::to_string(options.lengths.size()) +
              " lengths, one per interval; interval-fit takes at most " +
-             std::to_string(largest_interval_count) + " intervals";
+             std::to_string(largest_fitted_interval_count) + " intervals";
     }
     options.intervals = static_cast<int>(options.lengths.size());
   } else {
-    problem = read_count("--intervals", options.intervals_text, 1, largest_interval_count,
+    problem = read_count("--intervals", options.intervals_text, 1, largest_fitted_interval_count,
                          fit_limit.c_str(), options.intervals);
     if (!problem.empty()) return problem;
   }

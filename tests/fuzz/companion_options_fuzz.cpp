@@ -66,7 +66,7 @@ void check_simulate(std::vector<std::string>& words) {
   SimulateOptions options;
   add_simulate_options(app, options);
   if (!parsed(app, words) || !simulate_options_problem(app, options).empty()) return;
-  if (options.intervals < 1 || options.intervals > largest_interval_count) std::abort();
+  if (options.intervals < 1 || options.intervals > largest_fitted_interval_count) std::abort();
   if (options.order < 1 || options.order > largest_model_order) std::abort();
   if (options.observations < 1 || options.output.empty()) std::abort();
   const std::size_t count = options.lengths.size();
