@@ -45,7 +45,8 @@ double print_report(DoubleMatrix simplex, DoubleVector vertex_values, int n) {
   for (int j = 1; j <= n; ++j) total_length += simplex[n + 1][j] / static_cast<double>(scale);
   for (int k = 1; k <= n + 1; ++k) {
     std::printf("\n");
-    for (int j = 1; j <= n; ++j) std::printf("%3.2lf\t", simplex[k][j] / static_cast<double>(scale));
+    for (int j = 1; j <= n; ++j)
+      std::printf("%3.2lf\t", simplex[k][j] / static_cast<double>(scale));
   }
   std::printf("\n");
   std::printf("Total Length = %lf\n", total_length);
@@ -73,7 +74,9 @@ void append_summary(DoubleMatrix simplex, DoubleVector vertex_values, int n, dou
 
 }  // namespace
 
-int fitting_run() {
+int fitting_run() { return fitting_run_on(negative_log_likelihood, standard_errors); }
+
+int fitting_run_on(ObjectiveFunction objective, void (*standard_error_step)()) {
   IntVector evaluation_count = ivector(0, 0);
   load_observations();
   const int n = interval_count;
@@ -85,11 +88,10 @@ int fitting_run() {
 
   build_starting_simplex(simplex, n, initial_estimate);
   DoubleVector vertex_values = dvector(1, n + 1);
-  evaluate_vertices(negative_log_likelihood, simplex, vertex_values, n);
+  evaluate_vertices(objective, simplex, vertex_values, n);
 
   std::printf("Now-------- Amoeba...\n");
-  amoeba(simplex, vertex_values, n, search_tolerance, negative_log_likelihood,
-         &evaluation_count[0]);
+  amoeba(simplex, vertex_values, n, search_tolerance, objective, &evaluation_count[0]);
 
   // Everything reported or stored comes from the last row, n+1.
   const double total_length = print_report(simplex, vertex_values, n);
@@ -98,7 +100,7 @@ int fitting_run() {
   best_value = vertex_values[n + 1];
 
   std::printf("Now Computing Standard Error...\n");
-  standard_errors();
+  standard_error_step();
 
   release_cvector(observations, 0, (n + 1) * observation_count - 1);
   release_dvector(best_point, 0, n);

@@ -11,7 +11,7 @@
 
 #include "foundation/index_ranged_arrays.hpp"
 #include "model/observations.hpp"
-#include "tests/reference/straightforward_likelihood.hpp"
+#include "model/reference/straightforward_likelihood.hpp"
 #include "tests/support/program_runner.hpp"
 #include "tests/support/text_lines.hpp"
 
@@ -23,7 +23,7 @@ namespace {
 // The log-likelihood 8 log((2+u)/3) + 2 log((1-u)/3) is largest where
 // 8/(2+u) = 2/(1-u), at u = 0.4: lambda = -log(0.4)/1.5, length lambda/2.
 const char* const eight_n_two_r = "10 1\nN\nN\nR\nN\nN\nN\nR\nN\nN\nN\n";
-const double fitted_length = -std::log(0.4) / 1.5 / 2.0;      // 0.3054302439...
+const double fitted_length = -std::log(0.4) / 1.5 / 2.0;                     // 0.3054302439...
 const double fitted_log_likelihood = 8 * std::log(0.8) + 2 * std::log(0.2);  // -5.0040242...
 
 // The search stops when the vertex values agree to a relative 1e-10; near
@@ -83,7 +83,8 @@ TEST(FittingRun, ResultsFileHoldsTheSummaryThenTheStandardErrorBlock) {
   EXPECT_EQ(lines[0], "The total number of observation is 10.");
   EXPECT_EQ(lines[1], "The number of intervals is 1. ");
   EXPECT_EQ(lines[2], "The initial estimate is 0.500000");
-  EXPECT_TRUE(std::regex_match(lines[3], std::regex("p = 1  and Log-Likelihood:  -5\\.00402[0-9]")));
+  EXPECT_TRUE(
+      std::regex_match(lines[3], std::regex("p = 1  and Log-Likelihood:  -5\\.00402[0-9]")));
   EXPECT_EQ(lines[4], "");
   const std::vector<double> lengths = numbers_in(lines[5]);
   ASSERT_EQ(lengths.size(), 1U);
@@ -130,7 +131,8 @@ TEST(FittingRun, ReportedLikelihoodIsMinusTheObjectiveAtTwiceTheOrderTimesTheRep
 
   const std::string codes = "NNRNNNRNNN";
   ObservationTable table = cvector(0, 2 * 10 - 1);
-  for (int i = 0; i < 20; ++i) table[i] = i < 10 ? static_cast<unsigned char>(codes[static_cast<std::size_t>(i)]) : ' ';
+  for (int i = 0; i < 20; ++i)
+    table[i] = i < 10 ? static_cast<unsigned char>(codes[static_cast<std::size_t>(i)]) : ' ';
   set_observations(table, 10, 1);
   model_order = 3;
   DoubleVector point = dvector(1, 1);
@@ -184,7 +186,8 @@ TEST(FittingRun, TwoRunsAppendTwoSummaryAndStandardErrorBlocksAfterWhatWasThere)
 
 TEST(FittingRun, AMissingDataFileEndsWithTheMessageAndNoResults) {
   ScratchDirectory directory;
-  const ProgramRun run = run_program(directory, built_program("interval-fit"), "absent.txt\n1\n0.5\n");
+  const ProgramRun run =
+      run_program(directory, built_program("interval-fit"), "absent.txt\n1\n0.5\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Please type in the filename of your data: \ncan't open the data file");
   EXPECT_FALSE(directory.exists("etest.txt"));
@@ -208,8 +211,10 @@ TEST(FittingRun, AReadOnlyResultsFileIsLeftUntouched) {
   FitRun f;
   f.directory.write("data.txt", eight_n_two_r);
   f.directory.write("etest.txt", "earlier results\n");
-  std::filesystem::permissions(f.directory.path() / "etest.txt", std::filesystem::perms::owner_read);
-  f.run = run_program_unprivileged(f.directory, built_program("interval-fit"), "data.txt\n1\n0.5\n");
+  std::filesystem::permissions(f.directory.path() / "etest.txt",
+                               std::filesystem::perms::owner_read);
+  f.run =
+      run_program_unprivileged(f.directory, built_program("interval-fit"), "data.txt\n1\n0.5\n");
   EXPECT_EQ(f.run.status, 1);
   EXPECT_TRUE(f.run.out.ends_with("\n\n\ncan't open the data file"));
   EXPECT_EQ(f.directory.read("etest.txt"), "earlier results\n");

@@ -1,5 +1,7 @@
 // Known values and structural facts of the objective, checked on both the
 // fast evaluation and the step-by-step one.
+#include "model/likelihood.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,11 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "model/likelihood.hpp"
-#include "model/objective.hpp"
 #include "model/observations.hpp"
+#include "model/reference/straightforward_likelihood.hpp"
+#include "optimise/objective_function.hpp"
 #include "tests/model/installed_table.hpp"
-#include "tests/reference/straightforward_likelihood.hpp"
 
 namespace {
 
@@ -24,8 +25,7 @@ constexpr double identity_tolerance = 1e-13;
 class Objective : public ::testing::TestWithParam<ObjectiveFunction> {
  protected:
   // The objective of the given rows at the given parameters, order p.
-  double evaluate(const std::vector<std::string>& rows, const std::vector<double>& lambdas,
-                  int p) {
+  double evaluate(const std::vector<std::string>& rows, const std::vector<double>& lambdas, int p) {
     InstalledTable table(rows, static_cast<int>(lambdas.size()));
     model_order = p;
     Point point(lambdas);
@@ -64,8 +64,7 @@ TEST_P(Objective, ZeroParametersKeepTheChainInClassOneSix) {
   const std::vector<double> zeros(4, 0.0);
   for (int p = 1; p <= 4; ++p) {
     EXPECT_NEAR(evaluate({"NNNN", "NXNN"}, zeros, p), 0.0, 1e-15) << p;
-    EXPECT_EQ(evaluate({"NNNN", "NNRN", "NNNN"}, zeros, p),
-              std::numeric_limits<double>::infinity())
+    EXPECT_EQ(evaluate({"NNNN", "NNRN", "NNNN"}, zeros, p), std::numeric_limits<double>::infinity())
         << p;
   }
 }

@@ -1,4 +1,4 @@
-#include "tests/reference/straightforward_likelihood.hpp"
+#include "model/reference/straightforward_likelihood.hpp"
 
 #include <cmath>
 
@@ -30,8 +30,8 @@ void fill_offset_sums(DoubleVector lambda, int n, int p, int wraps, DoubleMatrix
 
 // One interval of the forward recursion:
 //   next[k] = (sum_{l ascending} current[l] transition[l][k]) emission[k]
-void forward_step(DoubleVector current, DoubleMatrix transition, DoubleVector emission,
-                  int states, DoubleVector next) {
+void forward_step(DoubleVector current, DoubleMatrix transition, DoubleVector emission, int states,
+                  DoubleVector next) {
   for (int k = 1; k <= states; ++k) {
     next[k] = 0.0;
     for (int l = 1; l <= states; ++l) next[k] += current[l] * transition[l][k];
