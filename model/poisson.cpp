@@ -8,8 +8,8 @@ namespace {
 
 // The Lanczos coefficients of the series for ln Gamma, in the order they
 // are added.
-constexpr double lanczos_coefficients[6] = {76.18009173,  -86.50532033,    24.01409822,
-                                            -1.231739516, 0.00120858003,   -0.00000536382};
+constexpr double lanczos_coefficients[6] = {76.18009173,  -86.50532033,  24.01409822,
+                                            -1.231739516, 0.00120858003, -0.00000536382};
 // The series' leading term and the offsets of its power and exponential parts.
 constexpr double series_start = 1.0;
 constexpr double power_offset = 0.5;
