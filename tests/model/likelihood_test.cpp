@@ -21,6 +21,11 @@ constexpr double ten_digits = 5e-11;
 // Likelihood identities below hold exactly in real arithmetic; a handful of
 // roundings over at most a few hundred terms stay far below this.
 constexpr double identity_tolerance = 1e-13;
+// A value quoted to five decimals: half a unit of the last.
+constexpr double five_decimals = 5e-6;
+// -log of a likelihood that is 1 up to the rounding of a few sums of
+// weights: a few units in the last place of 1.
+constexpr double rounding_of_one = 1e-15;
 
 class Objective : public ::testing::TestWithParam<ObjectiveFunction> {
  protected:
@@ -50,7 +55,7 @@ TEST_P(Objective, OrderOneSingleIntervalMatchesTheClosedForm) {
 }
 
 TEST_P(Objective, LargeRateLosesTheMassBeyondTheWrapLimit) {
-  EXPECT_NEAR(evaluate({"?"}, {30.0}, 4), 0.26497, 5e-6);
+  EXPECT_NEAR(evaluate({"?"}, {30.0}, 4), 0.26497, five_decimals);
 }
 
 TEST_P(Objective, UninformativeRowsHaveLikelihoodOneUpToTruncation) {
@@ -63,7 +68,7 @@ TEST_P(Objective, UninformativeRowsHaveLikelihoodOneUpToTruncation) {
 TEST_P(Objective, ZeroParametersKeepTheChainInClassOneSix) {
   const std::vector<double> zeros(4, 0.0);
   for (int p = 1; p <= 4; ++p) {
-    EXPECT_NEAR(evaluate({"NNNN", "NXNN"}, zeros, p), 0.0, 1e-15) << p;
+    EXPECT_NEAR(evaluate({"NNNN", "NXNN"}, zeros, p), 0.0, rounding_of_one) << p;
     EXPECT_EQ(evaluate({"NNNN", "NNRN", "NNNN"}, zeros, p), std::numeric_limits<double>::infinity())
         << p;
   }

@@ -22,8 +22,8 @@
 
 namespace {
 
-constexpr double kStep = 0.001;
-const std::string kBlockEnd = "==================================\n\n";
+constexpr double difference_step = 0.001;
+const std::string block_end = "==================================\n\n";
 
 int objective_calls = 0;
 
@@ -224,8 +224,8 @@ TEST_F(StandardErrorsTest, SingleIntervalMatchesTheClosedForm) {
   install(shallow_bowl, {1.25}, 3, 1);
   // Computed here from the objective alone: one difference, one reciprocal.
   DoubleVector moved = dvector(1, 1);
-  moved[1] = 1.25 + kStep;
-  const double curvature = (shallow_bowl(moved) - best_value) / kStep / kStep;
+  moved[1] = 1.25 + difference_step;
+  const double curvature = (shallow_bowl(moved) - best_value) / difference_step / difference_step;
   const double expected = std::sqrt((1.0 / curvature) / 3) / 2.0;
   release_dvector(moved, 1, 1);
 
@@ -235,7 +235,7 @@ TEST_F(StandardErrorsTest, SingleIntervalMatchesTheClosedForm) {
   EXPECT_EQ(read_file(directory_.path() / "console.txt"),
             "Standard Error: \n" + format_value(expected));
   EXPECT_EQ(read_file(directory_.path() / "etest.txt"),
-            "Standard Error:\n" + format_value(expected) + "\n" + kBlockEnd);
+            "Standard Error:\n" + format_value(expected) + "\n" + block_end);
 }
 
 TEST_F(StandardErrorsTest, AppendsItsBlockAfterWhatTheResultsFileHeld) {
@@ -250,7 +250,7 @@ TEST_F(StandardErrorsTest, AppendsItsBlockAfterWhatTheResultsFileHeld) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(read_file(directory_.path() / "console.txt"), "Standard Error: \n" + values);
   EXPECT_EQ(read_file(directory_.path() / "etest.txt"),
-            earlier + "Standard Error:\n" + values + "\n" + kBlockEnd);
+            earlier + "Standard Error:\n" + values + "\n" + block_end);
 }
 
 TEST_F(StandardErrorsTest, NegativeCurvaturePrintsNotANumberAndTheRunGoesOn) {
@@ -264,7 +264,7 @@ TEST_F(StandardErrorsTest, NegativeCurvaturePrintsNotANumberAndTheRunGoesOn) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(read_file(directory_.path() / "console.txt"), "Standard Error: \n" + value);
   EXPECT_EQ(read_file(directory_.path() / "etest.txt"),
-            "Standard Error:\n" + value + "\n" + kBlockEnd);
+            "Standard Error:\n" + value + "\n" + block_end);
 }
 
 TEST_F(StandardErrorsDeathTest, NoObservationsEndInASingularMatrixBeforeAnyOutput) {
