@@ -41,7 +41,8 @@ void time_builder(benchmark::State& state, CurvatureBuilder builder, double call
   DoubleMatrix curvature = dmatrix(1, n, 1, n);
   DoubleMatrix literal = dmatrix(1, n, 1, n);
   build_curvature_literally(negative_log_likelihood, table.point(), value, n, literal);
-  for (auto _ : state) {
+  // The loop variable only counts the iterations.
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     builder(negative_log_likelihood, table.point(), value, n, curvature);
     benchmark::DoNotOptimize(curvature[1][1]);
   }

@@ -30,7 +30,8 @@ constexpr double rounding_of_one = 1e-15;
 class Objective : public ::testing::TestWithParam<ObjectiveFunction> {
  protected:
   // The objective of the given rows at the given parameters, order p.
-  double evaluate(const std::vector<std::string>& rows, const std::vector<double>& lambdas, int p) {
+  static double evaluate(const std::vector<std::string>& rows, const std::vector<double>& lambdas,
+                         int p) {
     InstalledTable table(rows, static_cast<int>(lambdas.size()));
     model_order = p;
     Point point(lambdas);

@@ -69,7 +69,7 @@ double scrambled(DoubleVector point) {
   return 2.0 * std::sin(1e4 * phase);
 }
 
-double zero_everywhere(DoubleVector) { return 0.0; }
+double zero_everywhere(DoubleVector /*point*/) { return 0.0; }
 
 std::string format_value(double value) {
   char text[64];

@@ -85,7 +85,7 @@ double reference_row_probability(const std::string& row, const SimulationSetting
         return q;
     }
   };
-  std::vector<double> weight(static_cast<std::size_t>(3 * p), 0.0);  // index 3(level-1) + class
+  std::vector<double> weight(3 * static_cast<std::size_t>(p), 0.0);  // index 3(level-1) + class
   for (int level = 0; level < p; ++level) weight[static_cast<std::size_t>(3 * level)] = 1.0 / p;
   for (std::size_t t = 0; t < row.size(); ++t) {
     const double mean = settings.rates[t];
@@ -100,7 +100,8 @@ double reference_row_probability(const std::string& row, const SimulationSetting
         const double alternating = std::pow(-0.5, wraps);
         for (int to_class = 0; to_class < 3; ++to_class) {
           const double move = to_class == cls ? (1 + 2 * alternating) / 3 : (1 - alternating) / 3;
-          next[static_cast<std::size_t>(3 * ((level + k) % p) + to_class)] +=
+          const int to = 3 * ((level + k) % p) + to_class;
+          next[static_cast<std::size_t>(to)] +=
               weight[static_cast<std::size_t>(from)] * poisson * move;
         }
       }
@@ -139,7 +140,7 @@ TEST(UniformBelow, GivesEveryValueEquallyOftenAndNothingOutsideTheRange) {
   SimulationEngine engine(11);
   long long counts[3] = {0, 0, 0};
   for (int i = 0; i < 3 * draws; ++i) ++counts[uniform_below(engine, 3)];
-  for (const long long c : counts) expect_frequency(c, 3 * draws, 1.0 / 3, "value");
+  for (const long long c : counts) expect_frequency(c, 3LL * draws, 1.0 / 3, "value");
   // Nearly half of all engine outputs are refused for this bound.
   const std::uint64_t wide = (std::uint64_t{1} << 63) + 1;
   for (int i = 0; i < 1000; ++i) EXPECT_LT(uniform_below(engine, wide), wide);
@@ -184,8 +185,8 @@ TEST(PoissonDraw, MatchesMeanVarianceAndZeroProbabilityBelowAndAcrossTheSplit) {
 TEST(SimulatedCodes, EventFrequencyOfOrderOneIsAThirdOfOneMinusExpOfMinusOneAndAHalfLambda) {
   for (const double mean : {0.2, 1.0, 4.0}) {
     const auto counts = row_counts(settings_of(1, {mean}), draws, 17);
-    const long long events = counts.count("R") ? counts.at("R") : 0;
-    EXPECT_EQ(events + (counts.count("N") ? counts.at("N") : 0), draws) << "only R and N";
+    const long long events = counts.contains("R") ? counts.at("R") : 0;
+    EXPECT_EQ(events + (counts.contains("N") ? counts.at("N") : 0), draws) << "only R and N";
     expect_frequency(events, draws, (1 - std::exp(-1.5 * mean)) / 3,
                      "R at mean " + std::to_string(mean));
   }
