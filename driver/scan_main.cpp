@@ -269,7 +269,9 @@ int run(const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Nothing escapes: a refused operator new ends the run through the fatal
+// exit, and parse_command_line turns CLI11's errors into a status.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
   CLI::App app{description, program_name};
   app.footer(footer);

@@ -235,7 +235,10 @@ int write_output(const Options& options, const SimulationSettings& settings) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Only a refused operator new can escape, before the output is begun (the
+// option texts are a few bytes); parse_command_line turns CLI11's errors
+// into a status.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   CLI::App app{description, program_name};
   app.footer(footer);
   Options options;

@@ -38,7 +38,7 @@ class Objective : public ::testing::TestWithParam<ObjectiveFunction> {
     return GetParam()(point.get());
   }
   // The likelihood of one row.
-  double likelihood(const std::string& row, const std::vector<double>& lambdas, int p) {
+  static double likelihood(const std::string& row, const std::vector<double>& lambdas, int p) {
     return std::exp(-evaluate({row}, lambdas, p));
   }
 };

@@ -86,7 +86,8 @@ double reference_row_probability(const std::string& row, const SimulationSetting
     }
   };
   std::vector<double> weight(3 * static_cast<std::size_t>(p), 0.0);  // index 3(level-1) + class
-  for (int level = 0; level < p; ++level) weight[static_cast<std::size_t>(3 * level)] = 1.0 / p;
+  for (std::size_t level = 0; level < static_cast<std::size_t>(p); ++level)
+    weight[3 * level] = 1.0 / p;
   for (std::size_t t = 0; t < row.size(); ++t) {
     const double mean = settings.rates[t];
     std::vector<double> next(weight.size(), 0.0);
