@@ -7,7 +7,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <optional>
 #include <string>

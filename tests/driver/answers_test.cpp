@@ -6,8 +6,8 @@ TEST(Answers, ModelOrderIsAWholeNumberFromOneToTheLargestWrittenInFull) {
   EXPECT_EQ(parse_model_order("1"), 1);
   EXPECT_EQ(parse_model_order("3"), 3);
   EXPECT_EQ(parse_model_order("100"), 100);
-  for (const char* refused : {"0", "-1", "abc", "2x", "3.5", "", "101", "2147483647",
-                              "99999999999999999999", "0x3"}) {
+  for (const char* refused :
+       {"0", "-1", "abc", "2x", "3.5", "", "101", "2147483647", "99999999999999999999", "0x3"}) {
     EXPECT_FALSE(parse_model_order(refused).has_value()) << refused;
   }
 }

@@ -90,7 +90,8 @@ TEST(ObservationFile, CountsThatAreMissingOrBelowOneAreRefusedWithAReason) {
   };
   const Case cases[] = {
       {"", "the data file gives no number of observations where a whole number should stand"},
-      {"abc\nNR\n", "the data file gives no number of observations where a whole number should stand"},
+      {"abc\nNR\n",
+       "the data file gives no number of observations where a whole number should stand"},
       {"-\n", "the data file gives no number of observations where a whole number should stand"},
       {"5", "the data file gives no number of intervals where a whole number should stand"},
       {"5 x\n", "the data file gives no number of intervals where a whole number should stand"},
