@@ -4,6 +4,7 @@
 #include <new>
 
 #include "bench/objective_meter.hpp"
+#include "driver/console_output.hpp"
 #include "driver/fitting_run.hpp"
 #include "foundation/fatal_error.hpp"
 #include "model/likelihood.hpp"
@@ -21,6 +22,7 @@ double metered_negative_log_likelihood(DoubleVector point) {
 }  // namespace
 
 int main() {
+  keep_standard_descriptors_open();
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
   return fitting_run_on(metered_negative_log_likelihood,
                         [] { standard_errors_for(metered_negative_log_likelihood); });

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "bench/objective_meter.hpp"
+#include "driver/console_output.hpp"
 #include "driver/fitting_run.hpp"
 #include "foundation/fatal_error.hpp"
 #include "model/reference/straightforward_likelihood.hpp"
@@ -17,6 +18,7 @@ double metered_straightforward_likelihood(DoubleVector point) {
 }  // namespace
 
 int main() {
+  keep_standard_descriptors_open();
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
   return fitting_run_on(metered_straightforward_likelihood,
                         [] { standard_errors_for(metered_straightforward_likelihood); });

@@ -1,12 +1,19 @@
 // The whole program, run as a user runs it: a scratch directory, a data
 // file, the three answers on standard input.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/index_ranged_arrays.hpp"
@@ -251,4 +258,70 @@ TEST(FittingRun, BadAnswersAreRefusedBeforeAnythingIsFittedOrAppended) {
     EXPECT_EQ(f.run.out.find("Amoeba"), std::string::npos);
     EXPECT_FALSE(f.directory.exists("etest.txt"));
   }
+}
+
+namespace {
+
+// How long a prompt may take to arrive through the pipe; a program that
+// holds it in its buffer never sends it while it waits for the answer.
+constexpr int prompt_wait_milliseconds = 10'000;
+
+// Reads from `descriptor` until `expected` has arrived or the wait is over.
+std::string read_until(int descriptor, const std::string& expected) {
+  std::string got;
+  while (got.find(expected) == std::string::npos) {
+    pollfd ready{descriptor, POLLIN, 0};
+    if (poll(&ready, 1, prompt_wait_milliseconds) <= 0) break;
+    char piece[4096];
+    const ssize_t count = read(descriptor, piece, sizeof piece);
+    if (count <= 0) break;
+    got.append(piece, static_cast<std::size_t>(count));
+  }
+  return got;
+}
+
+}  // namespace
+
+// Through pipes, as when a script drives the program, each prompt must be
+// out before the program waits for its answer.
+TEST(FittingRun, EachPromptReachesAPipeBeforeItsAnswerIsRead) {
+  ScratchDirectory directory;
+  directory.write("data.txt", eight_n_two_r);
+  int to_program[2];
+  int from_program[2];
+  ASSERT_EQ(pipe(to_program), 0);
+  ASSERT_EQ(pipe(from_program), 0);
+  const std::string program = built_program("interval-fit");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(to_program[0], 0);
+    dup2(from_program[1], 1);
+    for (const int end : {to_program[0], to_program[1], from_program[0], from_program[1]})
+      close(end);
+    if (chdir(directory.path().c_str()) == 0) execl(program.c_str(), program.c_str(), nullptr);
+    _exit(127);
+  }
+  close(to_program[0]);
+  close(from_program[1]);
+
+  std::string seen;
+  for (const auto& [prompt, answer] :
+       {std::pair{"Please type in the filename of your data: \n", "data.txt\n"},
+        std::pair{"Please type in the order of your model: \n", "1\n"},
+        std::pair{"Please type the initial estimate: \n", "0.5\n"}}) {
+    seen += read_until(from_program[0], prompt);
+    EXPECT_TRUE(seen.ends_with(prompt)) << seen;
+    if (!seen.ends_with(prompt)) break;
+    ASSERT_EQ(write(to_program[1], answer, std::strlen(answer)),
+              static_cast<ssize_t>(std::strlen(answer)));
+  }
+  close(to_program[1]);
+  seen += read_until(from_program[0], "Standard Error: \n");
+  close(from_program[0]);
+  kill(child, SIGTERM);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  EXPECT_NE(seen.find("Now-------- Amoeba...\n"), std::string::npos) << seen;
 }
