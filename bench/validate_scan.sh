@@ -41,13 +41,9 @@ run_replicate() {
   "$simulate" --lengths "$lengths" --observations "$observations" --order "$true_order" \
     --seed "$seed" --output "$data"
   "$scan" "$data" --orders "$orders" --csv "$csv" > "$table" 2> /dev/null
+  # The CSV's total rows carry each order's Total Length with the standard
+  # error that counts the covariances.
   tail -n +2 "$csv" | sed "s/^/$name,$seed,/"
-  # A single order is the best one, and the table's total row is its Total
-  # Length with the standard error that counts the covariances.
-  if [[ $orders != *[-,]* ]]; then
-    awk -v prefix="$name,$seed,$orders" '$1 == "total" {
-      printf "%s,total,%s,%s,,\n", prefix, $2, ($3 ~ /^[0-9.]+$/ ? $3 : "NA") }' "$table"
-  fi
   rm -f "$data" "$csv" "$table"
 }
 export -f run_replicate

@@ -114,18 +114,30 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results) {
   print_best_lengths(out, results[static_cast<std::size_t>(best)]);
 }
 
+namespace {
+
+// One CSV row.  `interval` is the interval's number or "total".
+void print_csv_row(std::FILE* out, const OrderResult& r, const std::string& interval, double length,
+                   bool has_standard_error, double standard_error) {
+  std::fprintf(out, "%d,%s,%.17g,", r.order, interval.c_str(), length);
+  if (has_standard_error) {
+    std::fprintf(out, "%.17g,", standard_error);
+  } else {
+    std::fprintf(out, "NA,");
+  }
+  std::fprintf(out, "%.17g,%s\n", r.log_likelihood, r.fit.converged() ? "yes" : "no");
+}
+
+}  // namespace
+
 void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
   std::fprintf(out, "order,interval,length,standard_error,log_likelihood,converged\n");
   for (const OrderResult& r : results) {
     for (std::size_t t = 0; t < r.lengths.size(); ++t) {
-      std::fprintf(out, "%d,%zu,%.17g,", r.order, t + 1, r.lengths[t]);
-      if (r.positive_definite) {
-        std::fprintf(out, "%.17g,", r.standard_errors[t]);
-      } else {
-        std::fprintf(out, "NA,");
-      }
-      std::fprintf(out, "%.17g,%s\n", r.log_likelihood, r.fit.converged() ? "yes" : "no");
+      print_csv_row(out, r, std::to_string(t + 1), r.lengths[t], r.positive_definite,
+                    r.positive_definite ? r.standard_errors[t] : 0.0);
     }
+    print_csv_row(out, r, "total", r.total_length, r.positive_definite, r.total_standard_error);
   }
 }
 

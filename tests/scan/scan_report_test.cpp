@@ -98,15 +98,22 @@ TEST(ScanReport, FitWithoutPositiveDefiniteInformationSaysSoInWords) {
   EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no\n"), std::string::npos) << csv;
 }
 
-TEST(ScanReport, CsvHasOneRowPerOrderAndInterval) {
-  const std::vector<OrderResult> results = {result_of(1, {0.4, 0.6, 0.2}, 10.0, true),
+TEST(ScanReport, CsvHasOneRowPerOrderAndIntervalAndATotalRowPerOrder) {
+  const std::vector<OrderResult> results = {result_of(1, {0.4, 0.6, 0.2}, 10.0, false),
                                             result_of(3, {0.6, 1.5, 0.3}, 11.0, true)};
   const std::string csv = captured(print_scan_csv, results);
   std::size_t lines = 0;
   for (const char c : csv) lines += c == '\n' ? 1 : 0;
-  EXPECT_EQ(lines, 1u + 2u * 3u);
+  EXPECT_EQ(lines, 1u + 2u * 4u);
   EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged\n", 0), 0u);
   EXPECT_NE(csv.find("\n3,2,0.25,"), std::string::npos) << csv;
+  // The total row follows the order's intervals, with the total length and
+  // its standard error (covariances included), or NA.
+  char total[200];
+  std::snprintf(total, sizeof total, "\n3,total,%.17g,%.17g,-11,yes\n", results[1].total_length,
+                results[1].total_standard_error);
+  EXPECT_NE(csv.find(total), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",NA,-10,yes\n3,1,"), std::string::npos) << csv;
 }
 
 TEST(ScanReport, ProgressLineNamesTheOrderTimeAndAnyLimitReached) {
