@@ -39,12 +39,14 @@
 #include <vector>
 
 #include "foundation/worker_threads.hpp"
+#include "model/emission.hpp"
 #include "model/forward_step.hpp"
 #include "model/latent_state.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/observations.hpp"
-#include "model/poisson.hpp"
 #include "model/prefix_levels.hpp"
+#include "model/transitions.hpp"
+#include "model/wrap_weights.hpp"
 
 namespace {
 
@@ -249,10 +251,8 @@ void lay_out(int p) {
   state.terms.assign(size(largest_event_count(p) + 1), 0.0);
   state.same_weights.assign(size(wraps + 1), 0.0);
   state.cross_weights.assign(size(wraps + 1), 0.0);
-  for (int m = 0; m <= wraps; ++m) {
-    state.same_weights[size(m)] = W_same(m);
-    state.cross_weights[size(m)] = W_cross(m);
-  }
+  fill_wrap_weights(p, DoubleVector{state.same_weights.data(), 0, wraps},
+                    DoubleVector{state.cross_weights.data(), 0, wraps});
   state.same_sums.assign(size(2 * p - 1), 0.0);
   state.cross_sums.assign(size(2 * p - 1), 0.0);
   // Padding columns stay zero from here on: the builder writes 1..states.
@@ -280,36 +280,24 @@ void lay_out(int p) {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Interval t's transition matrix at lambda.  The offset sums are
-//   same_sums[c]  = sum_{m = m0..T} P(lambda, c - p + p m) W_same(m)
-//   cross_sums[c] = sum_{m = m0..T} P(lambda, c - p + p m) W_cross(m)
-// accumulated from 0.0 in ascending m, m0 = 1 for c < p and 0 otherwise.
+// Interval t's transition matrix at lambda, from its Poisson terms and
+// offset sums (model/transitions), with the rows a batch needs per code.
 void build_transition(int t, double lambda) {
   const int p = state.p;
   const int states = state.states;
   const int wraps = wrap_limit(p);
-  const int largest = largest_event_count(p);
-  for (int count = 0; count <= largest; ++count) {
-    state.terms[size(count)] = poisson_term(lambda, count);
-  }
-  for (int c = 1; c <= 2 * p - 1; ++c) {
-    const int m0 = c < p ? 1 : 0;
-    double same = 0.0;
-    double cross = 0.0;
-    for (int m = m0; m <= wraps; ++m) {
-      same += state.terms[size(p * m + c - p)] * state.same_weights[size(m)];
-      cross += state.terms[size(p * m + c - p)] * state.cross_weights[size(m)];
-    }
-    state.same_sums[size(c - 1)] = same;
-    state.cross_sums[size(c - 1)] = cross;
-  }
+  const DoubleVector same_sums{state.same_sums.data(), 1, 2 * p - 1};
+  const DoubleVector cross_sums{state.cross_sums.data(), 1, 2 * p - 1};
+  const DoubleVector terms{state.terms.data(), 0, largest_event_count(p)};
+  fill_poisson_terms(lambda, p, terms);
+  fill_offset_sums(terms, DoubleVector{state.same_weights.data(), 0, wraps},
+                   DoubleVector{state.cross_weights.data(), 0, wraps}, p, same_sums, cross_sums);
 
   double* matrix = state.transitions.data() + offset(size(t - 1) * size(states), state.width);
   for (int l = 0; l < states; ++l) {
     state.transition_rows[size(l)] = matrix + offset(size(l), state.width);
   }
-  build_transition_matrix(DoubleVector{state.same_sums.data(), 1, 2 * p - 1},
-                          DoubleVector{state.cross_sums.data(), 1, 2 * p - 1}, p,
+  build_transition_matrix(same_sums, cross_sums, p,
                           DoubleMatrix{state.transition_rows.data(), 1, states, 1, states});
   unsigned char* finite = state.row_finite.data() + size(t - 1) * size(states);
   for (int l = 0; l < states; ++l) {

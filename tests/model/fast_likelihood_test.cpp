@@ -15,8 +15,8 @@
 #include "model/likelihood.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/observations.hpp"
+#include "model/reference/straightforward_likelihood.hpp"
 #include "tests/model/installed_table.hpp"
-#include "tests/reference/straightforward_likelihood.hpp"
 
 namespace {
 

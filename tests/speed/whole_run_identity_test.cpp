@@ -31,7 +31,7 @@ struct DataSet {
   std::string simulation;       // interval-simulate options, without --output
   std::string answers;          // model order and initial estimate
   std::string earlier_results;  // etest.txt before the run, if any
-  std::string shown = "";       // text the run must print, for the sets named after it
+  std::string shown{};          // text the run must print, for the sets named after it
   int status = 0;               // the exit status both programs must give
 };
 
