@@ -377,7 +377,9 @@ TEST(ScanProgram, ProgressShowsOnATerminalWhileAnOrderTakesLong) {
     GTEST_SKIP() << "no util-linux script(1) to give the program a terminal";
   }
   ScratchDirectory directory;
-  simulate(directory, "data.txt", "--lengths 0.3 --intervals 40 --observations 400 --seed 3");
+  // Enough rows that order 1 takes well over the second before the line
+  // shows, however fast the objective.
+  simulate(directory, "data.txt", "--lengths 0.3 --intervals 40 --observations 1600 --seed 3");
   // script(1) gives the program a terminal for its standard streams.
   const std::string command = "script -qec \"'$SCAN' data.txt --orders 1 --csv out.csv";
   const ProgramRun shown = shell(directory, command + "\" /dev/null");
