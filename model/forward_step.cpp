@@ -93,7 +93,8 @@ template <int Batch, int Groups>
   }
   for (int b = 0; b < Batch; ++b) {
     for (int g = 0; g < Groups; ++g) {
-      store_lanes(sums[b] + column + g * lane_width, accumulators[b][g]);
+      store_lanes(sums[b] + static_cast<std::size_t>(column) + offset(g, lane_width),
+                  accumulators[b][g]);
     }
   }
 }
@@ -105,11 +106,11 @@ template <int Groups>
                                                     double* const* sums) {
   static_assert(batch_limit_for(Groups) <= 16);
   switch (batch) {
-#define INTERVAL_BATCH_CASE(B)                                                                \
-  case B:                                                                                     \
-    if constexpr (B <= batch_limit_for(Groups)) {                                             \
-      accumulate_block<B, Groups>(weights, transition, width, column, rows, row_count, sums); \
-    }                                                                                         \
+#define INTERVAL_BATCH_CASE(B)                                                                  \
+  case (B):                                                                                     \
+    if constexpr ((B) <= batch_limit_for(Groups)) {                                             \
+      accumulate_block<(B), Groups>(weights, transition, width, column, rows, row_count, sums); \
+    }                                                                                           \
     break;
     INTERVAL_BATCH_CASE(1)
     INTERVAL_BATCH_CASE(2)

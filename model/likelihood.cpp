@@ -30,10 +30,11 @@
 #include "model/likelihood.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
-#include <cstring>
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <vector>
@@ -278,7 +279,9 @@ void lay_out(int p) {
   state.laid_out = true;
 }
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 // Interval t's transition matrix at lambda, from its Poisson terms and
 // offset sums (model/transitions), with the rows a batch needs per code.
