@@ -300,3 +300,12 @@ double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gra
   }
   return total;
 }
+
+double negative_log_likelihood_and_gradient(const std::vector<double>& point,
+                                            std::vector<double>& gradient) {
+  const int n = static_cast<int>(point.size());
+  std::vector<double> copy = point;
+  gradient.assign(point.size(), 0.0);
+  return negative_log_likelihood_and_gradient(DoubleVector{copy.data(), 1, n},
+                                              DoubleVector{gradient.data(), 1, n});
+}

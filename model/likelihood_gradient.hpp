@@ -31,9 +31,16 @@
 // distinct row counts once, weighted by how often it occurs.
 #pragma once
 
+#include <vector>
+
 #include "foundation/index_ranged_arrays.hpp"
 
 // Returns -log L at the point (entries 1..n) and writes its partial
 // derivatives into gradient[1..n].  Where some observation has likelihood 0
 // the value is +infinity and the gradient is not meaningful.
 double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient);
+
+// The same over 0-based vectors (parameter t at index t - 1), the form the
+// searches with derivatives take; `gradient` is resized to the point's size.
+double negative_log_likelihood_and_gradient(const std::vector<double>& point,
+                                            std::vector<double>& gradient);

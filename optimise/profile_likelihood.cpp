@@ -1,0 +1,153 @@
+#include "optimise/profile_likelihood.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace {
+
+// Bracket ends closer than this (relative to max(1, v)) end the search.
+constexpr double bracket_tolerance = 1e-10;
+
+struct ProfilePoint {
+  double v = 0.0;
+  double r = 0.0;  // signed root's size at v
+  std::vector<double> point;
+};
+
+class Profile {
+ public:
+  Profile(const ObjectiveWithGradient& f, const std::vector<double>& fitted,
+          std::optional<int> coordinate, ProfileInterval& totals)
+      : f_(f), coordinate_(coordinate), totals_(totals) {
+    std::vector<double> gradient(fitted.size());
+    fitted_value_ = f_(fitted, gradient);
+    ++totals_.evaluations;
+    centre_.point = fitted;
+    centre_.v = quantity(fitted);
+  }
+
+  const ProfilePoint& centre() const { return centre_; }
+
+  // The profile point at v, refitted from `warm`.
+  ProfilePoint at(double v, const std::vector<double>& warm) {
+    ProfilePoint result;
+    result.v = v;
+    std::vector<double> start = warm;
+    BoundedSearchSettings settings;
+    if (coordinate_) {
+      start[static_cast<std::size_t>(*coordinate_)] = v;
+      settings.fixed_coordinate = coordinate_;
+    } else {
+      // Scaling keeps the start inside the bounds and on the constraint.
+      const double sum = quantity(warm);
+      for (double& x : start) {
+        x = sum > 0.0 ? x * (v / sum) : v / static_cast<double>(start.size());
+      }
+      settings.fixed_sum = v;
+    }
+    double value = 0.0;
+    if (start.size() == 1) {
+      // Nothing is left to refit: the profile is the objective itself.
+      std::vector<double> gradient(1);
+      value = f_(start, gradient);
+      ++totals_.evaluations;
+      result.point = start;
+    } else {
+      const BoundedSearchResult refit = minimise_bounded(f_, start, settings);
+      totals_.evaluations += refit.evaluations;
+      value = refit.value;
+      result.point = refit.point;
+    }
+    ++totals_.refits;
+    // r = sqrt(2 (f_p(v) - f^)); a refit a little below f^ counts as 0.
+    const double excess = value - fitted_value_;
+    result.r = excess > 0.0 ? std::sqrt(2.0 * excess) : 0.0;
+    if (std::isnan(value)) result.r = std::numeric_limits<double>::infinity();
+    return result;
+  }
+
+ private:
+  double quantity(const std::vector<double>& x) const {
+    if (coordinate_) return x[static_cast<std::size_t>(*coordinate_)];
+    double sum = 0.0;
+    for (const double xi : x) sum += xi;
+    return sum;
+  }
+
+  const ObjectiveWithGradient& f_;
+  std::optional<int> coordinate_;
+  ProfileInterval& totals_;
+  double fitted_value_ = 0.0;
+  ProfilePoint centre_;
+};
+
+struct EndSearch {
+  double end = 0.0;
+  bool found = false;
+  bool at_zero = false;
+};
+
+// Interpolation in r inside [inside, outside], where r(inside) < z <= r(outside).
+EndSearch refine(Profile& profile, ProfilePoint inside, ProfilePoint outside, double z) {
+  int kept_inside = 0;
+  int kept_outside = 0;
+  for (int k = 0; k < profile_root_limit; ++k) {
+    const double width = std::fabs(outside.v - inside.v);
+    if (width <= bracket_tolerance * std::fmax(1.0, std::fabs(outside.v))) {
+      return {outside.v, true, false};
+    }
+    double v = inside.v + (z - inside.r) * (outside.v - inside.v) / (outside.r - inside.r);
+    // A bisection when one end has stayed put twice, or the interpolation is
+    // unusable (an infinite r outside).
+    if (kept_inside >= 2 || kept_outside >= 2 || !std::isfinite(v)) {
+      v = 0.5 * (inside.v + outside.v);
+      kept_inside = kept_outside = 0;
+    }
+    ProfilePoint trial = profile.at(v, inside.point);
+    if (std::fabs(trial.r - z) < profile_root_tolerance) return {v, true, false};
+    if (trial.r < z) {
+      inside = std::move(trial);
+      ++kept_outside;
+      kept_inside = 0;
+    } else {
+      outside = std::move(trial);
+      ++kept_inside;
+      kept_outside = 0;
+    }
+  }
+  return {0.5 * (inside.v + outside.v), false, false};
+}
+
+// One end: direction +1 for the upper, -1 for the lower.
+EndSearch find_end(Profile& profile, double direction, double initial_step, double z) {
+  ProfilePoint inside = profile.centre();
+  double step = initial_step;
+  for (int k = 0; k < profile_bracket_limit; ++k) {
+    double v = inside.v + direction * step;
+    if (v < 0.0) v = 0.0;
+    ProfilePoint trial = profile.at(v, inside.point);
+    if (trial.r >= z) return refine(profile, std::move(inside), std::move(trial), z);
+    if (v == 0.0) return {0.0, true, true};
+    inside = std::move(trial);
+    step *= 2.0;
+  }
+  return {direction > 0.0 ? std::numeric_limits<double>::infinity() : 0.0, false, false};
+}
+
+}  // namespace
+
+ProfileInterval profile_interval(const ObjectiveWithGradient& f, const std::vector<double>& fitted,
+                                 std::optional<int> coordinate, double initial_step) {
+  ProfileInterval interval;
+  Profile profile(f, fitted, coordinate, interval);
+  const double z = std::sqrt(profile_threshold_95);
+  const EndSearch upper = find_end(profile, 1.0, initial_step, z);
+  const EndSearch lower = profile.centre().v <= 0.0 ? EndSearch{0.0, true, true}
+                                                    : find_end(profile, -1.0, initial_step, z);
+  interval.upper = upper.end;
+  interval.lower = lower.end;
+  interval.lower_at_zero = lower.at_zero;
+  interval.found = upper.found && lower.found;
+  return interval;
+}

@@ -1,0 +1,85 @@
+// The fit with derivatives against the fitting program's own search (the
+// downhill simplex with its restarts) on simulated data: it must reach a
+// log-likelihood at least as high, in far fewer evaluations.
+#include "optimise/gradient_fit.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/observation_file.hpp"
+#include "model/likelihood.hpp"
+#include "model/likelihood_gradient.hpp"
+#include "model/observations.hpp"
+#include "model/simulation.hpp"
+#include "optimise/order_scan.hpp"
+#include "tests/model/installed_table.hpp"
+#include "tests/support/captured_output.hpp"
+
+namespace {
+
+// The margin: the derivative search may fall short of the simplex
+// by at most this much log-likelihood.
+constexpr double likelihood_margin = 1e-6;
+// ... and must need at most a fifth of its evaluations.
+constexpr long long fewer_evaluations = 5;
+
+void load_simulated(const SimulationSettings& settings, int count, std::uint64_t seed) {
+  const std::string text = fold_line_ends(captured_output([&](std::FILE* file) {
+    EXPECT_TRUE(write_observation_file(file, settings, count, seed, false));
+  }));
+  const ObservationFileHeader header = read_observation_header(text);
+  ASSERT_TRUE(header.problem.empty()) << header.problem;
+  const ObservationTable table = cvector(0, static_cast<int>(observation_table_slots(header)) - 1);
+  fill_observation_table(text, header, table);
+  set_observations(table, header.observation_count, header.interval_count);
+}
+
+void release_loaded_table() {
+  release_cvector(observations, 0, (interval_count + 1) * observation_count - 1);
+  set_observations(ObservationTable{}, 0, 0);
+}
+
+TEST(GradientFit, ReachesTheSimplexLikelihoodInFarFewerEvaluations) {
+  struct Case {
+    int order;
+    std::vector<double> lengths;
+    int count;
+  };
+  const std::vector<Case> cases = {
+      {1, {0.2, 0.35, 0.15}, 1500},
+      {3, {0.15, 0.3, 0.2, 0.05}, 800},
+      {8, {0.2, 0.01, 0.3}, 600},
+  };
+  std::uint64_t seed = 3;
+  for (const Case& c : cases) {
+    SimulationSettings settings;
+    settings.order = c.order;
+    for (const double length : c.lengths) settings.rates.push_back(2.0 * c.order * length);
+    load_simulated(settings, c.count, ++seed);
+    model_order = c.order;
+    const int n = interval_count;
+
+    const OrderFit simplex = fit_with_restarts(negative_log_likelihood, n, 0.5);
+    const ObjectiveWithGradient objective = [](const std::vector<double>& x,
+                                               std::vector<double>& g) {
+      return negative_log_likelihood_and_gradient(x, g);
+    };
+    const OrderFit gradient = fit_with_gradient(objective, n, 0.5);
+    Point point(gradient.parameters);
+    const double value = negative_log_likelihood(point.get());
+    std::printf("order %d: simplex %.9f in %lld evaluations, gradient %.9f in %lld\n", c.order,
+                -simplex.objective, simplex.evaluations, -value, gradient.evaluations);
+    EXPECT_TRUE(gradient.converged()) << c.order;
+    EXPECT_LE(value, simplex.objective + likelihood_margin) << c.order;
+    // With three or four parameters the simplex needs only a few hundred
+    // evaluations; the gap grows with the number of parameters.
+    EXPECT_LT(gradient.evaluations * fewer_evaluations, simplex.evaluations) << c.order;
+    release_loaded_table();
+  }
+}
+
+}  // namespace
