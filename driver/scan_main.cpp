@@ -1,7 +1,9 @@
 // interval-scan: fits a range of model orders to one observation data file,
-// each with restarts until the fit settles, and reports which order fits
-// best and how uncertain each fitted length is, from the observed
-// information (the Hessian of the negative log-likelihood at the fit).
+// each with a bounded quasi-Newton search on the exact gradient, restarted
+// until it settles, and reports which order fits best and how uncertain each
+// fitted length is: Wald intervals from the observed information (the
+// Hessian of the negative log-likelihood at the fit) and profile-likelihood
+// intervals from constrained refits.
 //
 // Exit status: 0 when everything asked for is written, 1 for a data file
 // that cannot be used or an output that cannot be written, 2 for options
@@ -26,9 +28,11 @@
 #include "driver/scan_report.hpp"
 #include "foundation/fatal_error.hpp"
 #include "model/likelihood.hpp"
+#include "model/likelihood_gradient.hpp"
 #include "model/observations.hpp"
-#include "optimise/observed_information.hpp"
-#include "optimise/order_scan.hpp"
+#include "optimise/gradient_fit.hpp"
+#include "optimise/gradient_information.hpp"
+#include "optimise/profile_likelihood.hpp"
 
 namespace {
 
@@ -42,6 +46,8 @@ struct Options {
   std::string estimate_text = "0.5";
   std::string csv_file;
   std::string plot_file;
+  std::string intervals = "profile";
+  bool profile_all = false;
   std::vector<int> orders;
   double estimate = 0.5;
 };
@@ -51,18 +57,23 @@ constexpr const char* description =
     "file (the same file as interval-fit reads), and reports which order fits best\n"
     "and how uncertain each fitted length is.\n"
     "\n"
-    "Each order starts with exactly interval-fit's search (the estimate in every\n"
-    "coordinate, 0.2 added to one coordinate per further vertex, tolerance 1e-10),\n"
-    "then restarts from the lowest vertex until a restart no longer improves the\n"
-    "fit.  Standard errors come from the inverse of the observed information, the\n"
-    "Hessian of the negative log-likelihood at the fit (central differences),\n"
-    "divided by 2p like the lengths.  Progress goes to standard error.";
+    "Each order is fitted from the estimate in every coordinate by a quasi-Newton\n"
+    "search (L-BFGS) on the exact gradient of the log-likelihood, with every\n"
+    "parameter kept at 0 or above, restarted from its end until a restart no\n"
+    "longer improves the fit.  Standard errors come from the inverse of the\n"
+    "observed information (central differences of the gradient), divided by 2p\n"
+    "like the lengths; a length fitted as 0 gets none (\"at bound\").  Profile-\n"
+    "likelihood 95% intervals hold every value whose best fit stays within\n"
+    "3.841/2 log-likelihood units of the best: they respect the bound at 0 and\n"
+    "the skew of small samples.  Progress goes to standard error.";
 
 constexpr const char* footer =
     "Output: a table of all orders (log-likelihood, difference from the best,\n"
     "convergence, Total Length with its standard error), then the lengths of the\n"
-    "best order with standard errors and 95% Wald intervals.  etest.txt is not\n"
-    "written.  Exit status: 0 done, 1 data file or output problem, 2 bad options.";
+    "best order with standard errors, 95% Wald and profile intervals, and the\n"
+    "support set: the orders within 2 log-likelihood units of the best, which the\n"
+    "data cannot tell apart from it.  etest.txt is not written.  Exit status: 0\n"
+    "done, 1 data file or output problem, 2 bad options.";
 
 void add_options(CLI::App& app, Options& options) {
   app.add_option("DATAFILE", options.data_file,
@@ -80,9 +91,18 @@ void add_options(CLI::App& app, Options& options) {
                  "interval-fit's prompt")
       ->type_name("X")
       ->capture_default_str();
+  app.add_option("--intervals", options.intervals,
+                 "Which 95% intervals to compute: profile (Wald and profile-likelihood)\n"
+                 "or wald (Wald only, no refits: faster)")
+      ->type_name("KIND")
+      ->check(CLI::IsMember({"profile", "wald"}))
+      ->capture_default_str();
+  app.add_flag("--profile-all", options.profile_all,
+               "Compute profile intervals for every order, not only the best one");
   app.add_option("--csv", options.csv_file,
                  "Also write one CSV row per order and interval: order, interval, length,\n"
-                 "standard error (NA when not available), log-likelihood, converged")
+                 "standard error, log-likelihood, converged, wald_lower, wald_upper,\n"
+                 "profile_lower, profile_upper (NA where not available)")
       ->type_name("FILE");
   app.add_option(
          "--plot", options.plot_file,
@@ -158,30 +178,80 @@ void load_data_file(const std::string& name) {
   set_observations(table, header.observation_count, header.interval_count);
 }
 
-// The fit of one order and the uncertainty at it.
+// The search's objective: the negative log-likelihood with its gradient at
+// the process-wide model order.
+double objective_with_gradient(const std::vector<double>& x, std::vector<double>& gradient) {
+  return negative_log_likelihood_and_gradient(x, gradient);
+}
+
+// The covariance of the fitted parameters and the lengths at bound.
+void add_standard_errors(OrderResult& result) {
+  const int n = interval_count;
+  const ParameterCovariance information =
+      covariance_from_gradient(objective_with_gradient, result.fit.parameters);
+  result.at_bound = information.at_bound;
+  DoubleMatrix covariance = dmatrix(1, n, 1, n);
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) {
+      covariance[i][j] = information.covariance[static_cast<std::size_t>((i - 1) * n + j - 1)];
+    }
+  }
+  const bool any_free = std::find(information.at_bound.begin(), information.at_bound.end(),
+                                  false) != information.at_bound.end();
+  set_standard_errors(result, information.positive_definite || !any_free ? &covariance : nullptr);
+  release_dmatrix(covariance, 1, n, 1, n);
+}
+
+// The fit of one order and its Wald errors.
 OrderResult scan_order(int order, double estimate) {
   const auto started = std::chrono::steady_clock::now();
   const int n = interval_count;
   model_order = order;
   OrderResult result;
   result.order = order;
-  result.fit = fit_with_restarts(negative_log_likelihood, n, estimate);
-  set_lengths(result);
-
+  result.fit = fit_with_gradient(objective_with_gradient, n, estimate);
+  // The reported log-likelihood is the fitting program's objective itself.
   DoubleVector point = dvector(1, n);
   for (int j = 1; j <= n; ++j) point[j] = result.fit.parameters[static_cast<std::size_t>(j - 1)];
-  DoubleMatrix information = dmatrix(1, n, 1, n);
-  DoubleMatrix covariance = dmatrix(1, n, 1, n);
-  observed_information(negative_log_likelihood, point, result.fit.objective, n, information);
-  const bool positive_definite = invert_positive_definite(information, n, covariance);
-  set_standard_errors(result, positive_definite ? &covariance : nullptr);
-  release_dmatrix(covariance, 1, n, 1, n);
-  release_dmatrix(information, 1, n, 1, n);
+  result.fit.objective = negative_log_likelihood(point);
   release_dvector(point, 1, n);
-
+  set_lengths(result);
+  add_standard_errors(result);
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return result;
+}
+
+// Profile intervals of every length and of the total, in length units.
+void add_profiles(OrderResult& result) {
+  const auto started = std::chrono::steady_clock::now();
+  model_order = result.order;
+  const double scale = static_cast<double>(2 * result.order);
+  const std::vector<double>& fitted = result.fit.parameters;
+  auto to_lengths = [scale](const ProfileInterval& interval) {
+    return LengthInterval{interval.lower / scale, interval.upper / scale, interval.found};
+  };
+  // The first outward step: the Wald half-width where there is one, else a
+  // tenth of the value (at least 0.1 events).
+  auto first_step = [](double value, bool wald, double standard_error) {
+    return wald ? wald_quantile_95 * standard_error : 0.1 * std::fmax(value, 1.0);
+  };
+  result.profiles.clear();
+  for (std::size_t t = 0; t < fitted.size(); ++t) {
+    const double step = first_step(fitted[t], has_wald(result, t),
+                                   has_wald(result, t) ? result.standard_errors[t] * scale : 0.0);
+    result.profiles.push_back(
+        to_lengths(profile_interval(objective_with_gradient, fitted, static_cast<int>(t), step)));
+  }
+  double total = 0.0;
+  for (const double x : fitted) total += x;
+  const double step =
+      first_step(total, total_has_wald(result), result.total_standard_error * scale);
+  result.total_profile =
+      to_lengths(profile_interval(objective_with_gradient, fitted, std::nullopt, step));
+  result.profiled = true;
+  result.seconds +=
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
 // The minimiser announces its evaluation limit on standard output, which
@@ -210,11 +280,20 @@ class StandardOutputToError {
 
 std::vector<OrderResult> scan_orders(const Options& options) {
   const StandardOutputToError redirect;
+  const bool profiles = options.intervals == "profile";
   std::vector<OrderResult> results;
   for (const int order : options.orders) {
     results.push_back(scan_order(order, options.estimate));
+    if (profiles && options.profile_all) add_profiles(results.back());
     std::fflush(stdout);  // the minimiser's messages, before the line that closes the order
     std::fprintf(stderr, "%s\n", progress_line(results.back()).c_str());
+  }
+  const int best = best_result(results);
+  if (profiles && !options.profile_all && best >= 0) {
+    OrderResult& chosen = results[static_cast<std::size_t>(best)];
+    add_profiles(chosen);
+    std::fprintf(stderr, "order %d: profile intervals, %.3f s in all\n", chosen.order,
+                 chosen.seconds);
   }
   return results;
 }

@@ -8,7 +8,13 @@
 //   SE(length_i)     = sqrt(Cov[i][i]) / (2p)
 //   SE(total length) = sqrt(sum_ij Cov[i][j]) / (2p),
 // covariances included, and a 95% Wald interval is length +- z * SE with z
-// the 0.975 quantile of the standard normal distribution.
+// the 0.975 quantile of the standard normal distribution.  A length whose
+// fit sits on the bound 0 has no Wald interval ("at bound"), and neither
+// has the total then.
+//
+// Profile-likelihood 95% intervals, where computed, are the lengths (or
+// totals) v whose best fit with that value held stays within
+// 3.841 / 2 log-likelihood units of the best fit overall.
 #pragma once
 
 #include <cstdio>
@@ -21,6 +27,12 @@
 // The 0.975 quantile of the standard normal distribution.
 inline constexpr double wald_quantile_95 = 1.959963984540054;
 
+struct LengthInterval {
+  double lower = 0.0;
+  double upper = 0.0;
+  bool found = false;  // both ends settled (else the bounds are the last bracket)
+};
+
 struct OrderResult {
   int order = 0;
   OrderFit fit;
@@ -32,8 +44,22 @@ struct OrderResult {
   bool positive_definite = false;
   std::vector<double> standard_errors;
   double total_standard_error = 0.0;
-  double seconds = 0.0;  // fit and information together
+  // Per length: the fit sits on the bound 0, so no Wald error is given.
+  std::vector<bool> at_bound;
+  // Profile-likelihood intervals in length units, when computed.
+  bool profiled = false;
+  std::vector<LengthInterval> profiles;
+  LengthInterval total_profile;
+  double seconds = 0.0;  // fit, information and profiles together
 };
+
+// Whether length t (0-based) and the total have a Wald interval.
+bool has_wald(const OrderResult& result, std::size_t t);
+bool total_has_wald(const OrderResult& result);
+
+// The orders whose log-likelihood is within support_width of the best.
+inline constexpr double support_width = 2.0;
+std::vector<int> support_set(const std::vector<OrderResult>& results);
 
 // Fills lengths, total length and log-likelihood from result.fit and
 // result.order.
@@ -53,8 +79,9 @@ int best_result(const std::vector<OrderResult>& results);
 void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
 
 // One row per order and interval:
-//   order,interval,length,standard_error,log_likelihood,converged
-// with NA for a standard error that is not available.
+//   order,interval,length,standard_error,log_likelihood,converged,
+//   wald_lower,wald_upper,profile_lower,profile_upper
+// with NA for a standard error or an interval that is not available.
 void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results);
 
 // The single line of standard error that closes each order's fit.
@@ -64,6 +91,7 @@ std::string progress_line(const OrderResult& result);
 bool scan_plot_available();
 
 // Draws the log-likelihood against the order and the best order's lengths
-// with their 95% intervals into an SVG file.  Returns an empty text on
+// with their 95% intervals (profile where computed, else Wald; the title
+// says which) into an SVG file.  Returns an empty text on
 // success, else why the file could not be written.
 std::string write_scan_plot(const std::string& file_name, const std::vector<OrderResult>& results);
