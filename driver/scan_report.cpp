@@ -65,8 +65,9 @@ void print_length_row(std::FILE* out, const OrderResult& r, bool wald, bool at_b
 
 void print_best_lengths(std::FILE* out, const OrderResult& r) {
   std::fprintf(out, "\nBest order: p = %d (log-likelihood %f)\n", r.order, r.log_likelihood);
-  std::fprintf(out, "%8s  %12s  %14s  %-24s%s\n", "interval", "length", "standard error",
-               "95% Wald interval", r.profiled ? "  95% profile interval" : "");
+  std::fprintf(out, "%8s  %12s  %14s  %-*s%s\n", "interval", "length", "standard error",
+               r.profiled ? 24 : 0, "95% Wald interval",
+               r.profiled ? "  95% profile interval" : "");
   bool any_at_bound = false;
   for (std::size_t t = 0; t < r.lengths.size(); ++t) {
     std::fprintf(out, "%8zu  %12f  ", t + 1, r.lengths[t]);
