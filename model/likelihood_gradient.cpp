@@ -51,9 +51,10 @@ struct GradientWork {
   std::vector<double> initial;                 // 3p
   std::vector<double> terms, term_slopes;      // P(lambda, k), dP/dlambda
   std::vector<double> d, e, d_slope, e_slope;  // n x offsets
+  std::vector<double> d_reversed, e_reversed;  // n x offsets, c = offsets..1
   std::vector<double> d_adjoint, e_adjoint;    // n x offsets
   std::vector<double> stack;                   // (n + 1) x 3p
-  std::vector<double> beta, next_beta, g, g_total, level_total;
+  std::vector<double> beta, next_beta, g, g_total, spread;
 };
 
 DistinctRows rows;
@@ -131,12 +132,12 @@ void size_work(int p, int n) {
     for (int j = 0; j < class_count; ++j) {
       const int first = sub_state_count * level + j;
       const int twin = sub_state_count * level + (sub_state_count - 1 - j);
-      work.initial[at(level, class_count, j)] = states[at(first)] + states[at(twin)];
+      work.initial[at(j, p, level)] = states[at(first)] + states[at(twin)];
     }
   }
   const std::size_t per_interval = at(n, work.offsets, 0);
-  for (std::vector<double>* v :
-       {&work.d, &work.e, &work.d_slope, &work.e_slope, &work.d_adjoint, &work.e_adjoint}) {
+  for (std::vector<double>* v : {&work.d, &work.e, &work.d_slope, &work.e_slope, &work.d_reversed,
+                                 &work.e_reversed, &work.d_adjoint, &work.e_adjoint}) {
     v->assign(per_interval, 0.0);
   }
   work.terms.assign(at(largest_event_count(p) + 1), 0.0);
@@ -147,7 +148,7 @@ void size_work(int p, int n) {
     v->assign(at(work.levels_by_class), 0.0);
   }
   work.g_total.assign(at(p), 0.0);
-  work.level_total.assign(at(p), 0.0);
+  work.spread.assign(at(p), 0.0);
 }
 
 // D, E and their slopes for every interval.  With the offset sums
@@ -181,67 +182,106 @@ void build_interval_coefficients(DoubleVector point) {
       work.e[slot] = other_class_share * cross;
       work.d_slope[slot] = same_class_share * same_slope - other_class_share * cross_slope;
       work.e_slope[slot] = other_class_share * cross_slope;
+      const std::size_t mirror = at(t - 1, work.offsets, work.offsets - c);
+      work.d_reversed[mirror] = work.d[slot];
+      work.e_reversed[mirror] = work.e[slot];
     }
   }
 }
+
+// Weights are stored class by class: class j at level K (0-based) is entry
+// j p + K.  Offset c (1-based) of a move from K to L is p + L - K, so with
+// the 0-based offset arrays the coefficient is d[p - 1 + L - K]: for a fixed
+// from-level the to-levels read a contiguous slice of d, and for a fixed
+// to-level the from-levels read a contiguous slice of the reversed array.
+// Every inner loop below is an update of a contiguous slice (no running
+// sum), which the compiler vectorises without reordering any sum.
 
 // One interval forward: next[L][j] = f_j (sum_K D[c] v[K][j] + E[c] V[K]).
 void forward_step(const double* v, const double* d, const double* e, const double* factors,
                   double* next) {
   const int p = work.p;
-  double* level_total = work.level_total.data();
-  for (int k = 0; k < p; ++k) {
-    const double* w = v + at(k, class_count, 0);
-    level_total[k] = w[0] + w[1] + w[2];
+  double* spread = work.spread.data();
+  std::fill(next, next + class_count * p, 0.0);
+  std::fill(spread, spread + p, 0.0);
+  double* next0 = next;
+  double* next1 = next + p;
+  double* next2 = next + 2 * p;
+  for (int from = 0; from < p; ++from) {
+    const double* dc = d + (p - 1 - from);  // dc[to] = D[p - 1 + to - from]
+    const double* ec = e + (p - 1 - from);
+    const double a0 = v[from];
+    const double a1 = v[p + from];
+    const double a2 = v[2 * p + from];
+    const double level_total = a0 + a1 + a2;
+    for (int to = 0; to < p; ++to) {
+      next0[to] += dc[to] * a0;
+      next1[to] += dc[to] * a1;
+      next2[to] += dc[to] * a2;
+      spread[to] += ec[to] * level_total;
+    }
   }
-  for (int to = 0; to < p; ++to) {
-    double sums[class_count] = {0.0, 0.0, 0.0};
-    double spread = 0.0;
-    for (int from = 0; from < p; ++from) {
-      const std::size_t c = at(p - 1 + to - from);
-      const double* w = v + at(from, class_count, 0);
-      for (int j = 0; j < class_count; ++j) sums[j] += d[c] * w[j];
-      spread += e[c] * level_total[from];
-    }
-    for (int j = 0; j < class_count; ++j) {
-      next[at(to, class_count, j)] = factors[j] * (sums[j] + spread);
-    }
+  for (int j = 0; j < class_count; ++j) {
+    double* row = next + j * p;
+    for (int to = 0; to < p; ++to) row[to] = factors[j] * (row[to] + spread[to]);
   }
 }
 
 // One interval backward for interval t (1-based): accumulates dL/dD_t and
-// dL/dE_t from the forward weights before the interval and beta after it,
-// and leaves beta before the interval in work.next_beta.
+// dL/dE_t from the forward weights v before the interval and beta after
+// it, then replaces beta by its value before the interval:
+//   beta'[K][j] = sum_L D[c] g[L][j] + E[c] G[L],  g = f beta,  G = sum_j g.
 void backward_step(int t, const double* v, const double* factors) {
   const int p = work.p;
   const std::size_t first = at(t - 1, work.offsets, 0);
-  const double* d = work.d.data() + first;
-  const double* e = work.e.data() + first;
+  const double* d_reversed = work.d_reversed.data() + first;
+  const double* e_reversed = work.e_reversed.data() + first;
   double* d_adjoint = work.d_adjoint.data() + first;
   double* e_adjoint = work.e_adjoint.data() + first;
   double* g = work.g.data();
-  for (int to = 0; to < p; ++to) {
-    double total = 0.0;
-    for (int j = 0; j < class_count; ++j) {
-      const std::size_t s = at(to, class_count, j);
-      g[s] = factors[j] * work.beta[s];
-      total += g[s];
-    }
-    work.g_total[at(to)] = total;
+  double* g_total = work.g_total.data();
+  for (int j = 0; j < class_count; ++j) {
+    for (int to = 0; to < p; ++to) g[j * p + to] = factors[j] * work.beta[at(j * p + to)];
   }
+  for (int to = 0; to < p; ++to) g_total[to] = g[to] + g[p + to] + g[2 * p + to];
+  const double* g0 = g;
+  const double* g1 = g + p;
+  const double* g2 = g + 2 * p;
+
   for (int from = 0; from < p; ++from) {
-    const double* w = v + at(from, class_count, 0);
-    const double level_total = w[0] + w[1] + w[2];
-    double back[class_count] = {0.0, 0.0, 0.0};
+    double* dc = d_adjoint + (p - 1 - from);  // dc[to] is offset p - 1 + to - from
+    double* ec = e_adjoint + (p - 1 - from);
+    const double a0 = v[from];
+    const double a1 = v[p + from];
+    const double a2 = v[2 * p + from];
+    const double level_total = a0 + a1 + a2;
     for (int to = 0; to < p; ++to) {
-      const std::size_t c = at(p - 1 + to - from);
-      const double* gt = g + at(to, class_count, 0);
-      const double spread = e[c] * work.g_total[at(to)];
-      for (int j = 0; j < class_count; ++j) back[j] += d[c] * gt[j] + spread;
-      d_adjoint[c] += w[0] * gt[0] + w[1] * gt[1] + w[2] * gt[2];
-      e_adjoint[c] += level_total * work.g_total[at(to)];
+      dc[to] += a0 * g0[to] + a1 * g1[to] + a2 * g2[to];
+      ec[to] += level_total * g_total[to];
     }
-    for (int j = 0; j < class_count; ++j) work.next_beta[at(from, class_count, j)] = back[j];
+  }
+
+  double* back = work.next_beta.data();
+  double* spread = work.spread.data();
+  std::fill(back, back + class_count * p, 0.0);
+  std::fill(spread, spread + p, 0.0);
+  for (int to = 0; to < p; ++to) {
+    // reversed[k] = D[2p - 2 - k], so D[p - 1 + to - from] = reversed[p - 1 - to + from].
+    const double* dr = d_reversed + (p - 1 - to);
+    const double* er = e_reversed + (p - 1 - to);
+    const double b0 = g0[to];
+    const double b1 = g1[to];
+    const double b2 = g2[to];
+    const double bt = g_total[to];
+    for (int from = 0; from < p; ++from) {
+      back[from] += dr[from] * b0;
+      back[p + from] += dr[from] * b1;
+      back[2 * p + from] += dr[from] * b2;
+      spread[from] += er[from] * bt;
+    }
+  }
+  for (int j = 0; j < class_count; ++j) {
+    for (int from = 0; from < p; ++from) back[j * p + from] += spread[from];
   }
   work.beta.swap(work.next_beta);
 }
