@@ -3,12 +3,22 @@
 #include <cassert>
 #include <cmath>
 
+#include "optimise/starting_simplex.hpp"
+
 OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double estimate) {
   assert(n >= 1);
   OrderFit fit;
-  BoundedSearchResult search =
-      minimise_bounded(objective, std::vector<double>(static_cast<std::size_t>(n), estimate));
-  fit.evaluations = search.evaluations;
+  std::vector<double> start(static_cast<std::size_t>(n), estimate);
+  std::vector<double> gradient(start.size());
+  if (!std::isfinite(objective(start, gradient))) {
+    // An estimate of 0 makes every code R impossible (infinite objective),
+    // where no derivative can lead the search; the simplex's first move,
+    // one starting step in every coordinate, gives it a finite start.
+    for (double& x : start) x += starting_step;
+    ++fit.evaluations;
+  }
+  BoundedSearchResult search = minimise_bounded(objective, start);
+  fit.evaluations += search.evaluations;
   fit.first_search_objective = search.value;
   bool settled = false;
   while (!settled && fit.restarts < gradient_restart_limit &&

@@ -78,6 +78,9 @@ TEST(GradientFit, ReachesTheSimplexLikelihoodInFarFewerEvaluations) {
     // With three or four parameters the simplex needs only a few hundred
     // evaluations; the gap grows with the number of parameters.
     EXPECT_LT(gradient.evaluations * fewer_evaluations, simplex.evaluations) << c.order;
+    // From 0 every R code is impossible; the fit must still get there.
+    const OrderFit from_zero = fit_with_gradient(objective, n, 0.0);
+    EXPECT_NEAR(from_zero.objective, gradient.objective, likelihood_margin) << c.order;
     release_loaded_table();
   }
 }
