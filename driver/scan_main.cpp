@@ -8,8 +8,6 @@
 // Exit status: 0 when everything asked for is written, 1 for a data file
 // that cannot be used or an output that cannot be written, 2 for options
 // that are not understood or not valid (nothing is read or written then).
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -254,38 +252,12 @@ void add_profiles(OrderResult& result) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
-// The minimiser announces its evaluation limit on standard output, which
-// here belongs to the table alone; while the fits run, standard output is
-// pointed at standard error, where the progress lines go.
-class StandardOutputToError {
- public:
-  StandardOutputToError() {
-    std::fflush(stdout);
-    saved_ = dup(STDOUT_FILENO);
-    if (saved_ >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
-  }
-  ~StandardOutputToError() {
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      dup2(saved_, STDOUT_FILENO);
-      close(saved_);
-    }
-  }
-  StandardOutputToError(const StandardOutputToError&) = delete;
-  StandardOutputToError& operator=(const StandardOutputToError&) = delete;
-
- private:
-  int saved_ = -1;
-};
-
 std::vector<OrderResult> scan_orders(const Options& options) {
-  const StandardOutputToError redirect;
   const bool profiles = options.intervals == "profile";
   std::vector<OrderResult> results;
   for (const int order : options.orders) {
     results.push_back(scan_order(order, options.estimate));
     if (profiles && options.profile_all) add_profiles(results.back());
-    std::fflush(stdout);  // the minimiser's messages, before the line that closes the order
     std::fprintf(stderr, "%s\n", progress_line(results.back()).c_str());
   }
   const int best = best_result(results);
