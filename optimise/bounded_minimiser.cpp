@@ -116,7 +116,7 @@ BoundedSearchResult minimise_bounded(const ObjectiveWithGradient& objective,
   }
   // With the sum held, the lowest point seen may break the constraint; the
   // library's final point is the one that keeps it.
-  if (settings.fixed_sum && result.outcome != SearchOutcome::failed) {
+  if (settings.fixed_sum && std::isfinite(value)) {
     result.point = x;
     result.value = value * tracker.scale;
   }
