@@ -39,8 +39,8 @@ timed_scan() {
 echo "interval-scan: $build_dir against $old_dir"
 echo "machine: $(nproc) cores; load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-printf '| set | command | old wall s | old user s | new wall s | new user s | wall ratio | old best log-lik | new best log-lik |\n'
-printf '|:---|:---|---:|---:|---:|---:|---:|---:|---:|\n'
+printf '| set | command | old wall s | old user s | new wall s | new user s | wall ratio | user ratio | old best log-lik | new best log-lik |\n'
+printf '|:---|:---|---:|---:|---:|---:|---:|---:|---:|---:|\n'
 for set in $sets; do
   case $set in
     n18)
@@ -56,9 +56,10 @@ for set in $sets; do
   esac
   read -r old_wall old_user old_best <<< "$(timed_scan "$old_dir/interval-scan" "$work/$set.txt" "${options[@]}")"
   read -r new_wall new_user new_best <<< "$(timed_scan "$build_dir/interval-scan" "$work/$set.txt" "${options[@]}" --intervals wald)"
-  ratio=$(awk -v a="$old_wall" -v b="$new_wall" 'BEGIN { printf "%.0f", a / (b > 0.005 ? b : 0.005) }')
-  printf '| %s | `%s --intervals wald` | %s | %s | %s | %s | %sx | %s | %s |\n' "$set" "${options[*]}" \
-    "$old_wall" "$old_user" "$new_wall" "$new_user" "$ratio" "$old_best" "$new_best"
+  ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", a / (b > 0.005 ? b : 0.005) }'; }
+  printf '| %s | `%s --intervals wald` | %s | %s | %s | %s | %sx | %sx | %s | %s |\n' "$set" \
+    "${options[*]}" "$old_wall" "$old_user" "$new_wall" "$new_user" \
+    "$(ratio "$old_wall" "$new_wall")" "$(ratio "$old_user" "$new_user")" "$old_best" "$new_best"
 done
 echo
 echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
