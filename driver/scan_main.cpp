@@ -36,6 +36,9 @@ namespace {
 
 constexpr int status_data_problem = 1;
 
+// The profile search's first step is this many Wald half-widths.
+constexpr double wald_overshoot = 1.25;
+
 constexpr const char* program_name = "interval-scan";
 
 struct Options {
@@ -229,10 +232,12 @@ void add_profiles(OrderResult& result) {
   auto to_lengths = [scale](const ProfileInterval& interval) {
     return LengthInterval{interval.lower / scale, interval.upper / scale, interval.found};
   };
-  // The first outward step: the Wald half-width where there is one, else a
-  // tenth of the value (at least 0.1 events).
+  // The first outward step: a little beyond the Wald half-width where there
+  // is one, so that it usually brackets the end at once and interpolation
+  // starts from a close guess; else a tenth of the value (at least 0.1
+  // events).
   auto first_step = [](double value, bool wald, double standard_error) {
-    return wald ? wald_quantile_95 * standard_error : 0.1 * std::fmax(value, 1.0);
+    return wald ? wald_overshoot * wald_quantile_95 * standard_error : 0.1 * std::fmax(value, 1.0);
   };
   result.profiles.clear();
   for (std::size_t t = 0; t < fitted.size(); ++t) {

@@ -10,12 +10,16 @@ OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double
   OrderFit fit;
   std::vector<double> start(static_cast<std::size_t>(n), estimate);
   std::vector<double> gradient(start.size());
-  if (!std::isfinite(objective(start, gradient))) {
-    // An estimate of 0 makes every code R impossible (infinite objective),
-    // where no derivative can lead the search; the simplex's first move,
-    // one starting step in every coordinate, gives it a finite start.
-    for (double& x : start) x += starting_step;
+  // Where the estimate makes some observation impossible (an infinite
+  // objective: every code R at an estimate of 0, or, at high orders, codes
+  // that need a wrap of p events within an interval), no derivative can
+  // lead the search.  The start then moves one starting step up and doubles
+  // until every observation is possible; the search takes it from there.
+  double level = estimate + starting_step;
+  for (int k = 0; k < start_doubling_limit && !std::isfinite(objective(start, gradient)); ++k) {
     ++fit.evaluations;
+    for (double& x : start) x = level;
+    level *= 2.0;
   }
   BoundedSearchResult search = minimise_bounded(objective, start);
   fit.evaluations += search.evaluations;

@@ -19,6 +19,9 @@ inline constexpr int gradient_restart_limit = 10;
 // ends the fit.
 inline constexpr double restart_improvement = 1e-12;
 
+// Doublings of the start allowed while the objective there is infinite.
+inline constexpr int start_doubling_limit = 40;
+
 // `objective` and `parameters` in the result are the search's own values;
 // evaluations counts every call of the objective.  n >= 1.
 OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double estimate);

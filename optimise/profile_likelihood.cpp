@@ -88,32 +88,33 @@ struct EndSearch {
   bool at_zero = false;
 };
 
-// Interpolation in r inside [inside, outside], where r(inside) < z <= r(outside).
+// The root of r(v) = z inside [inside, outside], where r(inside) < z <=
+// r(outside): secant steps through the two latest points, and a bisection
+// of the bracket whenever the secant step would leave it.
 EndSearch refine(Profile& profile, ProfilePoint inside, ProfilePoint outside, double z) {
-  int kept_inside = 0;
-  int kept_outside = 0;
+  double previous_v = inside.v;
+  double previous_r = inside.r;
+  double latest_v = outside.v;
+  double latest_r = outside.r;
   for (int k = 0; k < profile_root_limit; ++k) {
-    const double width = std::fabs(outside.v - inside.v);
-    if (width <= bracket_tolerance * std::fmax(1.0, std::fabs(outside.v))) {
-      return {outside.v, true, false};
-    }
-    double v = inside.v + (z - inside.r) * (outside.v - inside.v) / (outside.r - inside.r);
-    // A bisection when one end has stayed put twice, or the interpolation is
-    // unusable (an infinite r outside).
-    if (kept_inside >= 2 || kept_outside >= 2 || !std::isfinite(v)) {
-      v = 0.5 * (inside.v + outside.v);
-      kept_inside = kept_outside = 0;
-    }
-    ProfilePoint trial = profile.at(v, inside.point);
+    const double low = std::fmin(inside.v, outside.v);
+    const double high = std::fmax(inside.v, outside.v);
+    if (high - low <= bracket_tolerance * std::fmax(1.0, high)) return {outside.v, true, false};
+    // v = v1 + (z - r1) (v1 - v0) / (r1 - r0)
+    double v = latest_v + (z - latest_r) * (latest_v - previous_v) / (latest_r - previous_r);
+    if (!(v > low && v < high)) v = 0.5 * (low + high);
+    // Warm start from the nearer end of the bracket.
+    const bool nearer_inside = std::fabs(v - inside.v) <= std::fabs(v - outside.v);
+    ProfilePoint trial = profile.at(v, nearer_inside ? inside.point : outside.point);
     if (std::fabs(trial.r - z) < profile_root_tolerance) return {v, true, false};
+    previous_v = latest_v;
+    previous_r = latest_r;
+    latest_v = trial.v;
+    latest_r = trial.r;
     if (trial.r < z) {
       inside = std::move(trial);
-      ++kept_outside;
-      kept_inside = 0;
     } else {
       outside = std::move(trial);
-      ++kept_inside;
-      kept_outside = 0;
     }
   }
   return {0.5 * (inside.v + outside.v), false, false};

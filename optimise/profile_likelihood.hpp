@@ -12,8 +12,8 @@
 // Method: the signed root r(v) = sqrt(2 (f_p(v) - f^)) is close to linear
 // in v even where the likelihood is skewed, so each end is found on r: steps
 // outward from the fit, doubling, until r reaches z = sqrt(3.841) (a
-// bracket), then interpolation in r inside the bracket, with a bisection
-// whenever interpolation keeps one end twice.  Every profile point is a
+// bracket), then secant steps on r inside the bracket, with a bisection
+// whenever a secant step would leave it.  Every profile point is a
 // bounded refit with the parameter held (or the sum held) at v, started
 // from the nearest profile point already found.  When the profile stays
 // below the threshold all the way down to v = 0, the lower end is 0.
