@@ -5,14 +5,20 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "driver/console_output.hpp"
+#include "driver/white_space.hpp"
+
 std::optional<std::string> read_answer_word() {
+  // Everything printed so far, the prompt above all, is shown before the
+  // program waits.
+  flush_console();
   int c = std::getchar();
-  while (c != EOF && (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r')) {
+  while (c != EOF && is_white_space(c)) {
     c = std::getchar();
   }
   if (c == EOF) return std::nullopt;
   std::string word;
-  while (c != EOF && !(c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r')) {
+  while (c != EOF && !is_white_space(c)) {
     if (word.size() <= longest_word) word.push_back(static_cast<char>(c));
     c = std::getchar();
   }
@@ -41,5 +47,7 @@ std::optional<double> parse_initial_estimate(std::string_view word) {
   const double value = std::strtod(text.c_str(), &end);
   if (end != text.c_str() + text.size()) return std::nullopt;
   if (!std::isfinite(value) || value < 0.0) return std::nullopt;
-  return value;
+  // "-0" is a start of 0; stored with its sign it would be echoed to
+  // etest.txt as -0.000000.
+  return value == 0.0 ? 0.0 : value;
 }

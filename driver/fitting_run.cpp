@@ -3,11 +3,14 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "driver/answers.hpp"
+#include "driver/console_output.hpp"
 #include "driver/load_observations.hpp"
+#include "driver/refusal.hpp"
+#include "driver/results_file.hpp"
 #include "foundation/index_ranged_arrays.hpp"
-#include "foundation/results_file.hpp"
 #include "model/likelihood.hpp"
 #include "model/observations.hpp"
 #include "optimise/amoeba.hpp"
@@ -16,10 +19,21 @@
 
 namespace {
 
+// A word cut at the reader's limit is refused as too long, not as what it
+// might have been had it been read whole.
+void refuse_if_too_long(const std::string& word, std::string_view what, std::string_view example) {
+  if (word.size() <= longest_word) return;
+  const std::string message = std::string(what) + " is longer than " +
+                              std::to_string(longest_word) + " characters; write it with fewer " +
+                              "digits, such as " + std::string(example);
+  refuse_input(message.c_str());
+}
+
 int ask_model_order() {
   std::printf("Please type in the order of your model: \n");
   const std::optional<std::string> word = read_answer_word();
   if (!word) refuse_input("no model order was given");
+  refuse_if_too_long(*word, "the model order", "2");
   const std::optional<int> order = parse_model_order(*word);
   if (!order) refuse_input("the model order must be a whole number from 1 to 100");
   return *order;
@@ -29,6 +43,7 @@ double ask_initial_estimate() {
   std::printf("Please type the initial estimate: \n");
   const std::optional<std::string> word = read_answer_word();
   if (!word) refuse_input("no initial estimate was given");
+  refuse_if_too_long(*word, "the initial estimate", "0.5");
   const std::optional<double> estimate = parse_initial_estimate(*word);
   if (!estimate) {
     refuse_input("the initial estimate must be a finite number of at least 0, such as 0.5");
@@ -45,7 +60,9 @@ double print_report(DoubleMatrix simplex, DoubleVector vertex_values, int n) {
   for (int j = 1; j <= n; ++j) total_length += simplex[n + 1][j] / static_cast<double>(scale);
   for (int k = 1; k <= n + 1; ++k) {
     std::printf("\n");
-    for (int j = 1; j <= n; ++j) std::printf("%3.2lf\t", simplex[k][j] / static_cast<double>(scale));
+    for (int j = 1; j <= n; ++j) {
+      std::printf("%3.2lf\t", simplex[k][j] / static_cast<double>(scale));
+    }
   }
   std::printf("\n");
   std::printf("Total Length = %lf\n", total_length);
@@ -56,7 +73,7 @@ double print_report(DoubleMatrix simplex, DoubleVector vertex_values, int n) {
 void append_summary(DoubleMatrix simplex, DoubleVector vertex_values, int n, double estimate,
                     double total_length) {
   const int scale = 2 * model_order;
-  std::FILE* file = open_results_file();
+  ResultsBlock file = open_results_file();
   append_results(file, "The total number of observation is %d.\n", observation_count);
   append_results(file, "The number of intervals is %d. \n", interval_count);
   append_results(file, "The initial estimate is %f\n", estimate);
@@ -88,6 +105,7 @@ int fitting_run() {
   evaluate_vertices(negative_log_likelihood, simplex, vertex_values, n);
 
   std::printf("Now-------- Amoeba...\n");
+  flush_console();
   amoeba(simplex, vertex_values, n, search_tolerance, negative_log_likelihood,
          &evaluation_count[0]);
 
@@ -97,7 +115,10 @@ int fitting_run() {
   for (int j = 1; j <= n; ++j) best_point[j] = simplex[n + 1][j];
   best_value = vertex_values[n + 1];
 
+  // A report that could not be printed is said to be lost before the
+  // longest step rather than after it.
   std::printf("Now Computing Standard Error...\n");
+  require_console_written();
   standard_errors();
 
   release_cvector(observations, 0, (n + 1) * observation_count - 1);
@@ -105,5 +126,6 @@ int fitting_run() {
   release_dvector(vertex_values, 1, n + 1);
   release_dmatrix(simplex, 1, n + 1, 1, n);
   release_ivector(evaluation_count, 0, 0);
+  require_console_written();
   return 0;
 }

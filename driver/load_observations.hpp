@@ -5,7 +5,3 @@
 #pragma once
 
 void load_observations();
-
-// Prints `message` and a line end on standard output and ends the process
-// with status 1: the exit for whatever the user got wrong.
-[[noreturn]] void refuse_input(const char* message);

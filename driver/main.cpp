@@ -2,10 +2,15 @@
 // counts to a table of coded observations, by maximum likelihood.
 #include <new>
 
+#include "driver/console_output.hpp"
+#include "driver/fit_command_line.hpp"
 #include "driver/fitting_run.hpp"
 #include "foundation/fatal_error.hpp"
 
-int main() {
+int main(int argc, char** argv) {
+  keep_standard_descriptors_open();
+  const FitCommand command = read_fit_command_line(argc, argv);
+  if (command != FitCommand::run_dialogue) return answer_fit_command_line(command);
   // Working storage beyond the index-ranged arrays (the likelihood's prefix
   // tree, the answers) comes from operator new; a refusal ends the run the
   // same way as any other refused memory request.

@@ -5,19 +5,20 @@
 #include <cstdio>
 #include <utility>
 
+#include "driver/white_space.hpp"
+
 namespace {
 
 // Bytes read from the data file at a time.
 constexpr std::size_t read_piece_size = std::size_t{1} << 16;
 
-// White space as the C library's formatted input skips it.
-bool is_white_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-enum class CountReading { read, missing, too_large };
+enum class CountReading { read, missing, too_large, too_negative };
+
+// What a file saved by some Windows editors begins with.  Formatted input
+// stops at it as at any other byte that cannot begin a number.
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
 // A whole number as "%d" reads it: white space, an optional sign, digits.
 CountReading read_count(std::string_view text, std::size_t& position, int& value) {
@@ -39,6 +40,7 @@ CountReading read_count(std::string_view text, std::size_t& position, int& value
     ++position;
   }
   const long long signed_value = negative ? -magnitude : magnitude;
+  if (too_large && negative) return CountReading::too_negative;
   if (too_large || signed_value > INT_MAX) return CountReading::too_large;
   value = static_cast<int>(signed_value);
   return CountReading::read;
@@ -51,6 +53,9 @@ std::string count_problem(CountReading reading, int value, const char* what, int
              " where a whole number should stand";
     case CountReading::too_large:
       return std::string("the number of ") + what + " in the data file is too large";
+    case CountReading::too_negative:
+      return std::string("the data file gives a negative number of ") + what +
+             "; it must be at least 1";
     case CountReading::read:
       if (value < 1) {
         return "the data file gives " + std::to_string(value) + " as the number of " + what +
@@ -79,14 +84,22 @@ std::string fold_line_ends(std::string_view raw) {
 
 ObservationFileHeader read_observation_header(std::string_view text) {
   ObservationFileHeader header;
+  if (text.starts_with(byte_order_mark)) {
+    header.problem =
+        "the data file begins with a UTF-8 byte-order mark (bytes EF BB BF) where the number of "
+        "observations should stand; save it as plain text without one";
+    return header;
+  }
   std::size_t position = 0;
   const CountReading first = read_count(text, position, header.observation_count);
   header.problem = count_problem(first, header.observation_count, "observations", INT_MAX);
   header.end = position;
+  // The first bytes of a mark might still be followed by the rest of it.
+  if (!text.empty() && byte_order_mark.starts_with(text)) header.end = text.size();
   if (!header.problem.empty()) return header;
   const CountReading second = read_count(text, position, header.interval_count);
   header.problem =
-      count_problem(second, header.interval_count, "intervals", largest_interval_count);
+      count_problem(second, header.interval_count, "intervals", largest_fitted_interval_count);
   header.end = position;
   if (!header.problem.empty()) return header;
   // The one character after the second count is thrown away.

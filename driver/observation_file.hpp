@@ -31,11 +31,11 @@ inline constexpr unsigned char unfilled_slot = ' ';
 
 // Files announcing more intervals are refused.  The run keeps an
 // (n+1) x n simplex and an n x n curvature matrix and evaluates the
-// likelihood 3n^2 times for the standard errors; beyond this many intervals
+// likelihood at n(n+1)/2 points for the standard errors; beyond this many intervals
 // that is hours of work at order 1 and, far beyond it, more memory than a
 // machine has, so a mistyped count would otherwise end in an out-of-memory
 // kill instead of a message.
-inline constexpr int largest_interval_count = 1000;
+inline constexpr int largest_fitted_interval_count = 1000;
 
 struct ObservationFileHeader {
   int observation_count = 0;
@@ -53,7 +53,7 @@ std::string fold_line_ends(std::string_view raw);
 
 // Reads the two counts of the folded text and skips the character after the
 // second.  Each count must be a whole number of at least 1, and the number
-// of intervals at most largest_interval_count.
+// of intervals at most largest_fitted_interval_count.
 ObservationFileHeader read_observation_header(std::string_view text);
 
 // True when the header read from the first `text_size` characters of a file

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "foundation/results_file.hpp"
+#include "driver/results_file.hpp"
 #include "model/likelihood.hpp"
 #include "model/observations.hpp"
 #include "optimise/gaussj.hpp"
@@ -33,7 +33,7 @@ double standard_error(DoubleMatrix inverse, int i) {
 }
 
 void append_standard_errors(DoubleMatrix inverse, int n) {
-  std::FILE* file = open_results_file();
+  ResultsBlock file = open_results_file();
   append_results(file, "Standard Error:");
   append_results(file, "\n");
   for (int i = 1; i <= n; ++i) append_results(file, "%f ", standard_error(inverse, i));

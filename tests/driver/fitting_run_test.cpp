@@ -1,12 +1,19 @@
 // The whole program, run as a user runs it: a scratch directory, a data
 // file, the three answers on standard input.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/index_ranged_arrays.hpp"
@@ -23,7 +30,7 @@ namespace {
 // The log-likelihood 8 log((2+u)/3) + 2 log((1-u)/3) is largest where
 // 8/(2+u) = 2/(1-u), at u = 0.4: lambda = -log(0.4)/1.5, length lambda/2.
 const char* const eight_n_two_r = "10 1\nN\nN\nR\nN\nN\nN\nR\nN\nN\nN\n";
-const double fitted_length = -std::log(0.4) / 1.5 / 2.0;      // 0.3054302439...
+const double fitted_length = -std::log(0.4) / 1.5 / 2.0;                     // 0.3054302439...
 const double fitted_log_likelihood = 8 * std::log(0.8) + 2 * std::log(0.2);  // -5.0040242...
 
 // The search stops when the vertex values agree to a relative 1e-10; near
@@ -83,7 +90,8 @@ TEST(FittingRun, ResultsFileHoldsTheSummaryThenTheStandardErrorBlock) {
   EXPECT_EQ(lines[0], "The total number of observation is 10.");
   EXPECT_EQ(lines[1], "The number of intervals is 1. ");
   EXPECT_EQ(lines[2], "The initial estimate is 0.500000");
-  EXPECT_TRUE(std::regex_match(lines[3], std::regex("p = 1  and Log-Likelihood:  -5\\.00402[0-9]")));
+  EXPECT_TRUE(
+      std::regex_match(lines[3], std::regex("p = 1  and Log-Likelihood:  -5\\.00402[0-9]")));
   EXPECT_EQ(lines[4], "");
   const std::vector<double> lengths = numbers_in(lines[5]);
   ASSERT_EQ(lengths.size(), 1U);
@@ -130,7 +138,8 @@ TEST(FittingRun, ReportedLikelihoodIsMinusTheObjectiveAtTwiceTheOrderTimesTheRep
 
   const std::string codes = "NNRNNNRNNN";
   ObservationTable table = cvector(0, 2 * 10 - 1);
-  for (int i = 0; i < 20; ++i) table[i] = i < 10 ? static_cast<unsigned char>(codes[static_cast<std::size_t>(i)]) : ' ';
+  for (int i = 0; i < 20; ++i)
+    table[i] = i < 10 ? static_cast<unsigned char>(codes[static_cast<std::size_t>(i)]) : ' ';
   set_observations(table, 10, 1);
   model_order = 3;
   DoubleVector point = dvector(1, 1);
@@ -184,7 +193,8 @@ TEST(FittingRun, TwoRunsAppendTwoSummaryAndStandardErrorBlocksAfterWhatWasThere)
 
 TEST(FittingRun, AMissingDataFileEndsWithTheMessageAndNoResults) {
   ScratchDirectory directory;
-  const ProgramRun run = run_program(directory, built_program("interval-fit"), "absent.txt\n1\n0.5\n");
+  const ProgramRun run =
+      run_program(directory, built_program("interval-fit"), "absent.txt\n1\n0.5\n");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "Please type in the filename of your data: \ncan't open the data file");
   EXPECT_FALSE(directory.exists("etest.txt"));
@@ -208,8 +218,10 @@ TEST(FittingRun, AReadOnlyResultsFileIsLeftUntouched) {
   FitRun f;
   f.directory.write("data.txt", eight_n_two_r);
   f.directory.write("etest.txt", "earlier results\n");
-  std::filesystem::permissions(f.directory.path() / "etest.txt", std::filesystem::perms::owner_read);
-  f.run = run_program_unprivileged(f.directory, built_program("interval-fit"), "data.txt\n1\n0.5\n");
+  std::filesystem::permissions(f.directory.path() / "etest.txt",
+                               std::filesystem::perms::owner_read);
+  f.run =
+      run_program_unprivileged(f.directory, built_program("interval-fit"), "data.txt\n1\n0.5\n");
   EXPECT_EQ(f.run.status, 1);
   EXPECT_TRUE(f.run.out.ends_with("\n\n\ncan't open the data file"));
   EXPECT_EQ(f.directory.read("etest.txt"), "earlier results\n");
@@ -237,4 +249,70 @@ TEST(FittingRun, BadAnswersAreRefusedBeforeAnythingIsFittedOrAppended) {
     EXPECT_EQ(f.run.out.find("Amoeba"), std::string::npos);
     EXPECT_FALSE(f.directory.exists("etest.txt"));
   }
+}
+
+namespace {
+
+// How long a prompt may take to arrive through the pipe; a program that
+// holds it in its buffer never sends it while it waits for the answer.
+constexpr int prompt_wait_milliseconds = 10'000;
+
+// Reads from `descriptor` until `expected` has arrived or the wait is over.
+std::string read_until(int descriptor, const std::string& expected) {
+  std::string got;
+  while (got.find(expected) == std::string::npos) {
+    pollfd ready{descriptor, POLLIN, 0};
+    if (poll(&ready, 1, prompt_wait_milliseconds) <= 0) break;
+    char piece[4096];
+    const ssize_t count = read(descriptor, piece, sizeof piece);
+    if (count <= 0) break;
+    got.append(piece, static_cast<std::size_t>(count));
+  }
+  return got;
+}
+
+}  // namespace
+
+// Through pipes, as when a script drives the program, each prompt must be
+// out before the program waits for its answer.
+TEST(FittingRun, EachPromptReachesAPipeBeforeItsAnswerIsRead) {
+  ScratchDirectory directory;
+  directory.write("data.txt", eight_n_two_r);
+  int to_program[2];
+  int from_program[2];
+  ASSERT_EQ(pipe(to_program), 0);
+  ASSERT_EQ(pipe(from_program), 0);
+  const std::string program = built_program("interval-fit");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(to_program[0], 0);
+    dup2(from_program[1], 1);
+    for (const int end : {to_program[0], to_program[1], from_program[0], from_program[1]})
+      close(end);
+    if (chdir(directory.path().c_str()) == 0) execl(program.c_str(), program.c_str(), nullptr);
+    _exit(127);
+  }
+  close(to_program[0]);
+  close(from_program[1]);
+
+  std::string seen;
+  for (const auto& [prompt, answer] :
+       {std::pair{"Please type in the filename of your data: \n", "data.txt\n"},
+        std::pair{"Please type in the order of your model: \n", "1\n"},
+        std::pair{"Please type the initial estimate: \n", "0.5\n"}}) {
+    seen += read_until(from_program[0], prompt);
+    EXPECT_TRUE(seen.ends_with(prompt)) << seen;
+    if (!seen.ends_with(prompt)) break;
+    ASSERT_EQ(write(to_program[1], answer, std::strlen(answer)),
+              static_cast<ssize_t>(std::strlen(answer)));
+  }
+  close(to_program[1]);
+  seen += read_until(from_program[0], "Standard Error: \n");
+  close(from_program[0]);
+  kill(child, SIGTERM);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  EXPECT_NE(seen.find("Now-------- Amoeba...\n"), std::string::npos) << seen;
 }

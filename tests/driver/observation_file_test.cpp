@@ -90,14 +90,20 @@ TEST(ObservationFile, CountsThatAreMissingOrBelowOneAreRefusedWithAReason) {
   };
   const Case cases[] = {
       {"", "the data file gives no number of observations where a whole number should stand"},
-      {"abc\nNR\n", "the data file gives no number of observations where a whole number should stand"},
+      {"abc\nNR\n",
+       "the data file gives no number of observations where a whole number should stand"},
       {"-\n", "the data file gives no number of observations where a whole number should stand"},
       {"5", "the data file gives no number of intervals where a whole number should stand"},
       {"5 x\n", "the data file gives no number of intervals where a whole number should stand"},
       {"0 3\n", "the data file gives 0 as the number of observations; it must be at least 1"},
       {"2 -1\n", "the data file gives -1 as the number of intervals; it must be at least 1"},
       {"99999999999 3\n", "the number of observations in the data file is too large"},
-      {"2 -99999999999\n", "the number of intervals in the data file is too large"},
+      {"2 -99999999999\n",
+       "the data file gives a negative number of intervals; it must be at least 1"},
+      {"\xEF\xBB\xBF"
+       "2 3\n",
+       "the data file begins with a UTF-8 byte-order mark (bytes EF BB BF) where the number of "
+       "observations should stand; save it as plain text without one"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(read_observation_header(c.raw).problem, c.problem) << "file: " << c.raw;

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (header_is_settled(early, prefix_size)) require(same_header(early, header));
   if (!header.problem.empty()) return 0;
   require(header.observation_count >= 1 && header.interval_count >= 1 &&
-          header.interval_count <= largest_interval_count);
+          header.interval_count <= largest_fitted_interval_count);
 
   const long long slots = observation_table_slots(header);
   if (slots < 0 || slots > largest_fuzzed_slots) return 0;

@@ -90,6 +90,8 @@ struct HostileCase {
   long long file_size_limit = 0;
   bool needs_permissions_to_bind = false;  // run as an unprivileged user
   bool results_is_link = false;            // etest.txt is a link that must stay one
+  const char* arguments = "";              // the command line, quoted for the shell
+  const char* standard_output_to = "";     // a shell redirection of standard output
 };
 
 Setup data_file(const std::string& bytes, const std::string& name = "data.txt") {
@@ -138,6 +140,8 @@ HostileCase refused_answer(const std::string& name, const std::string& answers,
 
 std::vector<HostileCase> data_file_cases() {
   const std::string blank(1, ' ');
+  std::string twenty_letters_of_two_bytes;
+  for (int letter = 0; letter < 20; ++letter) twenty_letters_of_two_bytes += "\xC3\xA9";  // e acute
   return {
       refused_file(
           "EmptyFile", "",
@@ -159,6 +163,13 @@ std::vector<HostileCase> data_file_cases() {
                    "the data file gives -1 as the number of intervals; it must be at least 1"),
       refused_file("ObservationsBeyondInt", "99999999999 2\nNR\n",
                    "the number of observations in the data file is too large"),
+      refused_file("ObservationsFarBelowInt", "-99999999999 2\nNR\n",
+                   "the data file gives a negative number of observations; it must be at least 1"),
+      refused_file("ByteOrderMarkBeforeTheCounts",
+                   "\xEF\xBB\xBF"
+                   "2 2\nNR\nRN\n",
+                   "the data file begins with a UTF-8 byte-order mark (bytes EF BB BF) where the "
+                   "number of observations should stand; save it as plain text without one"),
       // (n+1) x M = 2000000002 slots fit an int; the interval count alone is
       // refused before anything is allocated.
       refused_file("IntervalsBeyondWhatARunCanHold", "2 1000000000\nNR\n",
@@ -209,9 +220,13 @@ std::vector<HostileCase> data_file_cases() {
        std::string(35, 'n') + ".txt\n1\n0.5\n", 0,
        name_prompt + small_echo + both_prompts + fit_report + standard_errors, "",
        complete_results},
+      // 20 letters of two bytes each: the limit is in bytes.
+      {"NameOfTwentyTwoByteLetters", data_file(small_file, twenty_letters_of_two_bytes),
+       twenty_letters_of_two_bytes + "\n1\n0.5\n", 1,
+       name_prompt + "the data file name is longer than 39 bytes\n", "", std::nullopt},
       {"NameOfFortyCharacters", data_file(small_file, std::string(36, 'n') + ".txt"),
        std::string(36, 'n') + ".txt\n1\n0.5\n", 1,
-       name_prompt + "the data file name is longer than 39 characters\n", "", std::nullopt},
+       name_prompt + "the data file name is longer than 39 bytes\n", "", std::nullopt},
   };
 }
 
@@ -238,6 +253,18 @@ std::vector<HostileCase> answer_cases() {
       refused_answer("EstimateInfinite", "data.txt\n1\ninf\n", both_prompts + estimate_refused),
       refused_answer("EstimateNegative", "data.txt\n1\n-1\n", both_prompts + estimate_refused),
       refused_answer("EstimateInLetters", "data.txt\n1\nabc\n", both_prompts + estimate_refused),
+      // Five thousand digits are a valid number, but more than an answer
+      // may hold.
+      refused_answer(
+          "EstimateOfFiveThousandDigits", "data.txt\n1\n0." + std::string(4998, '0') + "5\n",
+          both_prompts + "the initial estimate is longer than 4096 characters; write it with "
+                         "fewer digits, such as 0.5\n"),
+      // Zero typed with a sign is the start 0.
+      {"EstimateMinusZero", data_file(small_file), "data.txt\n1\n-0\n", 0,
+       name_prompt + small_echo + both_prompts + fit_report + standard_errors, "",
+       "The total number of observation is 10.\nThe number of intervals is 1. \n"
+       "The initial estimate is 0.000000\n" +
+           anything + "==================================\n\n"},
       // Zero is a legal start: the minimiser keeps its trial points above
       // its floor and the fit ends normally.
       {"EstimateZero", data_file(small_file), "data.txt\n1\n0\n", 0,
@@ -291,9 +318,49 @@ std::vector<HostileCase> results_file_cases() {
   };
 }
 
+// Standard output that takes nothing: the report is lost, and the run must
+// say so rather than end with status 0.  The check comes before the
+// standard errors, so the summary block is appended and theirs is not.
+HostileCase lost_report(const std::string& name, const char* redirection,
+                        const std::string& reason) {
+  HostileCase c{
+      name,
+      data_file(small_file),
+      "data.txt\n1\n0.5\n",
+      1,
+      "",
+      "interval-fit: the report could not be written to standard output: " + reason + "\n",
+      "The total number of observation is 10.\n" + anything + "Total Length = " + anything +
+          "\n\n\n"};
+  c.standard_output_to = redirection;
+  return c;
+}
+
+HostileCase command_line(const std::string& name, const char* arguments, int status,
+                         const std::string& out, const std::string& err) {
+  HostileCase c{name, data_file(small_file), "data.txt\n1\n0.5\n", status, out, err, std::nullopt};
+  c.arguments = arguments;
+  return c;
+}
+
+std::vector<HostileCase> output_and_argument_cases() {
+  const std::string usage =
+      "usage: interval-fit [--help | --version]  (no other arguments: run it bare and answer its "
+      "three prompts)\n";
+  return {
+      lost_report("StandardOutputOnAFullDisk", ">/dev/full", "No space left on device"),
+      lost_report("StandardOutputClosed", ">&-", "Bad file descriptor"),
+      command_line("HelpOption", "--help", 0, "Usage: interval-fit\n" + anything, ""),
+      command_line("VersionOption", "--version", 0, "interval-fit " + anything + "\n", ""),
+      command_line("DataFileNamedOnTheCommandLine", "data.txt", 2, "", usage),
+      command_line("UnknownOption", "--verbose", 2, "", usage),
+      command_line("HelpWithMoreArguments", "--help data.txt", 2, "", usage),
+  };
+}
+
 std::vector<HostileCase> all_cases() {
   std::vector<HostileCase> cases = data_file_cases();
-  for (auto* more : {answer_cases, results_file_cases}) {
+  for (auto* more : {answer_cases, results_file_cases, output_and_argument_cases}) {
     for (HostileCase& c : more()) cases.push_back(std::move(c));
   }
   return cases;
@@ -319,11 +386,15 @@ TEST_P(HostileRun, EndsWithTheStatedStatusMessagesAndResults) {
   const HostileCase& c = GetParam();
   ScratchDirectory where;
   c.setup(where);
+  const std::string program = built_program("interval-fit");
   const ProgramRun run =
-      c.file_size_limit > 0 ? run_with_file_size_limit(where, c.answers, c.file_size_limit)
-      : c.needs_permissions_to_bind
-          ? run_program_unprivileged(where, built_program("interval-fit"), c.answers)
-          : run_program(where, built_program("interval-fit"), c.answers);
+      c.file_size_limit > 0         ? run_with_file_size_limit(where, c.answers, c.file_size_limit)
+      : c.needs_permissions_to_bind ? run_program_unprivileged(where, program, c.answers)
+      : *c.standard_output_to != '\0'
+          ? run_program(
+                where, "/bin/sh", c.answers,
+                std::string("-c 'exec \"$0\" ") + c.standard_output_to + "' '" + program + "'")
+          : run_program(where, program, c.answers, c.arguments);
   EXPECT_EQ(run.status, c.status);
   EXPECT_TRUE(matches(run.out, c.out)) << "standard output:\n" << run.out.substr(0, 4000);
   EXPECT_TRUE(matches(run.err, c.err)) << "standard error:\n" << run.err;

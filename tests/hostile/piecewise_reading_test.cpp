@@ -43,19 +43,17 @@ TEST(PiecewiseReading, AHeaderIsSettledOnlyOnceTheTextGoesOnPastWhatDecidedIt) {
     bool settled;
   };
   const Case cases[] = {
-      {"", false},          // the first count may still come
-      {"  \n ", false},     // white space may go on into a count
-      {"12", false},        // the digits may go on: 120, 123...
-      {"12 3", false},      // the same for the second count
-      {"12 3\n", false},    // the thrown-away character might be a CR of a CR LF
-      {"12 3\nN", true},    // nothing later changes the counts
-      {"0", false},         // "05" would be a count of 5
-      {"0 ", true},         // refused whatever follows
-      {"x", true},          // no count can start here
-      {"12 -", false},      // a sign waits for its digits
-      {"12 -x", true},
-      {"99999999999", false},
-      {"99999999999 ", true},
+      {"", false},        // the first count may still come
+      {"  \n ", false},   // white space may go on into a count
+      {"12", false},      // the digits may go on: 120, 123...
+      {"12 3", false},    // the same for the second count
+      {"12 3\n", false},  // the thrown-away character might be a CR of a CR LF
+      {"12 3\nN", true},  // nothing later changes the counts
+      {"0", false},       // "05" would be a count of 5
+      {"0 ", true},       // refused whatever follows
+      {"x", true},        // no count can start here
+      {"12 -", false},    // a sign waits for its digits
+      {"12 -x", true},   {"99999999999", false}, {"99999999999 ", true},
   };
   for (const Case& c : cases) {
     const std::string_view prefix = c.prefix;
@@ -65,16 +63,22 @@ TEST(PiecewiseReading, AHeaderIsSettledOnlyOnceTheTextGoesOnPastWhatDecidedIt) {
 }
 
 TEST(PiecewiseReading, ASettledHeaderIsTheHeaderOfEveryLongerFile) {
-  const std::string whole = "  7\r\n 2 \nNR\nRN\n";
-  const std::string folded = fold_line_ends(whole);
-  const ObservationFileHeader full = read_observation_header(folded);
-  for (std::size_t size = 0; size <= folded.size(); ++size) {
-    const ObservationFileHeader part = read_observation_header(std::string_view(folded).substr(0, size));
-    if (!header_is_settled(part, size)) continue;
-    EXPECT_EQ(part.problem, full.problem) << size;
-    EXPECT_EQ(part.observation_count, full.observation_count) << size;
-    EXPECT_EQ(part.interval_count, full.interval_count) << size;
-    EXPECT_EQ(part.codes_begin, full.codes_begin) << size;
+  // The second file is refused for its byte-order mark; the mark's first
+  // bytes alone must not settle on another refusal.
+  for (const std::string whole : {"  7\r\n 2 \nNR\nRN\n",
+                                  "\xEF\xBB\xBF"
+                                  "2 2\nNR\nRN\n"}) {
+    const std::string folded = fold_line_ends(whole);
+    const ObservationFileHeader full = read_observation_header(folded);
+    for (std::size_t size = 0; size <= folded.size(); ++size) {
+      const ObservationFileHeader part =
+          read_observation_header(std::string_view(folded).substr(0, size));
+      if (!header_is_settled(part, size)) continue;
+      EXPECT_EQ(part.problem, full.problem) << size;
+      EXPECT_EQ(part.observation_count, full.observation_count) << size;
+      EXPECT_EQ(part.interval_count, full.interval_count) << size;
+      EXPECT_EQ(part.codes_begin, full.codes_begin) << size;
+    }
   }
 }
 
@@ -88,17 +92,18 @@ TEST(PiecewiseReading, TheTableNeedsTheHeaderAndOneCharacterPerSlot) {
   ObservationTable from_whole = cvector(0, slots - 1);
   ObservationTable from_needed = cvector(0, slots - 1);
   fill_observation_table(folded, header, from_whole);
-  fill_observation_table(std::string_view(folded).substr(0, observation_text_needed(header)), header,
-                         from_needed);
+  fill_observation_table(std::string_view(folded).substr(0, observation_text_needed(header)),
+                         header, from_needed);
   for (int s = 0; s < slots; ++s) EXPECT_EQ(from_whole[s], from_needed[s]) << s;
   release_cvector(from_whole, 0, slots - 1);
   release_cvector(from_needed, 0, slots - 1);
 }
 
 TEST(PiecewiseReading, IntervalCountsUpToTheLargestAreReadAndBeyondItRefused) {
-  const std::string largest = std::to_string(largest_interval_count);
+  const std::string largest = std::to_string(largest_fitted_interval_count);
   EXPECT_EQ(read_observation_header("1 " + largest + "\n").problem, "");
-  EXPECT_EQ(read_observation_header("1 " + std::to_string(largest_interval_count + 1) + "\n").problem,
-            "the data file gives " + std::to_string(largest_interval_count + 1) +
+  EXPECT_EQ(read_observation_header("1 " + std::to_string(largest_fitted_interval_count + 1) + "\n")
+                .problem,
+            "the data file gives " + std::to_string(largest_fitted_interval_count + 1) +
                 " as the number of intervals; it must be at most " + largest);
 }
