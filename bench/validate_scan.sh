@@ -39,30 +39,16 @@ trap 'rm -rf "$work"' EXIT
 export simulate scan work
 
 # Replicate SEED of a case: simulate, scan, and print the CSV rows (without
-# header) prefixed by the case name and the replicate number.  With a single
-# order, a last row "total" carries the table's Total Length line: length,
-# standard error and its Wald and profile intervals (NA where not given).
+# header) prefixed by the case name and the replicate number.
 run_replicate() {
   local name=$1 true_order=$2 lengths=$3 observations=$4 orders=$5 seed=$6
   local data="$work/$name-$seed.txt" csv="$work/$name-$seed.csv" table="$work/$name-$seed.out"
   "$simulate" --lengths "$lengths" --observations "$observations" --order "$true_order" \
     --seed "$seed" --output "$data"
   "$scan" "$data" --orders "$orders" --csv "$csv" > "$table" 2> /dev/null
+  # The CSV's total rows carry each order's Total Length with the standard
+  # error that counts the covariances.
   tail -n +2 "$csv" | sed "s/^/$name,$seed,/"
-  if [[ $orders != *[-,]* ]]; then
-    awk -v prefix="$name,$seed,$orders" '$1 == "total" {
-      line = $0; count = 0
-      while (match(line, /\[[^]]*\]/)) {
-        split(substr(line, RSTART + 1, RLENGTH - 2), ends, ", ")
-        count++; low[count] = ends[1]; high[count] = ends[2]
-        line = substr(line, RSTART + RLENGTH)
-      }
-      se = ($3 ~ /^[0-9.]+$/) ? $3 : "NA"
-      wl = wu = pl = pu = "NA"
-      if (se != "NA") { wl = low[1]; wu = high[1]; if (count > 1) { pl = low[2]; pu = high[2] } }
-      else if (count > 0) { pl = low[1]; pu = high[1] }
-      printf "%s,total,%s,%s,,,%s,%s,%s,%s\n", prefix, $2, se, wl, wu, pl, pu }' "$table"
-  fi
   rm -f "$data" "$csv" "$table"
 }
 export -f run_replicate

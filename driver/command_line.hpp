@@ -1,13 +1,13 @@
 // Command lines of the companion programs (interval-simulate,
 // interval-scan), parsed with CLI11.  They share one convention: --help
-// prints the help on standard output and ends with status 0; an option that
+// prints the help, --version the program's name and version, on standard
+// output, and the program ends with status 0; an option that
 // cannot be parsed, or a combination the program refuses, prints one line
 // naming the program and the problem on standard error, points at --help,
 // and ends with status 2 before anything is opened or written.
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -30,6 +30,9 @@ inline std::optional<int> parse_command_line(CLI::App& app, int argc, char** arg
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::CallForVersion& version) {
+    std::printf("%s\n", version.what());
     return 0;
   } catch (const CLI::ParseError& error) {
     return refuse_options(program, error.what());

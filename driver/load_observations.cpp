@@ -39,10 +39,8 @@ void load_observations() {
 
   // (n+1)*M slots, counted in int like every array size; a table that does
   // not fit is a refused request.
-  const long long slots = observation_table_slots(header);
-  if (slots < 0) fatal_numeric_error("allocation failure in cvector()");
-  const ObservationTable table = cvector(0, static_cast<int>(slots) - 1);
-  fill_observation_table(text, header, table);
-  echo_table(table, header.observation_count, header.interval_count);
-  set_observations(table, header.observation_count, header.interval_count);
+  if (!install_observation_table(text, header)) {
+    fatal_numeric_error("allocation failure in cvector()");
+  }
+  echo_table(observations, header.observation_count, header.interval_count);
 }

@@ -171,6 +171,12 @@ void fill_observation_table(std::string_view text, const ObservationFileHeader& 
 std::optional<std::string> read_observation_text(const std::string& name) {
   std::FILE* file = std::fopen(name.c_str(), "r");
   if (file == nullptr) return std::nullopt;
+  std::optional<std::string> text = read_observation_stream(file);
+  std::fclose(file);
+  return text;
+}
+
+std::optional<std::string> read_observation_stream(std::FILE* file) {
   LineEndFolding folding;
   ObservationFileHeader header;
   bool settled = false;
@@ -189,11 +195,18 @@ std::optional<std::string> read_observation_text(const std::string& name) {
       break;
     }
   }
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return std::nullopt;
+  if (std::ferror(file) != 0) return std::nullopt;
   // When reading stopped early, a carriage return still waiting stands past
   // everything the header and the table look at.
   finish_line_end_folding(folding);
   return std::move(folding.text);
+}
+
+bool install_observation_table(std::string_view text, const ObservationFileHeader& header) {
+  const long long slots = observation_table_slots(header);
+  if (slots < 0) return false;
+  const ObservationTable table = cvector(0, static_cast<int>(slots) - 1);
+  fill_observation_table(text, header, table);
+  set_observations(table, header.observation_count, header.interval_count);
+  return true;
 }

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,3 +91,13 @@ void fill_observation_table(std::string_view text, const ObservationFileHeader& 
 // cannot be opened or read (a directory opens on some systems but cannot be
 // read).
 std::optional<std::string> read_observation_text(const std::string& name);
+
+// The same reading from a stream that is already open (standard input, for
+// one); the stream stays open.  Nothing when a read fails, errno then
+// telling why.
+std::optional<std::string> read_observation_stream(std::FILE* file);
+
+// Allocates the table for `header`, fills it from the folded text and makes
+// it the process-wide observation table with its two counts.  False, with
+// nothing allocated, when (n+1)*M slots do not fit an int.
+bool install_observation_table(std::string_view text, const ObservationFileHeader& header);

@@ -7,26 +7,33 @@
 //
 // Exit status: 0 when everything asked for is written, 1 for a data file
 // that cannot be used or an output that cannot be written, 2 for options
-// that are not understood or not valid (nothing is read or written then).
+// that are not understood or not valid, or outputs that would land on the
+// data file or on each other (nothing is read or written then).
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "driver/answers.hpp"
 #include "driver/command_line.hpp"
+#include "driver/console_output.hpp"
+#include "driver/file_identity.hpp"
 #include "driver/observation_file.hpp"
+#include "driver/observation_rows.hpp"
+#include "driver/output_file.hpp"
+#include "driver/scan_options.hpp"
+#include "driver/scan_progress.hpp"
 #include "driver/scan_report.hpp"
 #include "foundation/fatal_error.hpp"
 #include "model/likelihood.hpp"
-#include "model/likelihood_gradient.hpp"
 #include "model/observations.hpp"
 #include "optimise/gradient_fit.hpp"
 #include "optimise/gradient_information.hpp"
@@ -41,22 +48,10 @@ constexpr double wald_overshoot = 1.25;
 
 constexpr const char* program_name = "interval-scan";
 
-struct Options {
-  std::string data_file;
-  std::string orders_text = "1-6";
-  std::string estimate_text = "0.5";
-  std::string csv_file;
-  std::string plot_file;
-  std::string intervals = "profile";
-  bool profile_all = false;
-  std::vector<int> orders;
-  double estimate = 0.5;
-};
-
 constexpr const char* description =
     "Fits the latent-state model of each order in a range to an observation data\n"
-    "file (the same file as interval-fit reads), and reports which order fits best\n"
-    "and how uncertain each fitted length is.\n"
+    "file (the same file as interval-fit reads, checked strictly), and reports which\n"
+    "order fits best and how uncertain each fitted length is.\n"
     "\n"
     "Each order is fitted from the estimate in every coordinate by a quasi-Newton\n"
     "search (L-BFGS) on the exact gradient of the log-likelihood, with every\n"
@@ -73,123 +68,87 @@ constexpr const char* footer =
     "convergence, Total Length with its standard error), then the lengths of the\n"
     "best order with standard errors, 95% Wald and profile intervals, and the\n"
     "support set: the orders within 2 log-likelihood units of the best, which the\n"
-    "data cannot tell apart from it.  etest.txt is not written.  Exit status: 0\n"
-    "done, 1 data file or output problem, 2 bad options.";
+    "data cannot tell apart from it.  etest.txt is not written.  Output files are\n"
+    "replaced only when complete.  Exit status: 0 done, 1 data file or output\n"
+    "problem, 2 bad options or colliding files.";
 
-void add_options(CLI::App& app, Options& options) {
-  app.add_option("DATAFILE", options.data_file,
-                 "Observation data file: the number of observations and of intervals,\n"
-                 "then one line of codes per observation, as interval-fit reads it")
-      ->required();
-  app.add_option("--orders", options.orders_text,
-                 "Model orders to fit: a range such as 1-6, single orders, or a comma list\n"
-                 "such as 1,2,4-6; each order is a whole number from 1 to 100")
-      ->type_name("LIST")
-      ->capture_default_str();
-  app.add_option("--estimate", options.estimate_text,
-                 "Initial estimate, the starting value of every interval parameter (an\n"
-                 "expected number of events); a finite number of at least 0, as at\n"
-                 "interval-fit's prompt")
-      ->type_name("X")
-      ->capture_default_str();
-  app.add_option("--intervals", options.intervals,
-                 "Which 95% intervals to compute: profile (Wald and profile-likelihood)\n"
-                 "or wald (Wald only, no refits: faster)")
-      ->type_name("KIND")
-      ->check(CLI::IsMember({"profile", "wald"}))
-      ->capture_default_str();
-  app.add_flag("--profile-all", options.profile_all,
-               "Compute profile intervals for every order, not only the best one");
-  app.add_option("--csv", options.csv_file,
-                 "Also write one CSV row per order and interval: order, interval, length,\n"
-                 "standard error, log-likelihood, converged, wald_lower, wald_upper,\n"
-                 "profile_lower, profile_upper (NA where not available)")
-      ->type_name("FILE");
-  app.add_option(
-         "--plot", options.plot_file,
-         std::string("Also draw an SVG plot: the log-likelihood against the order, and the\n"
-                     "best order's lengths with their 95% intervals") +
-             (scan_plot_available() ? "" : "\n(not in this build: it was built without PLplot)"))
-      ->type_name("FILE.svg");
+int report_failure(const std::string& what) {
+  std::fprintf(stderr, "%s: %s\n", program_name, what.c_str());
+  return status_data_problem;
 }
 
-// One item of an order list: "4" or "2-5".
-bool add_order_item(const std::string& item, std::set<int>& orders) {
-  const std::size_t dash = item.find('-');
-  const std::optional<int> first = parse_model_order(item.substr(0, dash));
-  if (!first) return false;
-  if (dash == std::string::npos) {
-    orders.insert(*first);
-    return true;
+std::string data_name(const ScanOptions& options) {
+  return options.data_file == "-" ? "standard input" : options.data_file;
+}
+
+// An output that is the data file, or the other output, would destroy what
+// it lands on; refused before anything is read.
+std::string collision_problem(const ScanOptions& options) {
+  struct Named {
+    std::string description;
+    std::string name;
+    FileIdentity identity;
+  };
+  std::vector<Named> files;
+  files.push_back(
+      {"the data file", data_name(options),
+       options.data_file == "-" ? identify_descriptor(0) : identify_path(options.data_file)});
+  if (!options.csv_file.empty()) {
+    files.push_back(
+        {"the CSV file", options.csv_file == "-" ? "standard output" : options.csv_file,
+         options.csv_file == "-" ? identify_descriptor(1) : identify_path(options.csv_file)});
   }
-  const std::optional<int> last = parse_model_order(item.substr(dash + 1));
-  if (!last || *last < *first) return false;
-  for (int p = *first; p <= *last; ++p) orders.insert(p);
-  return true;
-}
-
-std::string options_problem(Options& options) {
-  std::set<int> orders;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t comma = options.orders_text.find(',', start);
-    const std::string item = options.orders_text.substr(start, comma - start);
-    if (!add_order_item(item, orders)) {
-      return "--orders: '" + options.orders_text +
-             "' is not a list of model orders; write for example 1-6 or 1,2,4 (each order a "
-             "whole number from 1 to " +
-             std::to_string(largest_model_order) + ", ranges ascending)";
+  if (!options.plot_file.empty()) {
+    files.push_back({"the plot file", options.plot_file, identify_path(options.plot_file)});
+  }
+  for (std::size_t later = 1; later < files.size(); ++later) {
+    for (std::size_t earlier = 0; earlier < later; ++earlier) {
+      if (!same_file(files[earlier].identity, files[later].identity)) continue;
+      return files[later].description + " " + files[later].name + " is the same file as " +
+             files[earlier].description + " " + files[earlier].name +
+             "; give the output another name";
     }
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  options.orders.assign(orders.begin(), orders.end());
-  const std::optional<double> estimate = parse_initial_estimate(options.estimate_text);
-  if (!estimate) {
-    return "--estimate: the initial estimate must be a finite number of at least 0, such as "
-           "0.5 (got '" +
-           options.estimate_text + "')";
-  }
-  options.estimate = *estimate;
-  if (!options.plot_file.empty() && !scan_plot_available()) {
-    return "--plot: " + write_scan_plot(options.plot_file, {});
   }
   return {};
 }
 
-// The refusals of the data file are the fitting program's, word for word;
-// here they go to standard error, standard output being the table's.
-[[noreturn]] void refuse_data(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(status_data_problem);
-}
-
-void load_data_file(const std::string& name) {
-  // The same reading as interval-fit's: the folded text, only as far as the
-  // table can use it.
-  const std::optional<std::string> read = read_observation_text(name);
-  if (!read) refuse_data("can't open the data file");
+// Reads, checks and installs the data file; the counts go to the plot.
+// Returns the failure status, or nothing when the table is set.
+std::optional<int> load_data_file(const ScanOptions& options, ScannedData& data) {
+  const std::string name = data_name(options);
+  const bool from_standard_input = options.data_file == "-";
+  std::FILE* file = from_standard_input ? stdin : std::fopen(options.data_file.c_str(), "r");
+  if (file == nullptr) {
+    return report_failure("can't open the data file " + name + ": " + std::strerror(errno));
+  }
+  errno = 0;
+  const std::optional<std::string> read = read_observation_stream(file);
+  const int read_error = errno;
+  if (!from_standard_input) std::fclose(file);
+  if (!read) {
+    return report_failure("can't read the data file " + name + ": " +
+                          std::strerror(read_error != 0 ? read_error : EIO));
+  }
   const std::string& text = *read;
   const ObservationFileHeader header = read_observation_header(text);
-  if (!header.problem.empty()) refuse_data(header.problem);
-  const long long slots = observation_table_slots(header);
-  if (slots < 0) fatal_numeric_error("allocation failure in cvector()");
-  const ObservationTable table = cvector(0, static_cast<int>(slots) - 1);
-  fill_observation_table(text, header, table);
-  set_observations(table, header.observation_count, header.interval_count);
-}
-
-// The search's objective: the negative log-likelihood with its gradient at
-// the process-wide model order.
-double objective_with_gradient(const std::vector<double>& x, std::vector<double>& gradient) {
-  return negative_log_likelihood_and_gradient(x, gradient);
+  if (!header.problem.empty()) return report_failure(name + ": " + header.problem);
+  if (const std::optional<RowsProblem> rows = strict_rows_problem(text, header)) {
+    return report_failure(name + ", line " + std::to_string(rows->line) + ": " + rows->message);
+  }
+  if (!install_observation_table(text, header)) {
+    fatal_numeric_error("allocation failure in cvector()");
+  }
+  data.name = name;
+  data.observation_count = header.observation_count;
+  data.interval_count = header.interval_count;
+  return std::nullopt;
 }
 
 // The covariance of the fitted parameters and the lengths at bound.
 void add_standard_errors(OrderResult& result) {
   const int n = interval_count;
   const ParameterCovariance information =
-      covariance_from_gradient(objective_with_gradient, result.fit.parameters);
+      covariance_from_gradient(counted_objective_with_gradient, result.fit.parameters);
   result.at_bound = information.at_bound;
   DoubleMatrix covariance = dmatrix(1, n, 1, n);
   for (int i = 1; i <= n; ++i) {
@@ -204,29 +163,34 @@ void add_standard_errors(OrderResult& result) {
 }
 
 // The fit of one order and its Wald errors.
-OrderResult scan_order(int order, double estimate) {
+OrderResult scan_order(int order, double estimate, ScanProgress& progress) {
   const auto started = std::chrono::steady_clock::now();
   const int n = interval_count;
   model_order = order;
+  progress.begin_order(order);
   OrderResult result;
   result.order = order;
-  result.fit = fit_with_gradient(objective_with_gradient, n, estimate);
+  result.fit = fit_with_gradient(counted_objective_with_gradient, n, estimate);
   // The reported log-likelihood is the fitting program's objective itself.
   DoubleVector point = dvector(1, n);
   for (int j = 1; j <= n; ++j) point[j] = result.fit.parameters[static_cast<std::size_t>(j - 1)];
   result.fit.objective = negative_log_likelihood(point);
   release_dvector(point, 1, n);
   set_lengths(result);
+
+  progress.begin_information();
   add_standard_errors(result);
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  progress.end_order(result);
   return result;
 }
 
 // Profile intervals of every length and of the total, in length units.
-void add_profiles(OrderResult& result) {
+void add_profiles(OrderResult& result, ScanProgress& progress) {
   const auto started = std::chrono::steady_clock::now();
   model_order = result.order;
+  progress.begin_profiles(result.order);
   const double scale = static_cast<double>(2 * result.order);
   const std::vector<double>& fitted = result.fit.parameters;
   auto to_lengths = [scale](const ProfileInterval& interval) {
@@ -243,82 +207,107 @@ void add_profiles(OrderResult& result) {
   for (std::size_t t = 0; t < fitted.size(); ++t) {
     const double step = first_step(fitted[t], has_wald(result, t),
                                    has_wald(result, t) ? result.standard_errors[t] * scale : 0.0);
-    result.profiles.push_back(
-        to_lengths(profile_interval(objective_with_gradient, fitted, static_cast<int>(t), step)));
+    result.profiles.push_back(to_lengths(
+        profile_interval(counted_objective_with_gradient, fitted, static_cast<int>(t), step)));
   }
   double total = 0.0;
   for (const double x : fitted) total += x;
   const double step =
       first_step(total, total_has_wald(result), result.total_standard_error * scale);
   result.total_profile =
-      to_lengths(profile_interval(objective_with_gradient, fitted, std::nullopt, step));
+      to_lengths(profile_interval(counted_objective_with_gradient, fitted, std::nullopt, step));
   result.profiled = true;
-  result.seconds +=
+  const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.seconds += seconds;
+  progress.end_profiles(result.order, seconds);
 }
 
-std::vector<OrderResult> scan_orders(const Options& options) {
+std::vector<OrderResult> scan_orders(const ScanOptions& options) {
+  ScanProgress progress(options.quiet);
   const bool profiles = options.intervals == "profile";
   std::vector<OrderResult> results;
   for (const int order : options.orders) {
-    results.push_back(scan_order(order, options.estimate));
-    if (profiles && options.profile_all) add_profiles(results.back());
-    std::fprintf(stderr, "%s\n", progress_line(results.back()).c_str());
+    results.push_back(scan_order(order, options.estimate, progress));
+    if (profiles && options.profile_all) add_profiles(results.back(), progress);
   }
   const int best = best_result(results);
   if (profiles && !options.profile_all && best >= 0) {
-    OrderResult& chosen = results[static_cast<std::size_t>(best)];
-    add_profiles(chosen);
-    std::fprintf(stderr, "order %d: profile intervals, %.3f s in all\n", chosen.order,
-                 chosen.seconds);
+    add_profiles(results[static_cast<std::size_t>(best)], progress);
   }
   return results;
 }
 
-int output_failure(const std::string& what) {
-  std::fprintf(stderr, "%s: %s\n", program_name, what.c_str());
-  return status_data_problem;
+// The plotting library writes to a name of our making, in the temporary
+// folder (free of '%', which the library would read as an order); the
+// drawing is checked for its closing tag and copied into the output.
+std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results,
+                       const ScannedData& data) {
+  std::string folder = temporary_folder();
+  if (folder.find('%') != std::string::npos) folder = "/tmp";
+  TemporaryFile drawing(folder, "interval-scan-plot.svg");
+  if (!drawing.ok()) {
+    return "can't draw the plot file " + plot.name() + ": no temporary file in " + folder + ": " +
+           drawing.problem();
+  }
+  close(drawing.release_descriptor());
+  const std::string not_drawn = "can't draw the plot file " + plot.name() + ": ";
+  const std::string problem = write_scan_plot(drawing.path(), results, data);
+  if (!problem.empty()) return not_drawn + problem;
+  std::FILE* drawn = std::fopen(drawing.path().c_str(), "rb");
+  if (drawn == nullptr) return not_drawn + "the plotting library wrote no plot";
+  std::string svg;
+  char piece[1 << 14];
+  for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, drawn)) > 0;) {
+    svg.append(piece, got);
+  }
+  std::fclose(drawn);
+  const std::size_t closing = svg.rfind("</svg>");
+  if (closing == std::string::npos ||
+      svg.find_first_not_of(" \t\r\n", closing + 6) != std::string::npos) {
+    return not_drawn + "the plotting library wrote an incomplete plot (is " + folder + " full?)";
+  }
+  if (std::fwrite(svg.data(), 1, svg.size(), plot.stream()) != svg.size()) {
+    return plot.failure(errno);
+  }
+  return plot.commit();
 }
 
-int run(const Options& options) {
-  load_data_file(options.data_file);
+int run(const ScanOptions& options) {
+  ScannedData data;
+  if (const std::optional<int> status = load_data_file(options, data)) return *status;
 
-  // Opened before the fits, so that a bad name fails at once.
-  std::FILE* csv = nullptr;
+  // Opened before the fits, so that a bad name or folder fails at once; the
+  // earlier files stay as they are until the new ones are complete.
+  OutputFile csv(options.csv_file, "the CSV file", true);
+  OutputFile plot(options.plot_file, "the plot file", false);
   if (!options.csv_file.empty()) {
-    csv = std::fopen(options.csv_file.c_str(), "w");
-    if (csv == nullptr) {
-      return output_failure("can't open the CSV file " + options.csv_file + ": " +
-                            std::strerror(errno));
-    }
+    const std::string problem = csv.open();
+    if (!problem.empty()) return report_failure(problem);
   }
   if (!options.plot_file.empty()) {
-    std::FILE* probe = std::fopen(options.plot_file.c_str(), "w");
-    if (probe == nullptr) {
-      if (csv != nullptr) std::fclose(csv);
-      return output_failure("can't open the plot file " + options.plot_file + ": " +
-                            std::strerror(errno));
-    }
-    std::fclose(probe);
+    const std::string problem = plot.open();
+    if (!problem.empty()) return report_failure(problem);
   }
 
   const std::vector<OrderResult> results = scan_orders(options);
 
-  print_scan_table(stdout, results);
+  // With the CSV on standard output, the table makes way for it.
+  std::FILE* table = csv.is_standard_output() ? stderr : stdout;
+  print_scan_table(table, results);
   int status = 0;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    status = output_failure("writing the table to standard output failed");
+  if (std::fflush(table) != 0 || std::ferror(table) != 0) {
+    status = report_failure(std::string("writing the table to ") +
+                            (table == stdout ? "standard output" : "standard error") + " failed");
   }
-  if (csv != nullptr) {
-    print_scan_csv(csv, results);
-    const bool failed = std::ferror(csv) != 0;
-    if (std::fclose(csv) != 0 || failed) {
-      status = output_failure("writing the CSV file " + options.csv_file + " failed");
-    }
+  if (!options.csv_file.empty()) {
+    print_scan_csv(csv.stream(), results);
+    const std::string problem = csv.commit();
+    if (!problem.empty()) status = report_failure(problem);
   }
   if (!options.plot_file.empty()) {
-    const std::string problem = write_scan_plot(options.plot_file, results);
-    if (!problem.empty()) status = output_failure(problem);
+    const std::string problem = write_plot(plot, results, data);
+    if (!problem.empty()) status = report_failure(problem);
   }
   return status;
 }
@@ -326,15 +315,20 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Descriptors 0-2 first, so that no output file takes a closed one's
+  // number (the progress lines would land in the CSV); a closed standard
+  // output refuses writes, so a lost table is reported.
+  keep_standard_descriptors_open();
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
   CLI::App app{description, program_name};
   app.footer(footer);
-  Options options;
-  add_options(app, options);
+  ScanOptions options;
+  add_scan_options(app, options);
   if (const std::optional<int> status = parse_command_line(app, argc, argv, program_name)) {
     return *status;
   }
-  const std::string problem = options_problem(options);
+  std::string problem = scan_options_problem(app, options);
+  if (problem.empty()) problem = collision_problem(options);
   if (!problem.empty()) return refuse_options(program_name, problem);
   return run(options);
 }

@@ -1,14 +1,14 @@
-// The SVG plot of a scan, drawn by PLplot's "svg" device: the
-// log-likelihood against the model order above, the best order's interval
-// lengths with their 95% intervals below (profile-likelihood intervals where
-// they were computed, else Wald intervals).
+// The SVG plot of a scan, drawn by PLplot's "svg" device on one landscape
+// page with two panels side by side: the log-likelihood against the model
+// order with the best order marked, and the best order's interval lengths
+// with their 95% intervals (profile-likelihood intervals where they were
+// computed, else Wald intervals).  The titles name the data file, its
+// number of observations M and of intervals n, and what the bars are.
 #include <plplot.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,16 +16,39 @@
 
 namespace {
 
-// Page size in points: two panels, one above the other.
-constexpr PLINT page_width = 800;
-constexpr PLINT page_height = 900;
+// Page size in points, landscape, as a slide is.
+constexpr PLINT page_width = 1100;
+constexpr PLINT page_height = 620;
+// The two panels, as fractions of the page (left, right, bottom, top).
+constexpr PLFLT left_panel[4] = {0.09, 0.46, 0.13, 0.78};
+constexpr PLFLT right_panel[4] = {0.59, 0.96, 0.13, 0.78};
+// Where the page's title stands, as a fraction of its height.
+constexpr PLFLT page_title_height = 0.93;
 // Margin around the data, as a fraction of the data's range.
 constexpr double margin_fraction = 0.1;
-// PLplot's filled-circle symbol.
+// PLplot's symbols: a filled circle for the data, an open square around
+// the best order.
 constexpr PLINT point_symbol = 17;
-// Colour map 0: black on white; red for the data.
+constexpr PLINT best_symbol = 6;
+// Character heights: scales of the default size, which is too large for
+// two panels side by side.
+constexpr PLFLT text_scale = 0.7;
+constexpr PLFLT title_scale = 0.9;
+constexpr PLFLT best_symbol_scale = 2.5;
+// Colour map 0: black on white, red for the data, blue for the best order.
 constexpr PLINT axis_colour = 15;
 constexpr PLINT data_colour = 1;
+constexpr PLINT best_colour = 9;
+// Axis options: frame, ticks, numeric labels in fixed point (no corner
+// multiplier such as "x10^3", which a reader misses), and the y labels
+// written upright.
+constexpr const char* x_axis_options = "bcnst";
+constexpr const char* y_axis_options = "bcfnstv";
+// Distances of the labels from the frame, in character heights.
+constexpr PLFLT x_label_distance = 3.2;
+constexpr PLFLT y_label_distance = 5.5;
+constexpr PLFLT title_distance = 3.0;
+constexpr PLFLT subtitle_distance = 1.5;
 
 struct Range {
   double low;
@@ -38,7 +61,34 @@ Range padded(double low, double high) {
   return {low - margin_fraction * spread, high + margin_fraction * spread};
 }
 
-void draw_log_likelihoods(const std::vector<OrderResult>& results) {
+// A panel's frame, axes and labels in the viewport `panel`.
+void start_panel(const PLFLT panel[4], double x_low, double x_high, const Range& y,
+                 const char* x_label, const char* y_label, const char* title,
+                 const char* subtitle) {
+  plvpor(panel[0], panel[1], panel[2], panel[3]);
+  plwind(x_low, x_high, y.low, y.high);
+  plcol0(axis_colour);
+  plbox(x_axis_options, 0.0, 0, y_axis_options, 0.0, 0);
+  plmtex("b", x_label_distance, 0.5, 0.5, x_label);
+  plmtex("l", y_label_distance, 0.5, 0.5, y_label);
+  plmtex("t", title_distance, 0.5, 0.5, title);
+  plmtex("t", subtitle_distance, 0.5, 0.5, subtitle);
+}
+
+// The data the fits were made to, across the top of the page.
+void draw_page_title(const ScannedData& data) {
+  char title[512];
+  std::snprintf(title, sizeof title, "%s: M = %d observations, n = %d intervals", data.name.c_str(),
+                data.observation_count, data.interval_count);
+  plvpor(0.0, 1.0, 0.0, 1.0);
+  plwind(0.0, 1.0, 0.0, 1.0);
+  plcol0(axis_colour);
+  plschr(0.0, title_scale);
+  plptex(0.5, page_title_height, 1.0, 0.0, 0.5, title);
+  plschr(0.0, text_scale);
+}
+
+void draw_log_likelihoods(const std::vector<OrderResult>& results, const OrderResult& best) {
   std::vector<PLFLT> orders;
   std::vector<PLFLT> values;
   for (const OrderResult& r : results) {
@@ -46,19 +96,32 @@ void draw_log_likelihoods(const std::vector<OrderResult>& results) {
     orders.push_back(r.order);
     values.push_back(r.log_likelihood);
   }
-  const int first_order = results.front().order;
-  const int last_order = results.back().order;
-  const Range y = values.empty() ? Range{-1.0, 1.0}
-                                 : padded(*std::min_element(values.begin(), values.end()),
-                                          *std::max_element(values.begin(), values.end()));
-  plcol0(axis_colour);
-  plenv(first_order - 0.5, last_order + 0.5, y.low, y.high, 0, 0);
-  pllab("model order p", "log-likelihood", "Log-likelihood of the fit of each order");
-  if (values.empty()) return;
+  const Range y = padded(*std::min_element(values.begin(), values.end()),
+                         *std::max_element(values.begin(), values.end()));
+  const double x_low = results.front().order - 0.5;
+  const double x_high = results.back().order + 0.5;
+  start_panel(left_panel, x_low, x_high, y, "model order p", "log-likelihood",
+              "Log-likelihood of the fit of each order",
+              "higher fits better; the best order is marked");
   plcol0(data_colour);
   const auto count = static_cast<PLINT>(orders.size());
   plline(count, orders.data(), values.data());
   plpoin(count, orders.data(), values.data(), point_symbol);
+
+  // The best order: a square around its point, and its name beside it, on
+  // the side with more room.
+  PLFLT best_order = best.order;
+  PLFLT best_value = best.log_likelihood;
+  plcol0(best_colour);
+  plssym(0.0, best_symbol_scale);
+  plpoin(1, &best_order, &best_value, best_symbol);
+  plssym(0.0, 1.0);
+  char label[64];
+  std::snprintf(label, sizeof label, "best: p = %d", best.order);
+  const bool room_on_right = best_order - x_low < x_high - best_order;
+  const double offset = 0.04 * (x_high - x_low);
+  plptex(best_order + (room_on_right ? offset : -offset), best_value - 0.05 * (y.high - y.low), 1.0,
+         0.0, room_on_right ? 0.0 : 1.0, label);
 }
 
 // The best order's lengths with their profile intervals where they were
@@ -80,6 +143,7 @@ void draw_best_lengths(const OrderResult& best) {
       from = best.profiles[t].lower;
       to = best.profiles[t].upper;
     } else if (!best.profiled && has_wald(best, t)) {
+      // length +- z SE
       from = best.lengths[t] - wald_quantile_95 * best.standard_errors[t];
       to = best.lengths[t] + wald_quantile_95 * best.standard_errors[t];
     } else {
@@ -92,14 +156,14 @@ void draw_best_lengths(const OrderResult& best) {
     low = std::fmin(low, from);
     high = std::fmax(high, to);
   }
-  const Range y = padded(low, high);
   char title[160];
-  std::snprintf(title, sizeof title, "Lengths of order %d%s", best.order,
-                best.profiled ? " with 95% profile-likelihood intervals"
-                              : " with 95% Wald intervals (length +- 1.96 SE)");
-  plcol0(axis_colour);
-  plenv(0.5, static_cast<double>(n) + 0.5, y.low, y.high, 0, 0);
-  pllab("interval", "length", title);
+  std::snprintf(title, sizeof title, "Lengths of the best order, p = %d", best.order);
+  const char* caption = best.profiled ? "bars: 95% profile-likelihood intervals"
+                        : best.positive_definite
+                            ? "bars: 95% Wald intervals, length +- 1.96 SE"
+                            : "no intervals: the observed information is not positive definite";
+  start_panel(right_panel, 0.5, static_cast<double>(n) + 0.5, padded(low, high), "interval",
+              "length (expected events / 2p)", title, caption);
   plcol0(data_colour);
   std::vector<PLFLT> all_intervals(n);
   for (std::size_t t = 0; t < n; ++t) all_intervals[t] = static_cast<double>(t + 1);
@@ -114,30 +178,23 @@ void draw_best_lengths(const OrderResult& best) {
 
 bool scan_plot_available() { return true; }
 
-std::string write_scan_plot(const std::string& file_name, const std::vector<OrderResult>& results) {
-  // PLplot asks on the console for another name when it cannot open the
-  // file; trying the file first keeps a bad name a plain failure.
-  std::FILE* probe = std::fopen(file_name.c_str(), "w");
-  if (probe == nullptr)
-    return "can't open the plot file " + file_name + ": " + std::strerror(errno);
-  std::fclose(probe);
+std::string plot_unavailable_reason() { return {}; }
+
+std::string write_scan_plot(const std::string& svg_path, const std::vector<OrderResult>& results,
+                            const ScannedData& data) {
   const int best = best_result(results);
   if (results.empty() || best < 0) return "no fit gives a log-likelihood to plot";
 
   plsdev("svg");
-  plsfnam(file_name.c_str());
+  plsfnam(svg_path.c_str());
   plspage(0.0, 0.0, page_width, page_height, 0, 0);
   plscolbg(255, 255, 255);
   plscol0(axis_colour, 0, 0, 0);
-  plstar(1, 2);
-  draw_log_likelihoods(results);
+  plstar(1, 1);
+  pladv(0);
+  draw_page_title(data);
+  draw_log_likelihoods(results, results[static_cast<std::size_t>(best)]);
   draw_best_lengths(results[static_cast<std::size_t>(best)]);
   plend();
-
-  // The device writes through its own stream; an empty file means it failed.
-  std::FILE* check = std::fopen(file_name.c_str(), "r");
-  const bool written = check != nullptr && std::fgetc(check) != EOF;
-  if (check != nullptr) std::fclose(check);
-  if (!written) return "writing the plot file " + file_name + " failed";
   return {};
 }

@@ -3,7 +3,13 @@
 
 bool scan_plot_available() { return false; }
 
-std::string write_scan_plot(const std::string& /*file_name*/,
-                            const std::vector<OrderResult>& /*results*/) {
-  return "this interval-scan was built without PLplot, so it cannot draw plots";
+std::string plot_unavailable_reason() {
+  return "this interval-scan was built without PLplot, so it cannot draw plots (install "
+         "libplplot-dev and build again)";
+}
+
+std::string write_scan_plot(const std::string& /*svg_path*/,
+                            const std::vector<OrderResult>& /*results*/,
+                            const ScannedData& /*data*/) {
+  return plot_unavailable_reason();
 }

@@ -179,33 +179,48 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results) {
   print_support_set(out, results);
 }
 
+namespace {
+
+// One CSV row.  `interval` is the interval's number or "total"; the Wald
+// interval is length +- z SE where there is a standard error, and the
+// profile interval is given when one was computed.
+void print_csv_row(std::FILE* out, const OrderResult& r, const std::string& interval, double length,
+                   bool has_standard_error, double standard_error, const LengthInterval* profile) {
+  std::fprintf(out, "%d,%s,%.17g,", r.order, interval.c_str(), length);
+  if (has_standard_error) {
+    std::fprintf(out, "%.17g,", standard_error);
+  } else {
+    std::fprintf(out, "NA,");
+  }
+  std::fprintf(out, "%.17g,%s,", r.log_likelihood, r.fit.converged() ? "yes" : "no");
+  if (has_standard_error) {
+    std::fprintf(out, "%.17g,%.17g,", length - wald_quantile_95 * standard_error,
+                 length + wald_quantile_95 * standard_error);
+  } else {
+    std::fprintf(out, "NA,NA,");
+  }
+  if (r.profiled && profile != nullptr) {
+    std::fprintf(out, "%.17g,%.17g\n", profile->lower, profile->upper);
+  } else {
+    std::fprintf(out, "NA,NA\n");
+  }
+}
+
+}  // namespace
+
 void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
   std::fprintf(out,
                "order,interval,length,standard_error,log_likelihood,converged,"
                "wald_lower,wald_upper,profile_lower,profile_upper\n");
   for (const OrderResult& r : results) {
     for (std::size_t t = 0; t < r.lengths.size(); ++t) {
-      std::fprintf(out, "%d,%zu,%.17g,", r.order, t + 1, r.lengths[t]);
       const bool wald = has_wald(r, t);
-      if (wald) {
-        std::fprintf(out, "%.17g,", r.standard_errors[t]);
-      } else {
-        std::fprintf(out, "NA,");
-      }
-      std::fprintf(out, "%.17g,%s,", r.log_likelihood, r.fit.converged() ? "yes" : "no");
-      if (wald) {
-        const double se = r.standard_errors[t];
-        std::fprintf(out, "%.17g,%.17g,", r.lengths[t] - wald_quantile_95 * se,
-                     r.lengths[t] + wald_quantile_95 * se);
-      } else {
-        std::fprintf(out, "NA,NA,");
-      }
-      if (r.profiled && t < r.profiles.size()) {
-        std::fprintf(out, "%.17g,%.17g\n", r.profiles[t].lower, r.profiles[t].upper);
-      } else {
-        std::fprintf(out, "NA,NA\n");
-      }
+      print_csv_row(out, r, std::to_string(t + 1), r.lengths[t], wald,
+                    wald ? r.standard_errors[t] : 0.0,
+                    t < r.profiles.size() ? &r.profiles[t] : nullptr);
     }
+    print_csv_row(out, r, "total", r.total_length, total_has_wald(r), r.total_standard_error,
+                  &r.total_profile);
   }
 }
 

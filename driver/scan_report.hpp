@@ -78,7 +78,8 @@ int best_result(const std::vector<OrderResult>& results);
 // standard errors and 95% intervals.
 void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
 
-// One row per order and interval:
+// One row per order and interval, then a row per order whose interval is
+// "total", holding the total length and its standard error:
 //   order,interval,length,standard_error,log_likelihood,converged,
 //   wald_lower,wald_upper,profile_lower,profile_upper
 // with NA for a standard error or an interval that is not available.
@@ -87,11 +88,23 @@ void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results);
 // The single line of standard error that closes each order's fit.
 std::string progress_line(const OrderResult& result);
 
-// Whether this build can draw plots.
+// Whether this build can draw plots, and why not when it cannot.
 bool scan_plot_available();
+std::string plot_unavailable_reason();
 
-// Draws the log-likelihood against the order and the best order's lengths
-// with their 95% intervals (profile where computed, else Wald; the title
-// says which) into an SVG file.  Returns an empty text on
-// success, else why the file could not be written.
-std::string write_scan_plot(const std::string& file_name, const std::vector<OrderResult>& results);
+// What the plot says about the data it was fitted to.
+struct ScannedData {
+  std::string name;  // the data file as the user named it
+  int observation_count = 0;
+  int interval_count = 0;
+};
+
+// Draws the log-likelihood against the order, the best order marked, and
+// the best order's lengths with their 95% intervals (profile-likelihood
+// intervals where computed, else Wald; the title says which) into the SVG
+// file `svg_path`, which the plotting library opens itself.  The plotting
+// library reads '%' and a lone '-' in a file name as orders of its own, so
+// the path must hold neither.  Returns an empty text on success, else why
+// no plot was drawn; the file may then hold anything.
+std::string write_scan_plot(const std::string& svg_path, const std::vector<OrderResult>& results,
+                            const ScannedData& data);

@@ -45,7 +45,8 @@ bool vertex_values_converged(DoubleVector vertex_values, int n) {
          search_tolerance;
 }
 
-OrderFit fit_with_restarts(ObjectiveFunction objective, int n, double estimate, int restart_limit) {
+OrderFit fit_with_restarts(ObjectiveFunction objective, int n, double estimate, int restart_limit,
+                           SearchEnded search_ended) {
   assert(n >= 1 && restart_limit >= 0);
   DoubleMatrix simplex = dmatrix(1, n + 1, 1, n);
   DoubleVector vertex_values = dvector(1, n + 1);
@@ -57,6 +58,7 @@ OrderFit fit_with_restarts(ObjectiveFunction objective, int n, double estimate, 
   fit.evaluations =
       first_search(objective, n, estimate, simplex, vertex_values) + vertex_evaluations;
   fit.evaluation_limit_reached = !vertex_values_converged(vertex_values, n);
+  if (search_ended != nullptr) search_ended(0);
   double lowest_value = 0.0;
   copy_lowest_vertex(simplex, vertex_values, n, lowest_point, lowest_value);
   fit.first_search_objective = lowest_value;
@@ -67,6 +69,7 @@ OrderFit fit_with_restarts(ObjectiveFunction objective, int n, double estimate, 
     fit.evaluations += search(objective, simplex, vertex_values, n) + vertex_evaluations;
     fit.evaluation_limit_reached = !vertex_values_converged(vertex_values, n);
     ++fit.restarts;
+    if (search_ended != nullptr) search_ended(fit.restarts);
     // The old lowest vertex is row 1 of the new simplex, and no move of the
     // minimiser loses the lowest vertex, so the new value is never higher.
     const double previous_value = lowest_value;

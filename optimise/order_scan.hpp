@@ -56,6 +56,11 @@ struct OrderFit {
   bool converged() const { return !restart_limit_reached && !evaluation_limit_reached; }
 };
 
+// Told when a search ends: 0 for the first, k for restart k.  A caller
+// that shows progress learns here where the next messages belong.
+using SearchEnded = void (*)(int search);
+
 // The first search from `estimate`, then the restarts.  n >= 1.
 OrderFit fit_with_restarts(ObjectiveFunction objective, int n, double estimate,
-                           int restart_limit = default_restart_limit);
+                           int restart_limit = default_restart_limit,
+                           SearchEnded search_ended = nullptr);

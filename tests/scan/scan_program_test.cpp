@@ -1,16 +1,31 @@
-// interval-scan run as a user runs it: options, data files refused as the
-// fitting program refuses them, and the three outputs.
+// interval-scan run as a user runs it: options, data files refused with the
+// line and the fix, the three outputs, and the files a user keeps, which no
+// refused, failed or interrupted run may damage.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/program_runner.hpp"
+#include "tests/support/small_disk.hpp"
+
+namespace fs = std::filesystem;
 
 namespace {
 
-ProgramRun scan(const ScratchDirectory& directory, const std::string& arguments) {
-  return run_program(directory, built_program("interval-scan"), "", arguments);
+ProgramRun scan(const ScratchDirectory& directory, const std::string& arguments,
+                const std::string& standard_input = "") {
+  return run_program(directory, built_program("interval-scan"), standard_input, arguments);
 }
 
 std::size_t count_of(const std::string& text, const std::string& part) {
@@ -41,15 +56,66 @@ std::string fitting_program_refusal(const ScratchDirectory& directory, const std
   return message;
 }
 
+// Whether the build draws plots: without PLplot, --plot is refused.
+bool plots_available() {
+  ScratchDirectory directory;
+  return scan(directory, "--help").out.find("built without PLplot") == std::string::npos;
+}
+
+// The visible text of an SVG file, one line per text element: PLplot
+// writes every character as &#x..;.
+std::string svg_text(const std::string& svg) {
+  std::string text;
+  for (std::size_t at = svg.find("<text"); at != std::string::npos; at = svg.find("<text", at)) {
+    const std::size_t end = svg.find("</text>", at);
+    if (end == std::string::npos) break;
+    const std::string element = svg.substr(at, end - at);
+    const std::regex character("&#x([0-9a-fA-F]+);");
+    for (std::sregex_iterator c(element.begin(), element.end(), character), none; c != none; ++c) {
+      const unsigned long code = std::stoul((*c)[1], nullptr, 16);
+      text += code < 128 ? static_cast<char>(code) : '?';
+    }
+    text += '\n';
+    at = end;
+  }
+  return text;
+}
+
+// The entries of the directory, as a sorted list of names.
+std::vector<std::string> entries(const ScratchDirectory& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const std::string small_data = "6 2\nNR\nRN\nNN\nRR\nNR\nNN\n";
+
+// Runs a shell command line in the directory, $SCAN standing for the built
+// program: for the redirections a test needs.
+ProgramRun shell(const ScratchDirectory& directory, const std::string& command) {
+  directory.write("run.sh", "SCAN='" + built_program("interval-scan") + "'\n" + command + "\n");
+  const ProgramRun run = run_program(directory, "/bin/sh", "", "run.sh");
+  fs::remove(directory.path() / "run.sh");
+  return run;
+}
+
 }  // namespace
 
-TEST(ScanProgram, HelpExplainsEveryOption) {
+TEST(ScanProgram, HelpExplainsEveryOptionAndVersionNamesTheProgram) {
   ScratchDirectory directory;
   const ProgramRun run = scan(directory, "--help");
   EXPECT_EQ(run.status, 0);
-  for (const char* option : {"DATAFILE", "--orders", "--estimate", "--csv", "--plot"}) {
+  for (const char* option :
+       {"DATAFILE", "--orders", "--estimate", "--csv", "--plot", "--quiet", "--version"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
+  const ProgramRun version = scan(directory, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("interval-scan [0-9]+\\.[0-9.]+\n")))
+      << version.out;
 }
 
 TEST(ScanProgram, BadOptionsEndWithStatusTwoAndWriteNothing) {
@@ -68,40 +134,86 @@ TEST(ScanProgram, BadOptionsEndWithStatusTwoAndWriteNothing) {
       "data.txt --estimate 0.5x",
       "data.txt --no-such-option",
       "data.txt other.txt",
+      "''",
+      "data.txt --plot -",
+      "data.txt --plot fits.png",
+      "data.txt --plot .svg",
+      "data.txt --plot ''",
   };
   for (const std::string& arguments : refused) {
     const ProgramRun run = scan(directory, arguments + " --csv out.csv");
     EXPECT_EQ(run.status, 2) << arguments << "\n" << run.err;
     EXPECT_NE(run.err.find("--help"), std::string::npos) << arguments;
     EXPECT_EQ(run.out, "") << arguments;
-    EXPECT_FALSE(directory.exists("out.csv")) << arguments;
+    EXPECT_EQ(entries(directory), std::vector<std::string>{"data.txt"}) << arguments;
   }
+  const ProgramRun empty_csv = scan(directory, "data.txt --csv ''");
+  EXPECT_EQ(empty_csv.status, 2);
+  EXPECT_NE(empty_csv.err.find("--csv: the file name is empty"), std::string::npos);
 }
 
-TEST(ScanProgram, DataFilesAreRefusedWithTheFittingProgramsMessages) {
+TEST(ScanProgram, DataFilesAreRefusedNamingTheFileAndTheReason) {
   ScratchDirectory directory;
   directory.write("letters.txt", "x 3\nNRX\n");
   directory.write("zero.txt", "0 3\n");
   directory.write("no_intervals.txt", "2\n");
   directory.write("huge.txt", "99999999999 3\n");
-  for (const std::string name :
-       {"missing.txt", "letters.txt", "zero.txt", "no_intervals.txt", "huge.txt"}) {
+  for (const std::string name : {"letters.txt", "zero.txt", "no_intervals.txt", "huge.txt"}) {
     const std::string expected = fitting_program_refusal(directory, name);
     ASSERT_FALSE(expected.empty()) << name;
     const ProgramRun run = scan(directory, name);
     EXPECT_EQ(run.status, 1) << name;
-    EXPECT_EQ(run.err, expected + "\n") << name;
+    EXPECT_EQ(run.err, "interval-scan: " + name + ": " + expected + "\n") << name;
     EXPECT_EQ(run.out, "") << name;
+  }
+  fs::create_directory(directory.path() / "folder");
+  const std::pair<const char*, const char*> unreadable[] = {
+      {"nosuch.dat",
+       "interval-scan: can't open the data file nosuch.dat: No such file or "
+       "directory\n"},
+      {"folder", "interval-scan: can't read the data file folder: Is a directory\n"},
+  };
+  for (const auto& [name, message] : unreadable) {
+    const ProgramRun run = scan(directory, name);
+    EXPECT_EQ(run.status, 1) << name;
+    EXPECT_EQ(run.err, message);
   }
 }
 
-TEST(ScanProgram, ADeviceThatNeverEndsIsJudgedOnWhatItBeginsWith) {
+TEST(ScanProgram, RowsThatTheClassicReadingWouldShiftAreRefusedWithTheLineAndTheFix) {
+  struct Case {
+    const char* bytes;
+    const char* message;  // after "interval-scan: data.txt, "
+  };
+  const Case cases[] = {
+      {"3 2\nNR\nN\nRN\n",
+       "line 3: row 2 holds 1 code, but line 1 announces 2 intervals; give "
+       "every row exactly 2 codes"},
+      {"2 2\nNRX\nNN\n", "line 2: row 1 holds 3 codes, but line 1 announces 2 intervals"},
+      {"3 2\nNR\n\nRN\nNN\n", "line 3: a blank line among the observation rows; remove it"},
+      {"4 2\nNR\nRN\n",
+       "line 4: the file ends after 2 rows of the 4 observations announced on "
+       "line 1; add the missing rows, or announce 2"},
+      {"1 2", "line 1: the file ends after 0 rows of the 1 observation announced"},
+      {"2 2 \nNR\nRN\n", "line 1: more follows the number of intervals on this line"},
+      {"2\r\n2\r\nNR\r\nR\r\n", "line 4: row 2 holds 1 code"},
+  };
   ScratchDirectory directory;
-  directory.write("nul.txt", std::string(4, '\0'));
-  const std::string expected = fitting_program_refusal(directory, "nul.txt");
-  const ProgramRun run = scan(directory, "/dev/zero");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, expected + "\n");
+  for (const Case& c : cases) {
+    directory.write("data.txt", c.bytes);
+    const ProgramRun run = scan(directory, "data.txt --orders 1");
+    EXPECT_EQ(run.status, 1) << c.bytes;
+    EXPECT_EQ(run.err.rfind(std::string("interval-scan: data.txt, ") + c.message, 0), 0u)
+        << c.bytes << "\n"
+        << run.err;
+    EXPECT_EQ(run.out, "") << c.bytes;
+  }
+  // Line ends of either kind, no line end after the last row, and lines
+  // after the announced rows are all as the classic reading takes them.
+  for (const char* accepted : {"2 2\r\nNR\r\nRN\r\n", "2 2\nNR\nRN", "2 2\nNR\nRN\nextra\n"}) {
+    directory.write("data.txt", accepted);
+    EXPECT_EQ(scan(directory, "data.txt --orders 1").status, 0) << accepted;
+  }
 }
 
 TEST(ScanProgram, ScanWritesTheTableAndTheCsvButNoResultsFile) {
@@ -117,45 +229,159 @@ TEST(ScanProgram, ScanWritesTheTableAndTheCsvButNoResultsFile) {
   // Three lengths and the total, each with a Wald and a profile interval.
   EXPECT_EQ(count_of(run.out, "  ["), 8u) << run.out;
 
-  // One progress line per order, then one for the best order's profiles.
+  // One progress line per order, then one for the best order's profiles,
+  // each with its time.
   EXPECT_EQ(count_of(run.err, "\n"), 3u) << run.err;
   EXPECT_EQ(run.err.rfind("order 1: log-likelihood ", 0), 0u) << run.err;
   EXPECT_NE(run.err.find("\norder 2: log-likelihood "), std::string::npos) << run.err;
-  EXPECT_EQ(count_of(run.err, " s\n"), 2u) << run.err;
+  EXPECT_EQ(count_of(run.err, " s\n"), 3u) << run.err;
 
+  // Three intervals and the total per order; the total row carries the
+  // table's total length and standard error.
   const std::string csv = directory.read("fits.csv");
   EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged,"
                       "wald_lower,wald_upper,profile_lower,profile_upper\n",
                       0),
             0u);
-  EXPECT_EQ(count_of(csv, "\n"), 1u + 2u * 3u) << csv;
-  EXPECT_EQ(count_of(csv, "\n1,"), 3u) << csv;
-  EXPECT_EQ(count_of(csv, "\n2,"), 3u) << csv;
+  EXPECT_EQ(count_of(csv, "\n"), 1u + 2u * 4u) << csv;
+  EXPECT_EQ(count_of(csv, "\n1,"), 4u) << csv;
+  EXPECT_EQ(count_of(csv, "\n2,total,"), 1u) << csv;
+  std::smatch total;
+  ASSERT_TRUE(std::regex_search(csv, total, std::regex("\n1,total,([^,]+),([^,]+),")));
+  std::smatch table_total;
+  ASSERT_TRUE(std::regex_search(run.out, table_total,
+                                std::regex("\n    1 .* yes +([0-9.]+)  ([0-9.]+)\n")));
+  EXPECT_NEAR(std::stod(total[1]), std::stod(table_total[1]), 1e-6);
+  EXPECT_NEAR(std::stod(total[2]), std::stod(table_total[2]), 1e-6);
   EXPECT_FALSE(directory.exists("etest.txt"));
+
+  // --quiet: the same table and file, nothing on standard error.
+  const ProgramRun quiet = scan(directory, "data.txt --orders 1,2 --csv quiet.csv --quiet");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, run.out);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(directory.read("quiet.csv"), csv);
 }
 
-TEST(ScanProgram, PlotIsAnSvgFileOrAClearRefusalWithoutPlplot) {
+TEST(ScanProgram, DashReadsStandardInputAndWritesTheCsvToStandardOutput) {
   ScratchDirectory directory;
-  directory.write("data.txt", "6 2\nNR\nRN\nNN\nRR\nNR\nNN\n");
+  directory.write("data.txt", small_data);
+  const ProgramRun from_file = scan(directory, "data.txt --orders 1-2 --csv fits.csv");
+  ASSERT_EQ(from_file.status, 0) << from_file.err;
+  const ProgramRun piped = scan(directory, "- --orders 1-2 --csv -", small_data);
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  // Standard output carries the CSV alone; the table goes to standard error.
+  EXPECT_EQ(piped.out, directory.read("fits.csv"));
+  EXPECT_NE(piped.err.find(from_file.out), std::string::npos) << piped.err;
+  const ProgramRun bad = scan(directory, "- --orders 1", "2 2\nNR\n");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err.rfind("interval-scan: standard input, line 3: the file ends after 1 row", 0),
+            0u)
+      << bad.err;
+}
+
+TEST(ScanProgram, PlotIsALandscapeSvgThatNamesTheDataAndMarksTheBestOrder) {
+  ScratchDirectory directory;
+  directory.write("data.txt", small_data);
   const ProgramRun run = scan(directory, "data.txt --orders 1-2 --plot fits.svg");
-  if (run.status == 2) {
+  if (!plots_available()) {
+    EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("built without PLplot"), std::string::npos) << run.err;
-    EXPECT_EQ(run.out, "");
     GTEST_SKIP() << "built without PLplot";
   }
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string svg = directory.read("fits.svg");
-  EXPECT_NE(svg.find("<svg"), std::string::npos);
+  std::smatch size;
+  ASSERT_TRUE(
+      std::regex_search(svg, size, std::regex("width=\"([0-9]+)pt\"\\s+height=\"([0-9]+)pt\"")));
+  EXPECT_GT(std::stoi(size[1]), std::stoi(size[2]));
+  const std::string text = svg_text(svg);
+  EXPECT_NE(text.find("data.txt: M = 6 observations, n = 2 intervals"), std::string::npos) << text;
+  EXPECT_NE(text.find("best: p = "), std::string::npos) << text;
+  // The caption says which intervals the bars are.
+  EXPECT_NE(text.find("bars: 95% profile-likelihood intervals"), std::string::npos) << text;
+  const ProgramRun wald = scan(directory, "data.txt --orders 1-2 --intervals wald --plot wald.svg");
+  ASSERT_EQ(wald.status, 0) << wald.err;
+  EXPECT_NE(svg_text(directory.read("wald.svg")).find("bars: 95% Wald intervals"),
+            std::string::npos);
+  // Every axis number is written out in full: no "(x10^k)" in a corner.
+  EXPECT_EQ(text.find("x10"), std::string::npos) << text;
   EXPECT_NE(svg.find("</svg>"), std::string::npos);
 }
 
-TEST(ScanProgram, OutputsThatCannotBeWrittenEndWithStatusOne) {
+TEST(ScanProgram, APlotThatDoesNotFitTheDiskIsReportedAndLeavesTheEarlierPlot) {
   ScratchDirectory directory;
-  directory.write("data.txt", "3 1\nN\nR\nN\n");
-  for (const std::string option : {"--csv", "--plot"}) {
-    const ProgramRun run = scan(directory, "data.txt --orders 1 " + option + " no/such/dir/out");
-    if (option == "--plot" && run.status == 2) continue;  // built without PLplot
-    EXPECT_EQ(run.status, 1) << option << "\n" << run.err;
-    EXPECT_NE(run.err.find("can't open the"), std::string::npos) << run.err;
+  directory.write("data.txt", small_data);
+  if (!plots_available()) GTEST_SKIP() << "built without PLplot";
+  SmallDisk disk(directory.path() / "disk", 64);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  // The earlier plot takes half the disk; the new one cannot fit beside it.
+  const std::string earlier_plot = "earlier plot\n" + std::string(30000, '.');
+  directory.write("disk/out.svg", earlier_plot);
+  directory.write("disk/out.csv", "earlier table\n");
+  const ProgramRun run =
+      scan(directory, "data.txt --orders 1-3 --csv disk/out.csv --plot disk/out.svg");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("can't write the plot file disk/out.svg: No space left on device"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(directory.read("disk/out.svg"), earlier_plot);
+  EXPECT_EQ(directory.read("disk/out.csv").rfind("order,interval,", 0), 0u);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(disk.folder())) {
+    left.push_back(entry.path().filename().string());
   }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"out.csv", "out.svg"}));
+}
+
+TEST(ScanProgram, ASignalDuringTheFitsLeavesTheEarlierFileAndNoTemporary) {
+  ScratchDirectory directory;
+  simulate(directory, "data.txt", "--lengths 0.3 --intervals 40 --observations 30 --seed 3");
+  directory.write("out.csv", "earlier table\n");
+  const std::string program = built_program("interval-scan");
+  const std::string data = (directory.path() / "data.txt").string();
+  const std::string csv = (directory.path() / "out.csv").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    freopen("/dev/null", "w", stdout);
+    freopen("/dev/null", "w", stderr);
+    execl(program.c_str(), program.c_str(), data.c_str(), "--orders", "1-100", "--csv", csv.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Computing: the outputs are open (a temporary beside out.csv, or
+  // out.csv itself emptied, as a program that opens it directly would).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (entries(directory).size() < 3 && directory.read("out.csv") == "earlier table\n" &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EQ(directory.read("out.csv"), "earlier table\n");
+  EXPECT_EQ(entries(directory), (std::vector<std::string>{"data.txt", "out.csv"}));
+}
+
+TEST(ScanProgram, ProgressShowsOnATerminalWhileAnOrderTakesLong) {
+  // util-linux's script(1); the BSD one takes other options.
+  if (std::system("script --version 2>&1 | grep -q util-linux") != 0) {
+    GTEST_SKIP() << "no util-linux script(1) to give the program a terminal";
+  }
+  ScratchDirectory directory;
+  simulate(directory, "data.txt", "--lengths 0.3 --intervals 40 --observations 400 --seed 3");
+  // script(1) gives the program a terminal for its standard streams.
+  const std::string command =
+      "script -qec \"'$SCAN' data.txt --orders 15 --intervals wald --csv out.csv";
+  const ProgramRun shown = shell(directory, command + "\" /dev/null");
+  EXPECT_TRUE(std::regex_search(
+      shown.out, std::regex("\rinterval-scan: order 15, (first search|restart [0-9]+|information), "
+                            "[0-9]+ evaluations, [0-9]+ s")))
+      << shown.out;
+  const ProgramRun quiet = shell(directory, command + " --quiet\" /dev/null");
+  EXPECT_EQ(quiet.out.find(" evaluations, "), std::string::npos) << quiet.out;
 }

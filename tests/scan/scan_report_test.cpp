@@ -99,18 +99,25 @@ TEST(ScanReport, FitWithoutPositiveDefiniteInformationSaysSoInWords) {
       << csv;
 }
 
-TEST(ScanReport, CsvHasOneRowPerOrderAndInterval) {
-  const std::vector<OrderResult> results = {result_of(1, {0.4, 0.6, 0.2}, 10.0, true),
+TEST(ScanReport, CsvHasOneRowPerOrderAndIntervalAndATotalRowPerOrder) {
+  const std::vector<OrderResult> results = {result_of(1, {0.4, 0.6, 0.2}, 10.0, false),
                                             result_of(3, {0.6, 1.5, 0.3}, 11.0, true)};
   const std::string csv = captured(print_scan_csv, results);
   std::size_t lines = 0;
   for (const char c : csv) lines += c == '\n' ? 1 : 0;
-  EXPECT_EQ(lines, 1u + 2u * 3u);
+  EXPECT_EQ(lines, 1u + 2u * 4u);
   EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged,"
                       "wald_lower,wald_upper,profile_lower,profile_upper\n",
                       0),
             0u);
   EXPECT_NE(csv.find("\n3,2,0.25,"), std::string::npos) << csv;
+  // The total row follows the order's intervals, with the total length and
+  // its standard error (covariances included), or NA.
+  char total[200];
+  std::snprintf(total, sizeof total, "\n3,total,%.17g,%.17g,-11,yes,", results[1].total_length,
+                results[1].total_standard_error);
+  EXPECT_NE(csv.find(total), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",NA,-10,yes,NA,NA,NA,NA\n3,1,"), std::string::npos) << csv;
 }
 
 TEST(ScanReport, ProgressLineNamesTheOrderTimeAndAnyLimitReached) {
@@ -162,4 +169,8 @@ TEST(ScanReport, LengthAtBoundHasNoWaldIntervalAndProfilesFillTheirColumns) {
   EXPECT_NE(csv.find("\n1,2,0,NA,-1000,yes,NA,NA,0,0.050000000000000003\n"), std::string::npos)
       << csv;
   EXPECT_NE(csv.find("\n2,2,0,NA,-1001.5,yes,NA,NA,NA,NA\n"), std::string::npos) << csv;
+  // The total has no Wald interval when a length is at bound.
+  EXPECT_NE(csv.find("\n1,total,0.20000000000000001,NA,-1000,yes,NA,NA,0.12,0.40000000000000002\n"),
+            std::string::npos)
+      << csv;
 }

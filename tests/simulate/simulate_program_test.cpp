@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "model/simulation.hpp"
 #include "tests/support/program_runner.hpp"
+#include "tests/support/small_disk.hpp"
 
 namespace {
 
@@ -69,50 +72,88 @@ TEST(SimulateProgram, RefusesBadOptionsWithStatusTwoAMessageAndNoOutput) {
       {"--lengths 1 --intervals 0", "--intervals must be at least 1"},
       {"--lengths 1 --observations -3", "--observations must be at least 1"},
       {"--lengths 1 --order 0", "--order must be at least 1"},
-      {"--lengths 1 --order two", "--order"},
+      {"--lengths 1 --order two", "--order must be a whole number, such as 10 (got 'two')"},
+      {"--lengths 1 --intervals 3.5", "--intervals must be a whole number"},
       {"--lengths -0.5", "finite number of at least 0"},
       {"--lengths nan", "finite number of at least 0"},
       {"--lengths 1,inf", "finite number of at least 0"},
+      {"--lengths 0.2,abc", "--lengths: 'abc' is not a number"},
       {"--lengths 1e300", "expected events"},
       {"--lengths 1,2 --intervals 3", "2 values for 3 intervals"},
       {"--lengths 1 --x-rate 1.5", "--x-rate must be a number from 0 to 1"},
       {"--lengths 1 --missing-rate nan", "--missing-rate must be a number from 0 to 1"},
       {"--lengths 1 --seed -1", "a seed is a whole number"},
       {"--lengths 1 --seed 18446744073709551616", "a seed is a whole number"},
-      {"--lengths 1 --intervals 100000 --observations 100000", "more than interval-fit can load"},
+      {"--lengths 1 --intervals 1000 --observations 10000000", "more than interval-fit can load"},
+      {"--lengths 0.2 --output a.txt --output b.txt", "--output is given more than once"},
+      {"--lengths 1 --output ''", "--output: the file name is empty"},
   };
   ScratchDirectory where;
   where.write("kept.txt", "old contents\n");
   for (const Case& c : cases) {
-    const ProgramRun run = simulate(where, std::string(c.arguments) + " --output kept.txt");
+    const std::string arguments = c.arguments;
+    const bool names_output = arguments.find("--output") != std::string::npos;
+    const ProgramRun run = simulate(where, arguments + (names_output ? "" : " --output kept.txt"));
     EXPECT_EQ(run.status, 2) << c.arguments;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << c.arguments << ": " << run.err;
+    EXPECT_EQ(run.err.find("Could not convert"), std::string::npos) << run.err;
     EXPECT_EQ(where.read("kept.txt"), "old contents\n") << c.arguments;
   }
+  // One length per interval, more of them than the fit takes.
+  std::string many = "0.1";
+  for (int k = 1; k <= 1000; ++k) many += ",0.1";
+  const ProgramRun run = simulate(where, "--lengths " + many + " --output kept.txt");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("--lengths gives 1001 lengths"), std::string::npos) << run.err;
+  EXPECT_EQ(where.read("kept.txt"), "old contents\n");
 }
 
-TEST(SimulateProgram, ReportsAnOutputThatCannotBeWrittenWithStatusOne) {
+TEST(SimulateProgram, AFileThatDoesNotFitTheDiskIsReportedAndLeavesTheEarlierFile) {
   ScratchDirectory where;
-  const ProgramRun missing_folder = simulate(where, "--lengths 1 --output no/such/folder.txt");
-  EXPECT_EQ(missing_folder.status, 1);
-  EXPECT_NE(missing_folder.err.find("can't open the output file no/such/folder.txt"),
-            std::string::npos);
-  if (std::FILE* full = std::fopen("/dev/full", "wb")) {
-    std::fclose(full);
-    const ProgramRun no_space = simulate(where, "--lengths 1 --output /dev/full");
-    EXPECT_EQ(no_space.status, 1);
-    EXPECT_NE(no_space.err.find("writing /dev/full failed"), std::string::npos) << no_space.err;
-  }
+  // A disk too small for the new file: the earlier one stays whole, and no
+  // half file or temporary is left.
+  SmallDisk disk(where.path() / "disk", 16);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  const std::string earlier = "3 1\nN\nR\nN\n";
+  where.write("disk/sim.dat", earlier);
+  const ProgramRun full =
+      simulate(where, "--lengths 0.3 --intervals 10 --observations 100000 --output disk/sim.dat");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("can't write the output file disk/sim.dat: No space left on device"),
+            std::string::npos)
+      << full.err;
+  EXPECT_EQ(where.read("disk/sim.dat"), earlier);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk.folder()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
-TEST(SimulateProgram, HelpExplainsEveryOption) {
+TEST(SimulateProgram, ReplacesAnEarlierFileThroughItsLinkKeepingItsPermissions) {
+  ScratchDirectory where;
+  where.write("data.txt", "earlier\n");
+  std::filesystem::permissions(where.path() / "data.txt", std::filesystem::perms::owner_read |
+                                                              std::filesystem::perms::owner_write |
+                                                              std::filesystem::perms::group_read);
+  std::filesystem::create_symlink("data.txt", where.path() / "link.txt");
+  ASSERT_EQ(simulate(where, "--lengths 0.5 --observations 3 --output link.txt").status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(where.path() / "link.txt"));
+  EXPECT_EQ(where.read("data.txt").substr(0, 4), "3 1\n");
+  EXPECT_EQ(std::filesystem::status(where.path() / "data.txt").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+}
+
+TEST(SimulateProgram, HelpExplainsEveryOptionAndVersionNamesTheProgram) {
   ScratchDirectory where;
   const ProgramRun run = simulate(where, "--help");
   EXPECT_EQ(run.status, 0);
   for (const char* option : {"--intervals", "--observations", "--order", "--lengths", "--seed",
-                             "--x-rate", "--missing-rate", "--crlf", "--output"}) {
+                             "--x-rate", "--missing-rate", "--crlf", "--output", "--version"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
+  const ProgramRun version = simulate(where, "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("interval-simulate ", 0), 0u) << version.out;
 }
 
 }  // namespace

@@ -1,0 +1,28 @@
+// interval-scan's command line: the options, their help, and the checks
+// that need no file.  Nothing here prints, opens a file or exits, so the
+// whole of it can be fuzzed; scan_main.cpp reports and ends.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+struct ScanOptions {
+  std::string data_file;  // "-": standard input
+  std::string orders_text = "1-6";
+  std::string estimate_text = "0.5";
+  std::string csv_file;   // empty: none; "-": standard output
+  std::string plot_file;  // empty: none
+  bool quiet = false;
+  std::string intervals = "profile";  // or "wald": no profile refits
+  bool profile_all = false;           // profiles for every order, not only the best
+  std::vector<int> orders;
+  double estimate = 0.5;
+};
+
+// Binds the options to `options`, with their help, and --version.
+void add_scan_options(CLI::App& app, ScanOptions& options);
+
+// Why the options parsed by `app` cannot be used, or an empty text when
+// they can.  Fills in `orders` and `estimate`.
+std::string scan_options_problem(const CLI::App& app, ScanOptions& options);

@@ -1,0 +1,232 @@
+#include "driver/simulate_options.hpp"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <system_error>
+
+#include "driver/answers.hpp"
+#include "driver/observation_file.hpp"
+
+namespace {
+
+// The largest expected number of events in one interval, 2p x length.  The
+// cost of a draw grows with it; at this size a modest file already takes
+// minutes, and the fit's likelihood stops counting after a few dozen events.
+constexpr double largest_mean = 1e6;
+
+// The loader keeps (n + 1) x M code slots in an int-indexed table; a file
+// with more cannot be read back.
+constexpr long long largest_table_slots = INT_MAX;
+
+// A whole number written in full: an optional minus sign and digits.
+std::optional<long long> parse_whole(const std::string& text) {
+  long long value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+// A decimal number written in full, as strtod reads it in the C locale
+// ("nan" and "inf" included, for the caller to refuse in its own words).
+std::optional<double> parse_number(const std::string& text) {
+  if (text.empty() || text.front() == ' ' || text.front() == '\t') return std::nullopt;
+  char* stop = nullptr;
+  const double value = std::strtod(text.c_str(), &stop);
+  if (stop != text.c_str() + text.size()) return std::nullopt;
+  return value;
+}
+
+// A count from `smallest` to `largest`; `limit_reason` follows the upper
+// bound in the message.
+std::string read_count(const char* option, const std::string& text, long long smallest,
+                       long long largest, const char* limit_reason, int& value) {
+  const std::optional<long long> read = parse_whole(text);
+  if (!read) {
+    return std::string(option) + " must be a whole number, such as " +
+           std::to_string(smallest == 1 ? 10 : smallest) + " (got '" + text + "')";
+  }
+  if (*read < smallest) {
+    return std::string(option) + " must be at least " + std::to_string(smallest) + " (got " + text +
+           ")";
+  }
+  if (*read > largest) {
+    return std::string(option) + " must be at most " + std::to_string(largest) + limit_reason +
+           " (got " + text + ")";
+  }
+  value = static_cast<int>(*read);
+  return {};
+}
+
+std::string read_rate(const char* option, const std::string& text, double& value) {
+  const std::optional<double> read = parse_number(text);
+  if (!read || !(*read >= 0.0 && *read <= 1.0)) {
+    return std::string(option) + " must be a number from 0 to 1 (got '" + text + "')";
+  }
+  value = *read;
+  return {};
+}
+
+// The comma list of lengths: every item a number, none empty.
+std::string read_lengths(const std::string& text, std::vector<double>& lengths) {
+  const std::string example = "; write for example --lengths 0.25 or --lengths 0.2,0.35,0.15";
+  if (text.empty()) return "--lengths is empty" + example;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma - start);
+    if (item.empty()) {
+      return "--lengths '" + text +
+             "' has an empty item (two commas in a row, or a comma at "
+             "an end)" +
+             example;
+    }
+    const std::optional<double> length = parse_number(item);
+    if (!length) return "--lengths: '" + item + "' is not a number" + example;
+    if (!std::isfinite(*length) || *length < 0.0) {
+      return "--lengths: every length must be a finite number of at least 0 (got " + item + ")";
+    }
+    lengths.push_back(*length);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return {};
+}
+
+std::string check_means(const SimulateOptions& options) {
+  char text[320];
+  for (const double length : options.lengths) {
+    const double mean = 2.0 * static_cast<double>(options.order) * length;
+    if (mean > largest_mean) {
+      std::snprintf(text, sizeof text,
+                    "--lengths: a length of %g at order %d means %g expected events in an "
+                    "interval; at most %g are simulated",
+                    length, options.order, mean, largest_mean);
+      return text;
+    }
+  }
+  return {};
+}
+
+void take_every_repeat(CLI::App& app) {
+  // Repeats are counted here and refused in our own words.
+  for (CLI::Option* option : app.get_options()) {
+    option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+}
+
+}  // namespace
+
+void add_simulate_options(CLI::App& app, SimulateOptions& options) {
+  app.set_version_flag("--version", std::string("interval-simulate ") + INTERVAL_VERSION);
+  app.add_option("--intervals", options.intervals_text,
+                 "Number of intervals N per observation, 1 to 1000 as interval-fit takes\n"
+                 "(default: the number of lengths given)")
+      ->type_name("N");
+  app.add_option("--observations", options.observations_text, "Number of observations M (rows)")
+      ->type_name("M")
+      ->capture_default_str();
+  app.add_option("--order", options.order_text,
+                 "Order p of the model, 1 to 100 as interval-fit takes: levels of the\n"
+                 "latent state")
+      ->type_name("P")
+      ->capture_default_str();
+  app.add_option("--lengths", options.lengths_text,
+                 "The length of each interval, in the unit the fit reports (interval t has\n"
+                 "2p x length_t expected events): one number used for every interval, or\n"
+                 "one number per interval separated by commas, such as 0.2,0.35,0.15")
+      ->type_name("L[,L...]")
+      ->required();
+  app.add_option("--seed", options.seed_text,
+                 "Seed of the random generator (0 .. 2^64-1); the same seed and options\n"
+                 "give the same file on every machine")
+      ->type_name("S")
+      ->capture_default_str();
+  app.add_option("--x-rate", options.x_rate_text,
+                 "Rate of X codes, 0..1: a code that is not missing becomes X with this\n"
+                 "probability after an N interval and with half of it after an R interval")
+      ->type_name("R")
+      ->capture_default_str();
+  app.add_option("--missing-rate", options.missing_rate_text,
+                 "Rate of no-information codes '-', 0..1, the same for every interval")
+      ->type_name("R")
+      ->capture_default_str();
+  app.add_flag("--crlf", options.crlf, "End lines with CR LF instead of LF");
+  app.add_option("--output", options.output,
+                 "File to write, replaced only once complete (default, or -: standard output)")
+      ->type_name("FILE");
+  take_every_repeat(app);
+}
+
+std::string simulate_options_problem(const CLI::App& app, SimulateOptions& options) {
+  // Each option once: a second --lengths would otherwise quietly win.
+  for (const char* option : {"--intervals", "--observations", "--order", "--lengths", "--seed",
+                             "--x-rate", "--missing-rate", "--output"}) {
+    if (app.count(option) > 1) {
+      return std::string(option) + " is given more than once; give it once" +
+             (std::string(option) == "--lengths" ? ", with all lengths in one list such as "
+                                                   "--lengths 0.2,0.35,0.15"
+                                                 : "");
+    }
+  }
+  options.lengths.clear();
+  std::string problem = read_lengths(options.lengths_text, options.lengths);
+  if (!problem.empty()) return problem;
+  const std::string fit_limit = ", the most interval-fit takes";
+  if (options.intervals_text.empty() && app.count("--intervals") == 0) {
+    if (options.lengths.size() > static_cast<std::size_t>(largest_fitted_interval_count)) {
+      return "--lengths gives " + std::to_string(options.lengths.size()) +
+             " lengths, one per interval; interval-fit takes at most " +
+             std::to_string(largest_fitted_interval_count) + " intervals";
+    }
+    options.intervals = static_cast<int>(options.lengths.size());
+  } else {
+    problem = read_count("--intervals", options.intervals_text, 1, largest_fitted_interval_count,
+                         fit_limit.c_str(), options.intervals);
+    if (!problem.empty()) return problem;
+  }
+  problem =
+      read_count("--observations", options.observations_text, 1, INT_MAX, "", options.observations);
+  if (!problem.empty()) return problem;
+  problem = read_count("--order", options.order_text, 1, largest_model_order, fit_limit.c_str(),
+                       options.order);
+  if (!problem.empty()) return problem;
+  const std::size_t length_count = options.lengths.size();
+  if (length_count != 1 && length_count != static_cast<std::size_t>(options.intervals)) {
+    return "--lengths gives " + std::to_string(length_count) + " values for " +
+           std::to_string(options.intervals) +
+           " intervals; give one value for every interval or one per interval";
+  }
+  problem = check_means(options);
+  if (!problem.empty()) return problem;
+  // A plain decimal number that fits 64 bits: a generic conversion would
+  // take "-1" and saturate numbers past 2^64 - 1.
+  {
+    const std::string& text = options.seed_text;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, options.seed);
+    if (text.empty() || error != std::errc() || stop != end) {
+      return "--seed: a seed is a whole number from 0 to 18446744073709551615, not '" + text + "'";
+    }
+  }
+  problem = read_rate("--x-rate", options.x_rate_text, options.x_rate);
+  if (!problem.empty()) return problem;
+  problem = read_rate("--missing-rate", options.missing_rate_text, options.missing_rate);
+  if (!problem.empty()) return problem;
+  const long long slots = (static_cast<long long>(options.intervals) + 1) * options.observations;
+  if (slots > largest_table_slots) {
+    return "--observations " + std::to_string(options.observations) + " with --intervals " +
+           std::to_string(options.intervals) + " make a file of " + std::to_string(slots) +
+           " code slots (observations x (intervals + 1)), more than interval-fit can load (" +
+           std::to_string(largest_table_slots) + ")";
+  }
+  if (options.output.empty()) {
+    return "--output: the file name is empty; give a name such as sim.dat, or - for standard "
+           "output";
+  }
+  return {};
+}
