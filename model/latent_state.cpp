@@ -24,6 +24,8 @@ constexpr double two_thirds = 0.6666666666666666;
 // Each wrap leaves the class, so the excess of the starting class over the
 // even share 1/3 changes sign and halves: it goes as (-1/2)^m.
 constexpr double wrap_ratio = -0.5;
+// d exp(-1.5 mu) / d mu = -1.5 exp(-1.5 mu).
+constexpr double escape_exponent = -1.5;
 // The four sub-states of the other two classes share the cross weight.
 constexpr double cross_share = 0.25;
 
@@ -57,6 +59,28 @@ double W_same(int m) {
 double W_cross(int m) {
   // (1 - (-1/2)^m) 2/3
   return (1.0 - std::pow(wrap_ratio, static_cast<double>(m))) * two_thirds;
+}
+
+double escape_factor(double mu) { return std::exp(escape_exponent * mu); }
+
+double W_same(int m, double factor) {
+  // ((-1/2)^m f + 1/2) / 3
+  return (std::pow(wrap_ratio, static_cast<double>(m)) * factor + 0.5) * one_third;
+}
+
+double W_cross(int m, double factor) {
+  // (1 - (-1/2)^m f) 2/3
+  return (1.0 - std::pow(wrap_ratio, static_cast<double>(m)) * factor) * two_thirds;
+}
+
+double W_same_escape_slope(int m, double factor) {
+  // -1.5 (-1/2)^m f / 3
+  return std::pow(wrap_ratio, static_cast<double>(m)) * (escape_exponent * factor) * one_third;
+}
+
+double W_cross_escape_slope(int m, double factor) {
+  // +1.5 (-1/2)^m f 2/3
+  return -(std::pow(wrap_ratio, static_cast<double>(m)) * (escape_exponent * factor)) * two_thirds;
 }
 
 void fill_emission_table(DoubleMatrix emission_table, int p) {

@@ -1,6 +1,7 @@
 #include "model/likelihood_gradient.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -48,12 +49,15 @@ struct GradientWork {
   int levels_by_class = 0;  // 3p
   int offsets = 0;          // 2p - 1
   double factors[code_row_count][class_count] = {};
-  std::vector<double> initial;                 // 3p
-  std::vector<double> terms, term_slopes;      // P(lambda, k), dP/dlambda
-  std::vector<double> d, e, d_slope, e_slope;  // n x offsets
-  std::vector<double> d_reversed, e_reversed;  // n x offsets, c = offsets..1
-  std::vector<double> d_adjoint, e_adjoint;    // n x offsets
-  std::vector<double> stack;                   // (n + 1) x 3p
+  std::vector<double> initial;                                  // 3p
+  std::vector<double> terms, term_slopes;                       // P(lambda, k), dP/dlambda
+  std::vector<double> same_weights, cross_weights;              // m = 0..T
+  std::vector<double> same_weight_slopes, cross_weight_slopes;  // dW/dmu
+  std::vector<double> d, e, d_slope, e_slope;                   // n x offsets
+  std::vector<double> d_escape_slope, e_escape_slope;           // n x offsets, in mu
+  std::vector<double> d_reversed, e_reversed;                   // n x offsets, c = offsets..1
+  std::vector<double> d_adjoint, e_adjoint;                     // n x offsets
+  std::vector<double> stack;                                    // (n + 1) x 3p
   std::vector<double> beta, next_beta, g, g_total, spread;
 };
 
@@ -136,9 +140,14 @@ void size_work(int p, int n) {
     }
   }
   const std::size_t per_interval = at(n, work.offsets, 0);
-  for (std::vector<double>* v : {&work.d, &work.e, &work.d_slope, &work.e_slope, &work.d_reversed,
-                                 &work.e_reversed, &work.d_adjoint, &work.e_adjoint}) {
+  for (std::vector<double>* v :
+       {&work.d, &work.e, &work.d_slope, &work.e_slope, &work.d_escape_slope, &work.e_escape_slope,
+        &work.d_reversed, &work.e_reversed, &work.d_adjoint, &work.e_adjoint}) {
     v->assign(per_interval, 0.0);
+  }
+  for (std::vector<double>* v : {&work.same_weights, &work.cross_weights, &work.same_weight_slopes,
+                                 &work.cross_weight_slopes}) {
+    v->assign(at(wrap_limit(p) + 1), 0.0);
   }
   work.terms.assign(at(largest_event_count(p) + 1), 0.0);
   work.term_slopes.assign(work.terms.size(), 0.0);
@@ -154,34 +163,55 @@ void size_work(int p, int n) {
 // D, E and their slopes for every interval.  With the offset sums
 //   S[c] = sum_{m = m0..T} P(lambda, c - p + p m) W_same(m)
 //   C[c] = sum_{m = m0..T} P(lambda, c - p + p m) W_cross(m)
-// D = 2S - C/2 and E = C/2; the slopes are the same sums of dP/dlambda.
-void build_interval_coefficients(DoubleVector point) {
+// D = 2S - C/2 and E = C/2; the slopes in lambda are the same sums of
+// dP/dlambda.  With escape the weights are those of the interval's escape
+// factor, and the slopes in mu are the same sums with dW/dmu.
+// `factors` is null without escape.
+void build_interval_coefficients(const double* lambdas, const double* factors) {
   const int p = work.p;
   const int wraps = wrap_limit(p);
   const int largest = largest_event_count(p);
   for (int t = 1; t <= work.n; ++t) {
-    const double lambda = point[t];
+    const double lambda = lambdas[t - 1];
     for (int k = 0; k <= largest; ++k) work.terms[at(k)] = poisson_term(lambda, k);
     // dP(lambda, k)/dlambda = P(lambda, k - 1) - P(lambda, k)
     work.term_slopes[0] = -work.terms[0];
     for (int k = 1; k <= largest; ++k) {
       work.term_slopes[at(k)] = work.terms[at(k - 1)] - work.terms[at(k)];
     }
+    for (int m = 0; m <= wraps; ++m) {
+      if (factors == nullptr) {
+        work.same_weights[at(m)] = W_same(m);
+        work.cross_weights[at(m)] = W_cross(m);
+      } else {
+        work.same_weights[at(m)] = W_same(m, factors[t - 1]);
+        work.cross_weights[at(m)] = W_cross(m, factors[t - 1]);
+        work.same_weight_slopes[at(m)] = W_same_escape_slope(m, factors[t - 1]);
+        work.cross_weight_slopes[at(m)] = W_cross_escape_slope(m, factors[t - 1]);
+      }
+    }
     for (int c = 1; c <= work.offsets; ++c) {
       const int m0 = c < p ? 1 : 0;
       double same = 0.0, cross = 0.0, same_slope = 0.0, cross_slope = 0.0;
+      double same_escape = 0.0, cross_escape = 0.0;
       for (int m = m0; m <= wraps; ++m) {
         const std::size_t k = at(p * m + c - p);
-        same += work.terms[k] * W_same(m);
-        cross += work.terms[k] * W_cross(m);
-        same_slope += work.term_slopes[k] * W_same(m);
-        cross_slope += work.term_slopes[k] * W_cross(m);
+        same += work.terms[k] * work.same_weights[at(m)];
+        cross += work.terms[k] * work.cross_weights[at(m)];
+        same_slope += work.term_slopes[k] * work.same_weights[at(m)];
+        cross_slope += work.term_slopes[k] * work.cross_weights[at(m)];
+        if (factors != nullptr) {
+          same_escape += work.terms[k] * work.same_weight_slopes[at(m)];
+          cross_escape += work.terms[k] * work.cross_weight_slopes[at(m)];
+        }
       }
       const std::size_t slot = at(t - 1, work.offsets, c - 1);
       work.d[slot] = same_class_share * same - other_class_share * cross;
       work.e[slot] = other_class_share * cross;
       work.d_slope[slot] = same_class_share * same_slope - other_class_share * cross_slope;
       work.e_slope[slot] = other_class_share * cross_slope;
+      work.d_escape_slope[slot] = same_class_share * same_escape - other_class_share * cross_escape;
+      work.e_escape_slope[slot] = other_class_share * cross_escape;
       const std::size_t mirror = at(t - 1, work.offsets, work.offsets - c);
       work.d_reversed[mirror] = work.d[slot];
       work.e_reversed[mirror] = work.e[slot];
@@ -286,17 +316,11 @@ void backward_step(int t, const double* v, const double* factors) {
   work.beta.swap(work.next_beta);
 }
 
-}  // namespace
-
-double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient) {
-  const int p = model_order;
-  const int n = interval_count;
-  if (p < 1) return std::numeric_limits<double>::quiet_NaN();
-  for (int t = 1; t <= n; ++t) gradient[t] = 0.0;
-  if (observation_count <= 0) return 0.0;
-  if (!rows_are_current()) build_distinct_rows();
-  size_work(p, n);
-  build_interval_coefficients(point);
+// -log L at the interval rates lambda_t (and escape factors, when not
+// null); on return d_adjoint and e_adjoint hold d(sum log L)/dD and /dE.
+double value_and_adjoints(const double* lambdas, const double* factors) {
+  const int n = work.n;
+  build_interval_coefficients(lambdas, factors);
   std::fill(work.d_adjoint.begin(), work.d_adjoint.end(), 0.0);
   std::fill(work.e_adjoint.begin(), work.e_adjoint.end(), 0.0);
 
@@ -328,16 +352,41 @@ double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gra
     }
   }
   if (impossible) return std::numeric_limits<double>::infinity();
+  return total;
+}
 
-  for (int t = 1; t <= n; ++t) {
-    double slope = 0.0;
-    for (int c = 0; c < work.offsets; ++c) {
-      const std::size_t slot = at(t - 1, work.offsets, c);
-      slope +=
-          work.d_adjoint[slot] * work.d_slope[slot] + work.e_adjoint[slot] * work.e_slope[slot];
-    }
-    gradient[t] = -slope;
+// d(sum log L)/dlambda_t (slopes = d_slope, e_slope) or d/dmu_t (the escape
+// slopes) from the adjoints.
+double interval_slope(int t, const std::vector<double>& d_slopes,
+                      const std::vector<double>& e_slopes) {
+  double slope = 0.0;
+  for (int c = 0; c < work.offsets; ++c) {
+    const std::size_t slot = at(t - 1, work.offsets, c);
+    slope += work.d_adjoint[slot] * d_slopes[slot] + work.e_adjoint[slot] * e_slopes[slot];
   }
+  return slope;
+}
+
+// Whether the work fits the table and order; false when there is nothing
+// to evaluate (no order, or no observation).
+bool prepare(int p, int n) {
+  if (observation_count <= 0) return false;
+  if (!rows_are_current()) build_distinct_rows();
+  size_work(p, n);
+  return true;
+}
+
+}  // namespace
+
+double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient) {
+  const int p = model_order;
+  const int n = interval_count;
+  if (p < 1) return std::numeric_limits<double>::quiet_NaN();
+  for (int t = 1; t <= n; ++t) gradient[t] = 0.0;
+  if (!prepare(p, n)) return 0.0;
+  const double total = value_and_adjoints(&point[1], nullptr);
+  if (!std::isfinite(total)) return total;
+  for (int t = 1; t <= n; ++t) gradient[t] = -interval_slope(t, work.d_slope, work.e_slope);
   return total;
 }
 
@@ -348,4 +397,37 @@ double negative_log_likelihood_and_gradient(const std::vector<double>& point,
   gradient.assign(point.size(), 0.0);
   return negative_log_likelihood_and_gradient(DoubleVector{copy.data(), 1, n},
                                               DoubleVector{gradient.data(), 1, n});
+}
+
+double negative_log_likelihood_and_gradient_with_escape(const std::vector<double>& point,
+                                                        std::vector<double>& gradient) {
+  const int p = model_order;
+  const int n = interval_count;
+  gradient.assign(point.size(), 0.0);
+  assert(point.size() == at(n + 1));
+  const double q = point[at(n)];
+  if (p < 1 || !(q >= 0.0 && q <= 1.0)) return std::numeric_limits<double>::quiet_NaN();
+  if (!prepare(p, n)) return 0.0;
+  // lambda_t = (1 - q) x_t counting events and mu_t = q x_t / p escape
+  // moves, x_t = 2p L_t: 2 L_t class moves expected either way.
+  const double per_level = 1.0 / static_cast<double>(p);
+  std::vector<double> lambdas(at(n)), factors(at(n));
+  for (int t = 0; t < n; ++t) {
+    lambdas[at(t)] = (1.0 - q) * point[at(t)];
+    factors[at(t)] = escape_factor(q * point[at(t)] / static_cast<double>(p));
+  }
+  const double total = value_and_adjoints(lambdas.data(), factors.data());
+  if (!std::isfinite(total)) return total;
+  // dlambda_t/dx_t = 1 - q, dmu_t/dx_t = q / p;
+  // dlambda_t/dq = -x_t,    dmu_t/dq = x_t / p.
+  double q_slope = 0.0;
+  for (int t = 1; t <= n; ++t) {
+    const double lambda_slope = interval_slope(t, work.d_slope, work.e_slope);
+    const double mu_slope = interval_slope(t, work.d_escape_slope, work.e_escape_slope);
+    const double x = point[at(t - 1)];
+    gradient[at(t - 1)] = -(lambda_slope * (1.0 - q) + mu_slope * (q * per_level));
+    q_slope += mu_slope * (x * per_level) - lambda_slope * x;
+  }
+  gradient[at(n)] = -q_slope;
+  return total;
 }

@@ -44,3 +44,13 @@ double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gra
 // searches with derivatives take; `gradient` is resized to the point's size.
 double negative_log_likelihood_and_gradient(const std::vector<double>& point,
                                             std::vector<double>& gradient);
+
+// The model with an escape fraction q (see model/latent_state.hpp): the
+// point holds x_1..x_n, then q (size n + 1).  x_t = 2p L_t keeps the
+// meaning of the parameter above, the expected class moves of interval t
+// times p, now shared between the counting process, lambda_t = (1 - q) x_t
+// events, and the escape process, mu_t = q x_t / p moves.  The gradient has
+// the same layout.  q outside [0, 1] gives NaN.  At q = 0 the value and the
+// interval gradient are those of the function above, to the bit.
+double negative_log_likelihood_and_gradient_with_escape(const std::vector<double>& point,
+                                                        std::vector<double>& gradient);
