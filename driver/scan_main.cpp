@@ -15,9 +15,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <optional>
 #include <string>
@@ -45,6 +47,11 @@ constexpr int status_data_problem = 1;
 
 // The profile search's first step is this many Wald half-widths.
 constexpr double wald_overshoot = 1.25;
+
+// Where the search for the escape fraction starts, from the lengths of the
+// fit without escape: a small share, off the bound, so the first gradient
+// can point either way.
+constexpr double escape_start = 0.1;
 
 constexpr const char* program_name = "interval-scan";
 
@@ -144,26 +151,94 @@ std::optional<int> load_data_file(const ScanOptions& options, ScannedData& data)
   return std::nullopt;
 }
 
-// The covariance of the fitted parameters and the lengths at bound.
+// The fitted point the profiles and the information work on: the
+// parameters, and q after them when the escape fraction is fitted.
+std::vector<double> fitted_point(const OrderResult& result) {
+  std::vector<double> point = result.fit.parameters;
+  if (result.escape.fitted) point.push_back(result.escape.fraction);
+  return point;
+}
+
+// The objective of the fit: with q as the last coordinate when it is fitted.
+ObjectiveWithGradient objective_of(const OrderResult& result) {
+  return result.escape.fitted ? counted_escape_objective_with_gradient
+                              : counted_objective_with_gradient;
+}
+
+// The bounds of a fit with escape: the parameters have none above, q has 1.
+// The total length sums the parameters only.
+BoundedSearchSettings bounds_of(const OrderResult& result) {
+  BoundedSearchSettings bounds;
+  if (result.escape.fitted) {
+    const std::size_t n = result.fit.parameters.size();
+    bounds.upper_bounds.assign(n + 1, std::numeric_limits<double>::infinity());
+    bounds.upper_bounds[n] = 1.0;
+    bounds.summed_coordinates = n;
+  }
+  return bounds;
+}
+
+// The covariance of the fitted parameters and the lengths at bound (and of
+// q, when fitted: the lengths' errors then allow for its uncertainty).
 void add_standard_errors(OrderResult& result) {
   const int n = interval_count;
+  const std::vector<double> point = fitted_point(result);
+  const std::size_t size = point.size();
   const ParameterCovariance information =
-      covariance_from_gradient(counted_objective_with_gradient, result.fit.parameters);
-  result.at_bound = information.at_bound;
+      covariance_from_gradient(objective_of(result), point, bounds_of(result).upper_bounds);
+  result.at_bound.assign(information.at_bound.begin(),
+                         information.at_bound.begin() + static_cast<std::ptrdiff_t>(n));
   DoubleMatrix covariance = dmatrix(1, n, 1, n);
   for (int i = 1; i <= n; ++i) {
     for (int j = 1; j <= n; ++j) {
-      covariance[i][j] = information.covariance[static_cast<std::size_t>((i - 1) * n + j - 1)];
+      covariance[i][j] =
+          information
+              .covariance[static_cast<std::size_t>(i - 1) * size + static_cast<std::size_t>(j - 1)];
     }
   }
   const bool any_free = std::find(information.at_bound.begin(), information.at_bound.end(),
                                   false) != information.at_bound.end();
   set_standard_errors(result, information.positive_definite || !any_free ? &covariance : nullptr);
   release_dmatrix(covariance, 1, n, 1, n);
+  if (result.escape.fitted) {
+    EscapeResult& e = result.escape;
+    const std::size_t q = size - 1;
+    e.at_bound = information.at_bound[q];
+    e.has_standard_error = information.positive_definite && !e.at_bound;
+    e.standard_error = e.has_standard_error ? std::sqrt(information.covariance[q * size + q]) : 0.0;
+  }
+}
+
+// The fit with the escape fraction, from the fit without it (lengths x0,
+// value f0): a search over the lengths and q from x0 and q = escape_start.
+// The fit at q = 0 is a point of the larger model, so when the search ends
+// higher than f0, (x0, 0) is the fit.  LR = 2 (f0 - f) then is never
+// negative.
+void fit_escape(OrderResult& result) {
+  const OrderFit restricted = result.fit;
+  std::vector<double> start = restricted.parameters;
+  start.push_back(escape_start);
+  result.escape.fitted = true;
+  OrderFit full = fit_from(counted_escape_objective_with_gradient, start, bounds_of(result));
+  full.evaluations += restricted.evaluations;
+  if (full.objective <= restricted.objective) {
+    result.escape.fraction = full.parameters.back();
+    full.parameters.pop_back();
+    result.fit = full;
+  } else {
+    result.escape.fraction = 0.0;
+    result.fit.evaluations = full.evaluations;
+  }
+  result.escape.restricted_log_likelihood = -restricted.objective;
+  // A fit with q = 0 lies in the model without escape, whose best is f0:
+  // any difference is the searches' rounding, and LR is 0.
+  result.escape.likelihood_ratio =
+      result.escape.fraction > 0.0 ? 2.0 * (restricted.objective - result.fit.objective) : 0.0;
+  result.escape.p_value = escape_test_p_value(result.escape.likelihood_ratio);
 }
 
 // The fit of one order and its Wald errors.
-OrderResult scan_order(int order, double estimate, ScanProgress& progress) {
+OrderResult scan_order(int order, double estimate, bool escape, ScanProgress& progress) {
   const auto started = std::chrono::steady_clock::now();
   const int n = interval_count;
   model_order = order;
@@ -171,11 +246,17 @@ OrderResult scan_order(int order, double estimate, ScanProgress& progress) {
   OrderResult result;
   result.order = order;
   result.fit = fit_with_gradient(counted_objective_with_gradient, n, estimate);
-  // The reported log-likelihood is the fitting program's objective itself.
-  DoubleVector point = dvector(1, n);
-  for (int j = 1; j <= n; ++j) point[j] = result.fit.parameters[static_cast<std::size_t>(j - 1)];
-  result.fit.objective = negative_log_likelihood(point);
-  release_dvector(point, 1, n);
+  if (escape) {
+    // The fitting program's objective knows no escape; the log-likelihood is
+    // the one the search minimised, equal to it at q = 0.
+    fit_escape(result);
+  } else {
+    // The reported log-likelihood is the fitting program's objective itself.
+    DoubleVector point = dvector(1, n);
+    for (int j = 1; j <= n; ++j) point[j] = result.fit.parameters[static_cast<std::size_t>(j - 1)];
+    result.fit.objective = negative_log_likelihood(point);
+    release_dvector(point, 1, n);
+  }
   set_lengths(result);
 
   progress.begin_information();
@@ -192,7 +273,10 @@ void add_profiles(OrderResult& result, ScanProgress& progress) {
   model_order = result.order;
   progress.begin_profiles(result.order);
   const double scale = static_cast<double>(2 * result.order);
-  const std::vector<double>& fitted = result.fit.parameters;
+  const std::vector<double> fitted = fitted_point(result);
+  const std::size_t n = result.fit.parameters.size();
+  const ObjectiveWithGradient objective = objective_of(result);
+  const BoundedSearchSettings bounds = bounds_of(result);
   auto to_lengths = [scale](const ProfileInterval& interval) {
     return LengthInterval{interval.lower / scale, interval.upper / scale, interval.found};
   };
@@ -204,19 +288,40 @@ void add_profiles(OrderResult& result, ScanProgress& progress) {
     return wald ? wald_overshoot * wald_quantile_95 * standard_error : 0.1 * std::fmax(value, 1.0);
   };
   result.profiles.clear();
-  for (std::size_t t = 0; t < fitted.size(); ++t) {
+  for (std::size_t t = 0; t < n; ++t) {
     const double step = first_step(fitted[t], has_wald(result, t),
                                    has_wald(result, t) ? result.standard_errors[t] * scale : 0.0);
-    result.profiles.push_back(to_lengths(
-        profile_interval(counted_objective_with_gradient, fitted, static_cast<int>(t), step)));
+    result.profiles.push_back(
+        to_lengths(profile_interval(objective, fitted, static_cast<int>(t), step, bounds)));
   }
   double total = 0.0;
-  for (const double x : fitted) total += x;
+  for (std::size_t t = 0; t < n; ++t) total += fitted[t];
   const double step =
       first_step(total, total_has_wald(result), result.total_standard_error * scale);
   result.total_profile =
-      to_lengths(profile_interval(counted_objective_with_gradient, fitted, std::nullopt, step));
+      to_lengths(profile_interval(objective, fitted, std::nullopt, step, bounds));
   result.profiled = true;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.seconds += seconds;
+  progress.end_profiles(result.order, seconds);
+}
+
+// The profile interval of q, in its own units.
+void add_escape_profile(OrderResult& result, ScanProgress& progress) {
+  const auto started = std::chrono::steady_clock::now();
+  model_order = result.order;
+  progress.begin_profiles(result.order);
+  EscapeResult& e = result.escape;
+  const std::vector<double> fitted = fitted_point(result);
+  // A little beyond the Wald half-width, else a tenth of the whole range.
+  const double step =
+      e.has_standard_error ? wald_overshoot * wald_quantile_95 * e.standard_error : 0.1;
+  const ProfileInterval interval =
+      profile_interval(counted_escape_objective_with_gradient, fitted,
+                       static_cast<int>(fitted.size() - 1), step, bounds_of(result));
+  e.profile = LengthInterval{interval.lower, interval.upper, interval.found};
+  e.profiled = true;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   result.seconds += seconds;
@@ -228,7 +333,9 @@ std::vector<OrderResult> scan_orders(const ScanOptions& options) {
   const bool profiles = options.intervals == "profile";
   std::vector<OrderResult> results;
   for (const int order : options.orders) {
-    results.push_back(scan_order(order, options.estimate, progress));
+    results.push_back(scan_order(order, options.estimate, options.escape, progress));
+    // q's interval is what the escape fit is for: it is found at every order.
+    if (profiles && options.escape) add_escape_profile(results.back(), progress);
     if (profiles && options.profile_all) add_profiles(results.back(), progress);
   }
   const int best = best_result(results);

@@ -175,3 +175,9 @@ double counted_objective_with_gradient(const std::vector<double>& point,
   return value;
 }
 
+double counted_escape_objective_with_gradient(const std::vector<double>& point,
+                                              std::vector<double>& gradient) {
+  const double value = negative_log_likelihood_and_gradient_with_escape(point, gradient);
+  count_evaluation();
+  return value;
+}

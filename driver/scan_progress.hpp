@@ -44,3 +44,7 @@ class ScanProgress {
 // exact gradient, counted and timed for the running line.
 double counted_objective_with_gradient(const std::vector<double>& point,
                                        std::vector<double>& gradient);
+
+// The same with the escape fraction as the last coordinate.
+double counted_escape_objective_with_gradient(const std::vector<double>& point,
+                                              std::vector<double>& gradient);

@@ -80,6 +80,24 @@ void print_best_lengths(std::FILE* out, const OrderResult& r) {
   std::fprintf(out, "%8s  %12f  ", "total", r.total_length);
   print_length_row(out, r, total_has_wald(r), any_at_bound && r.positive_definite, r.total_length,
                    r.total_standard_error, r.total_profile);
+  const EscapeResult& e = r.escape;
+  if (e.fitted) {
+    std::fprintf(out, "%8s  %12f  ", "escape", e.fraction);
+    if (e.has_standard_error) {
+      std::fprintf(out, "%14f  %-24s", e.standard_error,
+                   wald_text(e.fraction, e.standard_error).c_str());
+    } else {
+      std::fprintf(out, "%14s  %-24s", e.at_bound ? "at bound" : no_standard_error, "-");
+    }
+    if (!r.profiled) {
+      std::fprintf(out, "\n");
+    } else if (e.profiled) {
+      std::fprintf(out, "  [%f, %f]%s\n", e.profile.lower, e.profile.upper,
+                   e.profile.found ? "" : " (not settled)");
+    } else {
+      std::fprintf(out, "  -\n");
+    }
+  }
   if (!r.positive_definite) {
     std::fprintf(out,
                  "The observed information at this fit is not positive definite: the point is "
@@ -98,6 +116,25 @@ void print_support_set(std::FILE* out, const std::vector<OrderResult>& results) 
                "\nSupport set (orders within %g log-likelihood units of the best):", support_width);
   for (const int order : support_set(results)) std::fprintf(out, " %d", order);
   std::fprintf(out, "\n");
+}
+
+// q at every order, its profile interval, and the test of q = 0.
+void print_escape_by_order(std::FILE* out, const std::vector<OrderResult>& results) {
+  std::fprintf(out,
+               "\nEscape fraction q by order; LR tests q = 0, its p-value from the 50:50 "
+               "mixture of chi-square with 0 and 1 degrees of freedom:\n");
+  std::fprintf(out, "%5s  %10s  %-26s  %12s  %s\n", "order", "escape", "95% profile interval", "LR",
+               "p-value");
+  for (const OrderResult& r : results) {
+    const EscapeResult& e = r.escape;
+    char interval[80] = "-";
+    if (e.profiled) {
+      std::snprintf(interval, sizeof interval, "[%f, %f]%s", e.profile.lower, e.profile.upper,
+                    e.profile.found ? "" : "?");
+    }
+    std::fprintf(out, "%5d  %10f  %-26s  %12f  %.4g\n", r.order, e.fraction, interval,
+                 e.likelihood_ratio, e.p_value);
+  }
 }
 
 }  // namespace
@@ -177,13 +214,20 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results) {
   }
   print_best_lengths(out, results[static_cast<std::size_t>(best)]);
   print_support_set(out, results);
+  if (results[static_cast<std::size_t>(best)].escape.fitted) print_escape_by_order(out, results);
+}
+
+double escape_test_p_value(double likelihood_ratio) {
+  if (!(likelihood_ratio > 0.0)) return 1.0;
+  // P(chi2_1 > x) = P(|Z| > sqrt(x)) = erfc(sqrt(x / 2)), halved by the mixture.
+  return 0.5 * std::erfc(std::sqrt(0.5 * likelihood_ratio));
 }
 
 namespace {
 
 // One CSV row.  `interval` is the interval's number or "total"; the Wald
 // interval is length +- z SE where there is a standard error, and the
-// profile interval is given when one was computed.
+// profile interval is given when one was computed (`profile` not null).
 void print_csv_row(std::FILE* out, const OrderResult& r, const std::string& interval, double length,
                    bool has_standard_error, double standard_error, const LengthInterval* profile) {
   std::fprintf(out, "%d,%s,%.17g,", r.order, interval.c_str(), length);
@@ -199,7 +243,7 @@ void print_csv_row(std::FILE* out, const OrderResult& r, const std::string& inte
   } else {
     std::fprintf(out, "NA,NA,");
   }
-  if (r.profiled && profile != nullptr) {
+  if (profile != nullptr) {
     std::fprintf(out, "%.17g,%.17g\n", profile->lower, profile->upper);
   } else {
     std::fprintf(out, "NA,NA\n");
@@ -217,10 +261,15 @@ void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
       const bool wald = has_wald(r, t);
       print_csv_row(out, r, std::to_string(t + 1), r.lengths[t], wald,
                     wald ? r.standard_errors[t] : 0.0,
-                    t < r.profiles.size() ? &r.profiles[t] : nullptr);
+                    r.profiled && t < r.profiles.size() ? &r.profiles[t] : nullptr);
     }
     print_csv_row(out, r, "total", r.total_length, total_has_wald(r), r.total_standard_error,
-                  &r.total_profile);
+                  r.profiled ? &r.total_profile : nullptr);
+    const EscapeResult& e = r.escape;
+    if (e.fitted) {
+      print_csv_row(out, r, "escape", e.fraction, e.has_standard_error, e.standard_error,
+                    e.profiled ? &e.profile : nullptr);
+    }
   }
 }
 

@@ -33,6 +33,30 @@ struct LengthInterval {
   bool found = false;  // both ends settled (else the bounds are the last bracket)
 };
 
+// The escape fraction q of one order, when fitted (interval-scan --escape).
+// The test of q = 0 compares the fit with the fit at q = 0:
+//   LR = 2 (log-likelihood with q - log-likelihood at q = 0) >= 0.
+// q = 0 lies on the edge of the parameter space, so LR is not chi-square
+// with one degree of freedom under q = 0 but a 50:50 mixture of a point
+// mass at 0 (chi-square with 0 degrees) and chi-square with 1 (Self and
+// Liang, JASA 82, 1987):
+//   p = 0.5 P(chi2_1 > LR) = 0.5 erfc(sqrt(LR / 2))  for LR > 0,  p = 1 for LR = 0.
+struct EscapeResult {
+  bool fitted = false;
+  double fraction = 0.0;  // q
+  bool at_bound = false;  // q on 0 or 1: no Wald error
+  bool has_standard_error = false;
+  double standard_error = 0.0;
+  bool profiled = false;
+  LengthInterval profile;
+  double restricted_log_likelihood = 0.0;  // the fit with q held at 0
+  double likelihood_ratio = 0.0;           // LR above
+  double p_value = 1.0;
+};
+
+// The p-value of the boundary test above.
+double escape_test_p_value(double likelihood_ratio);
+
 struct OrderResult {
   int order = 0;
   OrderFit fit;
@@ -50,6 +74,7 @@ struct OrderResult {
   bool profiled = false;
   std::vector<LengthInterval> profiles;
   LengthInterval total_profile;
+  EscapeResult escape;
   double seconds = 0.0;  // fit, information and profiles together
 };
 
@@ -79,7 +104,9 @@ int best_result(const std::vector<OrderResult>& results);
 void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
 
 // One row per order and interval, then a row per order whose interval is
-// "total", holding the total length and its standard error:
+// "total", holding the total length and its standard error, and, where the
+// escape fraction was fitted, a row whose interval is "escape" holding q
+// (its standard error and intervals in the units of q):
 //   order,interval,length,standard_error,log_likelihood,converged,
 //   wald_lower,wald_upper,profile_lower,profile_upper
 // with NA for a standard error or an interval that is not available.

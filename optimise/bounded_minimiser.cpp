@@ -42,13 +42,19 @@ double tracked_objective(const std::vector<double>& x, std::vector<double>& grad
   return value / tracker.scale;
 }
 
-// sum(x) - c and its gradient, all ones.
+// The held sum: its target and how many leading coordinates it covers.
+struct HeldSum {
+  double target = 0.0;
+  std::size_t count = 0;
+};
+
+// sum(x_0 .. x_{count-1}) - c and its gradient, ones over those coordinates.
 double sum_constraint(const std::vector<double>& x, std::vector<double>& gradient, void* data) {
-  const double target = *static_cast<const double*>(data);
+  const HeldSum& held = *static_cast<const HeldSum*>(data);
   double sum = 0.0;
-  for (const double xi : x) sum += xi;
-  for (double& g : gradient) g = 1.0;
-  return sum - target;
+  for (std::size_t i = 0; i < held.count; ++i) sum += x[i];
+  for (std::size_t i = 0; i < gradient.size(); ++i) gradient[i] = i < held.count ? 1.0 : 0.0;
+  return sum - held.target;
 }
 
 SearchOutcome outcome_of(nlopt::result code) {
@@ -69,7 +75,10 @@ BoundedSearchResult minimise_bounded(const ObjectiveWithGradient& objective,
   const unsigned n = static_cast<unsigned>(start.size());
   BoundedSearchResult result;
   Tracker tracker{&objective, &result, {}};
-  double target_sum = settings.fixed_sum.value_or(0.0);
+  HeldSum held{settings.fixed_sum.value_or(0.0),
+               settings.summed_coordinates == 0
+                   ? start.size()
+                   : std::min(settings.summed_coordinates, start.size())};
 
   // The quasi-Newton method's first step is the negative gradient itself;
   // a sum over many observations has a gradient in the hundreds, and a step
@@ -88,6 +97,9 @@ BoundedSearchResult minimise_bounded(const ObjectiveWithGradient& objective,
   nlopt::opt opt(settings.fixed_sum ? nlopt::LD_SLSQP : nlopt::LD_LBFGS, n);
   std::vector<double> lower(n, 0.0);
   std::vector<double> upper(n, std::numeric_limits<double>::infinity());
+  for (std::size_t i = 0; i < settings.upper_bounds.size() && i < upper.size(); ++i) {
+    upper[i] = settings.upper_bounds[i];
+  }
   std::vector<double> x = start;
   if (settings.fixed_coordinate) {
     const auto i = static_cast<std::size_t>(*settings.fixed_coordinate);
@@ -97,8 +109,8 @@ BoundedSearchResult minimise_bounded(const ObjectiveWithGradient& objective,
   opt.set_upper_bounds(upper);
   opt.set_min_objective(tracked_objective, &tracker);
   if (settings.fixed_sum) {
-    opt.add_equality_constraint(sum_constraint, &target_sum,
-                                sum_tolerance * std::max(1.0, std::fabs(target_sum)));
+    opt.add_equality_constraint(sum_constraint, &held,
+                                sum_tolerance * std::max(1.0, std::fabs(held.target)));
   }
   opt.set_xtol_rel(coordinate_tolerance);
   opt.set_ftol_rel(value_tolerance);

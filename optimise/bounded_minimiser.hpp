@@ -3,8 +3,9 @@
 //
 // Conventions: points are 0-based vectors of the n parameters; the
 // objective returns its value and writes its gradient (same length).  Every
-// parameter has lower bound 0; a coordinate may instead be held fixed at a
-// value, and the sum of all coordinates may be held at a value.
+// parameter has lower bound 0 and may have an upper bound; a coordinate may
+// instead be held fixed at a value, and the sum of all coordinates (or of
+// the leading ones) may be held at a value.
 //
 // Method: the limited-memory BFGS quasi-Newton method with bounds (D. C.
 // Liu and J. Nocedal, "On the limited memory BFGS method for large scale
@@ -16,6 +17,7 @@
 // relative tolerance, or the value by less than its relative tolerance.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -33,6 +35,11 @@ inline constexpr int search_evaluation_limit = 20000;
 struct BoundedSearchSettings {
   std::optional<int> fixed_coordinate;  // held at its starting value
   std::optional<double> fixed_sum;      // sum of all coordinates held at this
+  // With a sum held: how many leading coordinates it covers (0: all).
+  std::size_t summed_coordinates = 0;
+  // Upper bound per coordinate; empty, or shorter than the point, means
+  // none for the coordinates not given.
+  std::vector<double> upper_bounds;
   int evaluation_limit = search_evaluation_limit;
 };
 

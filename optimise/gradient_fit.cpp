@@ -5,10 +5,13 @@
 
 #include "optimise/starting_simplex.hpp"
 
-OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double estimate) {
+OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double estimate,
+                           const std::vector<double>& further_start,
+                           const BoundedSearchSettings& bounds) {
   assert(n >= 1);
-  OrderFit fit;
+  long long evaluations = 0;
   std::vector<double> start(static_cast<std::size_t>(n), estimate);
+  start.insert(start.end(), further_start.begin(), further_start.end());
   std::vector<double> gradient(start.size());
   // Where the estimate makes some observation impossible (an infinite
   // objective: every code R at an estimate of 0, or, at high orders, codes
@@ -17,17 +20,25 @@ OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double
   // until every observation is possible; the search takes it from there.
   double level = estimate + starting_step;
   for (int k = 0; k < start_doubling_limit && !std::isfinite(objective(start, gradient)); ++k) {
-    ++fit.evaluations;
-    for (double& x : start) x = level;
+    ++evaluations;
+    for (int t = 0; t < n; ++t) start[static_cast<std::size_t>(t)] = level;
     level *= 2.0;
   }
-  BoundedSearchResult search = minimise_bounded(objective, start);
+  OrderFit fit = fit_from(objective, start, bounds);
+  fit.evaluations += evaluations;
+  return fit;
+}
+
+OrderFit fit_from(const ObjectiveWithGradient& objective, const std::vector<double>& start,
+                  const BoundedSearchSettings& bounds) {
+  OrderFit fit;
+  BoundedSearchResult search = minimise_bounded(objective, start, bounds);
   fit.evaluations += search.evaluations;
   fit.first_search_objective = search.value;
   bool settled = false;
   while (!settled && fit.restarts < gradient_restart_limit &&
          search.outcome != SearchOutcome::failed && std::isfinite(search.value)) {
-    const BoundedSearchResult restart = minimise_bounded(objective, search.point);
+    const BoundedSearchResult restart = minimise_bounded(objective, search.point, bounds);
     fit.evaluations += restart.evaluations;
     ++fit.restarts;
     // (old - new) / |old|: how much the restart still found.

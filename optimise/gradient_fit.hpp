@@ -23,5 +23,14 @@ inline constexpr double restart_improvement = 1e-12;
 inline constexpr int start_doubling_limit = 40;
 
 // `objective` and `parameters` in the result are the search's own values;
-// evaluations counts every call of the objective.  n >= 1.
-OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double estimate);
+// evaluations counts every call of the objective.  n >= 1.  Further
+// coordinates after the n parameters (such as an escape fraction) start at
+// `further_start` and keep their value while the start is moved up; their
+// bounds come with `bounds`.
+OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double estimate,
+                           const std::vector<double>& further_start = {},
+                           const BoundedSearchSettings& bounds = {});
+
+// The searches and restarts alone, from `start` as given.
+OrderFit fit_from(const ObjectiveWithGradient& objective, const std::vector<double>& start,
+                  const BoundedSearchSettings& bounds = {});

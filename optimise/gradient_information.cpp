@@ -18,14 +18,16 @@ double step_for(double x) {
 bool parameter_at_bound(double x) { return x - step_for(x) < 0.0; }
 
 ParameterCovariance covariance_from_gradient(const ObjectiveWithGradient& objective,
-                                             const std::vector<double>& x) {
+                                             const std::vector<double>& x,
+                                             const std::vector<double>& upper_bounds) {
   const std::size_t n = x.size();
   ParameterCovariance result;
   result.at_bound.assign(n, false);
   result.covariance.assign(n * n, 0.0);
   std::vector<std::size_t> free;
   for (std::size_t i = 0; i < n; ++i) {
-    result.at_bound[i] = parameter_at_bound(x[i]);
+    result.at_bound[i] = parameter_at_bound(x[i]) ||
+                         (i < upper_bounds.size() && x[i] + step_for(x[i]) > upper_bounds[i]);
     if (!result.at_bound[i]) free.push_back(i);
   }
   const int m = static_cast<int>(free.size());

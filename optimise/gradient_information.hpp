@@ -42,5 +42,8 @@ struct ParameterCovariance {
 // differences.
 bool parameter_at_bound(double x);
 
+// A parameter with an upper bound (`upper_bounds`, where given) is at bound
+// too when its step would cross it.
 ParameterCovariance covariance_from_gradient(const ObjectiveWithGradient& objective,
-                                             const std::vector<double>& x);
+                                             const std::vector<double>& x,
+                                             const std::vector<double>& upper_bounds = {});

@@ -1,5 +1,6 @@
 #include "optimise/profile_likelihood.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -18,8 +19,11 @@ struct ProfilePoint {
 class Profile {
  public:
   Profile(const ObjectiveWithGradient& f, const std::vector<double>& fitted,
-          std::optional<int> coordinate, ProfileInterval& totals)
-      : f_(f), coordinate_(coordinate), totals_(totals) {
+          std::optional<int> coordinate, const BoundedSearchSettings& bounds,
+          ProfileInterval& totals)
+      : f_(f), coordinate_(coordinate), bounds_(bounds), totals_(totals) {
+    summed_ = bounds.summed_coordinates == 0 ? fitted.size()
+                                             : std::min(bounds.summed_coordinates, fitted.size());
     std::vector<double> gradient(fitted.size());
     fitted_value_ = f_(fitted, gradient);
     ++totals_.evaluations;
@@ -29,22 +33,31 @@ class Profile {
 
   const ProfilePoint& centre() const { return centre_; }
 
+  // The largest value the quantity may take: the parameter's upper bound.
+  double upper_limit() const {
+    if (coordinate_ && static_cast<std::size_t>(*coordinate_) < bounds_.upper_bounds.size()) {
+      return bounds_.upper_bounds[static_cast<std::size_t>(*coordinate_)];
+    }
+    return std::numeric_limits<double>::infinity();
+  }
+
   // The profile point at v, refitted from `warm`.
   ProfilePoint at(double v, const std::vector<double>& warm) {
     ProfilePoint result;
     result.v = v;
     std::vector<double> start = warm;
-    BoundedSearchSettings settings;
+    BoundedSearchSettings settings = bounds_;
     if (coordinate_) {
       start[static_cast<std::size_t>(*coordinate_)] = v;
       settings.fixed_coordinate = coordinate_;
     } else {
       // Scaling keeps the start inside the bounds and on the constraint.
       const double sum = quantity(warm);
-      for (double& x : start) {
-        x = sum > 0.0 ? x * (v / sum) : v / static_cast<double>(start.size());
+      for (std::size_t i = 0; i < summed_; ++i) {
+        start[i] = sum > 0.0 ? start[i] * (v / sum) : v / static_cast<double>(summed_);
       }
       settings.fixed_sum = v;
+      settings.summed_coordinates = summed_;
     }
     double value = 0.0;
     if (start.size() == 1) {
@@ -71,12 +84,14 @@ class Profile {
   double quantity(const std::vector<double>& x) const {
     if (coordinate_) return x[static_cast<std::size_t>(*coordinate_)];
     double sum = 0.0;
-    for (const double xi : x) sum += xi;
+    for (std::size_t i = 0; i < summed_; ++i) sum += x[i];
     return sum;
   }
 
   const ObjectiveWithGradient& f_;
   std::optional<int> coordinate_;
+  const BoundedSearchSettings& bounds_;
+  std::size_t summed_ = 0;
   ProfileInterval& totals_;
   double fitted_value_ = 0.0;
   ProfilePoint centre_;
@@ -85,7 +100,7 @@ class Profile {
 struct EndSearch {
   double end = 0.0;
   bool found = false;
-  bool at_zero = false;
+  bool at_bound = false;  // at the bound the search went towards
 };
 
 // The root of r(v) = z inside [inside, outside], where r(inside) < z <=
@@ -123,13 +138,15 @@ EndSearch refine(Profile& profile, ProfilePoint inside, ProfilePoint outside, do
 // One end: direction +1 for the upper, -1 for the lower.
 EndSearch find_end(Profile& profile, double direction, double initial_step, double z) {
   ProfilePoint inside = profile.centre();
+  const double bound = direction > 0.0 ? profile.upper_limit() : 0.0;
+  if (inside.v == bound) return {bound, true, true};
   double step = initial_step;
   for (int k = 0; k < profile_bracket_limit; ++k) {
     double v = inside.v + direction * step;
-    if (v < 0.0) v = 0.0;
+    if (direction * (v - bound) > 0.0) v = bound;
     ProfilePoint trial = profile.at(v, inside.point);
     if (trial.r >= z) return refine(profile, std::move(inside), std::move(trial), z);
-    if (v == 0.0) return {0.0, true, true};
+    if (v == bound) return {bound, true, true};
     inside = std::move(trial);
     step *= 2.0;
   }
@@ -139,16 +156,18 @@ EndSearch find_end(Profile& profile, double direction, double initial_step, doub
 }  // namespace
 
 ProfileInterval profile_interval(const ObjectiveWithGradient& f, const std::vector<double>& fitted,
-                                 std::optional<int> coordinate, double initial_step) {
+                                 std::optional<int> coordinate, double initial_step,
+                                 const BoundedSearchSettings& bounds) {
   ProfileInterval interval;
-  Profile profile(f, fitted, coordinate, interval);
+  Profile profile(f, fitted, coordinate, bounds, interval);
   const double z = std::sqrt(profile_threshold_95);
   const EndSearch upper = find_end(profile, 1.0, initial_step, z);
   const EndSearch lower = profile.centre().v <= 0.0 ? EndSearch{0.0, true, true}
                                                     : find_end(profile, -1.0, initial_step, z);
+  interval.upper_at_bound = upper.at_bound && std::isfinite(upper.end);
   interval.upper = upper.end;
   interval.lower = lower.end;
-  interval.lower_at_zero = lower.at_zero;
+  interval.lower_at_zero = lower.at_bound;
   interval.found = upper.found && lower.found;
   return interval;
 }

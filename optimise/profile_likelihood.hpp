@@ -16,7 +16,8 @@
 // whenever a secant step would leave it.  Every profile point is a
 // bounded refit with the parameter held (or the sum held) at v, started
 // from the nearest profile point already found.  When the profile stays
-// below the threshold all the way down to v = 0, the lower end is 0.
+// below the threshold all the way down to v = 0, the lower end is 0; and
+// likewise up to a parameter's upper bound, where it has one.
 #pragma once
 
 #include <optional>
@@ -39,13 +40,16 @@ struct ProfileInterval {
   double lower = 0.0;  // parameter units; 0 when the profile never crosses above 0
   double upper = 0.0;  // +infinity when the profile never crosses
   bool lower_at_zero = false;
-  bool found = false;  // both ends settled within their limits
+  bool upper_at_bound = false;  // the profile stays low up to the upper bound
+  bool found = false;           // both ends settled within their limits
   long long evaluations = 0;
   int refits = 0;
 };
 
-// `coordinate` selects one parameter; nothing selects the sum.
-// `initial_step` (> 0) is the first outward step, such as 1.96 standard
-// errors when they are known.
+// `coordinate` selects one parameter; nothing selects the sum (of the
+// leading `bounds.summed_coordinates`, or of all).  `initial_step` (> 0) is
+// the first outward step, such as 1.96 standard errors when they are known.
+// `bounds` gives the upper bounds every refit keeps.
 ProfileInterval profile_interval(const ObjectiveWithGradient& f, const std::vector<double>& fitted,
-                                 std::optional<int> coordinate, double initial_step);
+                                 std::optional<int> coordinate, double initial_step,
+                                 const BoundedSearchSettings& bounds = {});
