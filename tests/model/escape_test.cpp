@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
@@ -46,8 +45,7 @@ std::vector<std::string> random_rows(std::mt19937_64& engine, int count, int n) 
 
 // The rows of the example data file shipped with the sources.
 std::vector<std::string> example_rows(int& n) {
-  const char* source = std::getenv("INTERVAL_SOURCE_DIR");
-  std::ifstream file(std::string(source != nullptr ? source : ".") + "/examples/example.dat");
+  std::ifstream file(std::string(INTERVAL_EXAMPLES_DIR) + "/example.dat");
   int count = 0;
   file >> count >> n;
   std::vector<std::string> rows(static_cast<std::size_t>(count));

@@ -263,6 +263,36 @@ TEST(ScanProgram, ScanWritesTheTableAndTheCsvButNoResultsFile) {
   EXPECT_EQ(directory.read("quiet.csv"), csv);
 }
 
+TEST(ScanProgram, EscapeAddsItsLinesAndRowsAndNeverLowersTheLikelihood) {
+  ScratchDirectory directory;
+  simulate(directory, "data.txt",
+           "--lengths 0.2,0.35,0.15 --observations 600 --order 2 --escape-fraction 0.3 --seed 5");
+  const ProgramRun plain = scan(directory, "data.txt --orders 1,2 --csv plain.csv");
+  const ProgramRun run = scan(directory, "data.txt --orders 1,2 --escape --csv fits.csv");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\n  escape  "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nEscape fraction q by order"), std::string::npos) << run.out;
+  // The lengths' rows as before, then one escape row per order.
+  const std::string csv = directory.read("fits.csv");
+  EXPECT_EQ(count_of(csv, "\n"), 1u + 2u * 5u) << csv;
+  std::smatch escape;
+  for (const char* order : {"1", "2"}) {
+    ASSERT_TRUE(std::regex_search(
+        csv, escape,
+        std::regex(std::string("\n") + order + ",escape,([^,]+),([^,\n]*,){6}[^,\n]*\n")))
+        << csv;
+    const double q = std::stod(escape[1]);
+    EXPECT_TRUE(q >= 0.0 && q <= 1.0) << q;
+    // q = 0 is a point of the fit with escape: its likelihood is never lower.
+    std::smatch with, without;
+    const std::regex total(std::string("\n") + order + ",total,[^,]+,[^,]+,([^,]+),");
+    ASSERT_TRUE(std::regex_search(csv, with, total));
+    const std::string plain_csv = directory.read("plain.csv");
+    ASSERT_TRUE(std::regex_search(plain_csv, without, total));
+    EXPECT_GE(std::stod(with[1]), std::stod(without[1]) - 1e-9) << order;
+  }
+}
+
 TEST(ScanProgram, DashReadsStandardInputAndWritesTheCsvToStandardOutput) {
   ScratchDirectory directory;
   directory.write("data.txt", small_data);
