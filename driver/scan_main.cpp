@@ -151,25 +151,31 @@ std::optional<int> load_data_file(const ScanOptions& options, ScannedData& data)
   return std::nullopt;
 }
 
+// Whether q is among the fitted coordinates (it is not where the order
+// leaves it unidentified).
+bool fits_escape(const OrderResult& result) {
+  return result.escape.fitted && result.escape.identified;
+}
+
 // The fitted point the profiles and the information work on: the
 // parameters, and q after them when the escape fraction is fitted.
 std::vector<double> fitted_point(const OrderResult& result) {
   std::vector<double> point = result.fit.parameters;
-  if (result.escape.fitted) point.push_back(result.escape.fraction);
+  if (fits_escape(result)) point.push_back(result.escape.fraction);
   return point;
 }
 
 // The objective of the fit: with q as the last coordinate when it is fitted.
 ObjectiveWithGradient objective_of(const OrderResult& result) {
-  return result.escape.fitted ? counted_escape_objective_with_gradient
-                              : counted_objective_with_gradient;
+  return fits_escape(result) ? counted_escape_objective_with_gradient
+                             : counted_objective_with_gradient;
 }
 
 // The bounds of a fit with escape: the parameters have none above, q has 1.
 // The total length sums the parameters only.
 BoundedSearchSettings bounds_of(const OrderResult& result) {
   BoundedSearchSettings bounds;
-  if (result.escape.fitted) {
+  if (fits_escape(result)) {
     const std::size_t n = result.fit.parameters.size();
     bounds.upper_bounds.assign(n + 1, std::numeric_limits<double>::infinity());
     bounds.upper_bounds[n] = 1.0;
@@ -200,7 +206,7 @@ void add_standard_errors(OrderResult& result) {
                                   false) != information.at_bound.end();
   set_standard_errors(result, information.positive_definite || !any_free ? &covariance : nullptr);
   release_dmatrix(covariance, 1, n, 1, n);
-  if (result.escape.fitted) {
+  if (fits_escape(result)) {
     EscapeResult& e = result.escape;
     const std::size_t q = size - 1;
     e.at_bound = information.at_bound[q];
@@ -216,9 +222,14 @@ void add_standard_errors(OrderResult& result) {
 // negative.
 void fit_escape(OrderResult& result) {
   const OrderFit restricted = result.fit;
+  result.escape.fitted = true;
+  result.escape.restricted_log_likelihood = -restricted.objective;
+  if (result.order == 1) {
+    result.escape.identified = false;
+    return;
+  }
   std::vector<double> start = restricted.parameters;
   start.push_back(escape_start);
-  result.escape.fitted = true;
   OrderFit full = fit_from(counted_escape_objective_with_gradient, start, bounds_of(result));
   full.evaluations += restricted.evaluations;
   if (full.objective <= restricted.objective) {
@@ -229,7 +240,6 @@ void fit_escape(OrderResult& result) {
     result.escape.fraction = 0.0;
     result.fit.evaluations = full.evaluations;
   }
-  result.escape.restricted_log_likelihood = -restricted.objective;
   // A fit with q = 0 lies in the model without escape, whose best is f0:
   // any difference is the searches' rounding, and LR is 0.
   result.escape.likelihood_ratio =
@@ -335,7 +345,7 @@ std::vector<OrderResult> scan_orders(const ScanOptions& options) {
   for (const int order : options.orders) {
     results.push_back(scan_order(order, options.estimate, options.escape, progress));
     // q's interval is what the escape fit is for: it is found at every order.
-    if (profiles && options.escape) add_escape_profile(results.back(), progress);
+    if (profiles && fits_escape(results.back())) add_escape_profile(results.back(), progress);
     if (profiles && options.profile_all) add_profiles(results.back(), progress);
   }
   const int best = best_result(results);

@@ -81,7 +81,12 @@ void print_best_lengths(std::FILE* out, const OrderResult& r) {
   print_length_row(out, r, total_has_wald(r), any_at_bound && r.positive_definite, r.total_length,
                    r.total_standard_error, r.total_profile);
   const EscapeResult& e = r.escape;
-  if (e.fitted) {
+  if (e.fitted && !e.identified) {
+    std::fprintf(out,
+                 "%8s  %12s  (at order 1 every event moves the class: q does not change the "
+                 "likelihood)\n",
+                 "escape", "NA");
+  } else if (e.fitted) {
     std::fprintf(out, "%8s  %12f  ", "escape", e.fraction);
     if (e.has_standard_error) {
       std::fprintf(out, "%14f  %-24s", e.standard_error,
@@ -131,6 +136,10 @@ void print_escape_by_order(std::FILE* out, const std::vector<OrderResult>& resul
     if (e.profiled) {
       std::snprintf(interval, sizeof interval, "[%f, %f]%s", e.profile.lower, e.profile.upper,
                     e.profile.found ? "" : "?");
+    }
+    if (!e.identified) {
+      std::fprintf(out, "%5d  %10s  %-26s  %12s  %s\n", r.order, "NA", "not identified", "-", "-");
+      continue;
     }
     std::fprintf(out, "%5d  %10f  %-26s  %12f  %.4g\n", r.order, e.fraction, interval,
                  e.likelihood_ratio, e.p_value);
@@ -266,7 +275,10 @@ void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
     print_csv_row(out, r, "total", r.total_length, total_has_wald(r), r.total_standard_error,
                   r.profiled ? &r.total_profile : nullptr);
     const EscapeResult& e = r.escape;
-    if (e.fitted) {
+    if (e.fitted && !e.identified) {
+      std::fprintf(out, "%d,escape,NA,NA,%.17g,%s,NA,NA,NA,NA\n", r.order, r.log_likelihood,
+                   r.fit.converged() ? "yes" : "no");
+    } else if (e.fitted) {
       print_csv_row(out, r, "escape", e.fraction, e.has_standard_error, e.standard_error,
                     e.profiled ? &e.profile : nullptr);
     }

@@ -41,8 +41,14 @@ struct LengthInterval {
 // mass at 0 (chi-square with 0 degrees) and chi-square with 1 (Self and
 // Liang, JASA 82, 1987):
 //   p = 0.5 P(chi2_1 > LR) = 0.5 erfc(sqrt(LR / 2))  for LR > 0,  p = 1 for LR = 0.
+//
+// At order 1 every event of the counting process moves the class, as every
+// escape event does: the total moves are Poisson(2 L_t) whatever q is, so
+// the likelihood does not depend on q, which is then `not identified` and
+// left out of the fit (reported as NA, with LR = 0 and p = 1).
 struct EscapeResult {
   bool fitted = false;
+  bool identified = true;
   double fraction = 0.0;  // q
   bool at_bound = false;  // q on 0 or 1: no Wald error
   bool has_standard_error = false;
