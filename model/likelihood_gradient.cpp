@@ -7,9 +7,11 @@
 #include <limits>
 #include <vector>
 
+#include "model/emission.hpp"
 #include "model/latent_state.hpp"
 #include "model/observations.hpp"
 #include "model/poisson.hpp"
+#include "model/wrap_weights.hpp"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "model/latent_state.hpp"
 #include "model/likelihood_gradient.hpp"
 #include "model/observations.hpp"
+#include "model/wrap_weights.hpp"
 #include "tests/model/installed_table.hpp"
 
 namespace {
