@@ -16,7 +16,7 @@ struct Tally {
   long long multiply_adds = 0;
   std::chrono::steady_clock::duration inside{};
   double inside_processor = 0.0;  // seconds of this process's processor time
-  long long limit = 0;  // 0: no limit
+  long long limit = 0;            // 0: no limit
 
   Tally() {
     const char* text = std::getenv(call_limit_variable);
@@ -25,8 +25,7 @@ struct Tally {
 
   void report() const {
     std::fprintf(stderr, "objective_calls %lld\n", calls);
-    std::fprintf(stderr, "objective_seconds %.6f\n",
-                 std::chrono::duration<double>(inside).count());
+    std::fprintf(stderr, "objective_seconds %.6f\n", std::chrono::duration<double>(inside).count());
     std::fprintf(stderr, "objective_cpu_seconds %.6f\n", inside_processor);
     std::fprintf(stderr, "multiply_adds %lld\n", multiply_adds);
   }

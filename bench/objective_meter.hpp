@@ -1,8 +1,8 @@
 // Counting and timing the objective calls of one whole run, for the
-// whole-run benchmark (bench/whole_run.sh).  The metered programs are the
-// program's own driver with every call of the objective passed through
-// metered_call; what they print on standard output and append to etest.txt
-// is untouched.  At exit they write on standard error
+// whole-run benchmark (bench/whole_run.sh).  The metered programs run the
+// program's own driver (fitting_run_on) on a counting objective that passes
+// every call through metered_call; what they print on standard output and
+// append to etest.txt is untouched.  At exit they write on standard error
 //   objective_calls N
 //   objective_seconds S    (wall time spent inside the objective)
 //   objective_cpu_seconds C (processor time spent there)
@@ -14,7 +14,7 @@
 #pragma once
 
 #include "foundation/index_ranged_arrays.hpp"
-#include "model/objective.hpp"
+#include "optimise/objective_function.hpp"
 
 // Calls objective(point) and adds the call and its duration to the tally.
 double metered_call(ObjectiveFunction objective, DoubleVector point);

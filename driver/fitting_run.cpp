@@ -90,7 +90,9 @@ void append_summary(DoubleMatrix simplex, DoubleVector vertex_values, int n, dou
 
 }  // namespace
 
-int fitting_run() {
+int fitting_run() { return fitting_run_on(negative_log_likelihood, standard_errors); }
+
+int fitting_run_on(ObjectiveFunction objective, void (*standard_error_step)()) {
   IntVector evaluation_count = ivector(0, 0);
   load_observations();
   const int n = interval_count;
@@ -102,12 +104,11 @@ int fitting_run() {
 
   build_starting_simplex(simplex, n, initial_estimate);
   DoubleVector vertex_values = dvector(1, n + 1);
-  evaluate_vertices(negative_log_likelihood, simplex, vertex_values, n);
+  evaluate_vertices(objective, simplex, vertex_values, n);
 
   std::printf("Now-------- Amoeba...\n");
   flush_console();
-  amoeba(simplex, vertex_values, n, search_tolerance, negative_log_likelihood,
-         &evaluation_count[0]);
+  amoeba(simplex, vertex_values, n, search_tolerance, objective, &evaluation_count[0]);
 
   // Everything reported or stored comes from the last row, n+1.
   const double total_length = print_report(simplex, vertex_values, n);
@@ -119,7 +120,7 @@ int fitting_run() {
   // longest step rather than after it.
   std::printf("Now Computing Standard Error...\n");
   require_console_written();
-  standard_errors();
+  standard_error_step();
 
   release_cvector(observations, 0, (n + 1) * observation_count - 1);
   release_dvector(best_point, 0, n);

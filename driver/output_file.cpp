@@ -181,7 +181,7 @@ std::string OutputFile::open() {
   if (folder.empty()) folder = ".";
   temporary_ = std::make_unique<TemporaryFile>(folder, target_path.filename().string());
   if (!temporary_->ok()) {
-    const std::string problem =
+    std::string problem =
         "can't write " + description_ + " " + name_ + ": " + temporary_->problem();
     temporary_.reset();
     return problem;

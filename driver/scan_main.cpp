@@ -314,7 +314,9 @@ int run(const ScanOptions& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Nothing escapes: a refused operator new ends the run through the fatal
+// exit, and parse_command_line turns CLI11's errors into a status.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   // Descriptors 0-2 first, so that no output file takes a closed one's
   // number (the progress lines would land in the CSV); a closed standard
   // output refuses writes, so a lost table is reported.

@@ -128,7 +128,7 @@ std::string scan_options_problem(const CLI::App& app, ScanOptions& options) {
     return "--plot: the file name is empty; give a name such as fits.svg";
   }
   if (!options.plot_file.empty()) {
-    const std::string problem = plot_name_problem(options.plot_file);
+    std::string problem = plot_name_problem(options.plot_file);
     if (!problem.empty()) return problem;
   }
   return {};

@@ -74,7 +74,10 @@ int write_output(const SimulateOptions& options, const SimulationSettings& setti
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// Only a refused operator new can escape, before the output is begun (the
+// option texts are a few bytes); parse_command_line turns CLI11's errors
+// into a status.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   // A closed standard output stands on a descriptor that refuses writes,
   // so data meant for it are reported lost, not silently dropped.
   keep_standard_descriptors_open();

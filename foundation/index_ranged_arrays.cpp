@@ -149,9 +149,8 @@ FloatMatrix submatrix(FloatMatrix a, int old_first_row, int old_last_row, int ol
           new_first_col + (old_last_col - old_first_col)};
 }
 
-void release_submatrix(FloatMatrix b, [[maybe_unused]] int first_row,
-                       [[maybe_unused]] int last_row, [[maybe_unused]] int first_col,
-                       [[maybe_unused]] int last_col) {
+void release_submatrix(FloatMatrix b, [[maybe_unused]] int first_row, [[maybe_unused]] int last_row,
+                       [[maybe_unused]] int first_col, [[maybe_unused]] int last_col) {
   assert(b.first_row == first_row && b.last_row == last_row);
   std::free(b.rows);
 }
@@ -187,8 +186,8 @@ DoubleTensor d3tensor(int first_row, int last_row, int first_col, int last_col, 
   auto*** layers = static_cast<double***>(
       allocate_block(element_count(0, rows, 0, message1), sizeof(double**), message1));
   const int pointer_count = checked_product(rows, columns, message2);
-  auto** pointers = static_cast<double**>(allocate_block(
-      element_count(0, pointer_count, 0, message2), sizeof(double*), message2));
+  auto** pointers = static_cast<double**>(
+      allocate_block(element_count(0, pointer_count, 0, message2), sizeof(double*), message2));
   const int element_total = checked_product(pointer_count, depths, message3);
   auto* elements = static_cast<double*>(
       allocate_block(element_count(0, element_total, 0, message3), sizeof(double), message3));
@@ -202,14 +201,13 @@ DoubleTensor d3tensor(int first_row, int last_row, int first_col, int last_col, 
       pointers[1 + row_index] = elements + 1 + row_index * depths;
     }
   }
-  return {layers,   pointers,   elements,  first_row, last_row,
+  return {layers,    pointers, elements,    first_row, last_row,
           first_col, last_col, first_depth, last_depth};
 }
 
-void release_d3tensor(DoubleTensor t, [[maybe_unused]] int first_row,
-                      [[maybe_unused]] int last_row, [[maybe_unused]] int first_col,
-                      [[maybe_unused]] int last_col, [[maybe_unused]] int first_depth,
-                      [[maybe_unused]] int last_depth) {
+void release_d3tensor(DoubleTensor t, [[maybe_unused]] int first_row, [[maybe_unused]] int last_row,
+                      [[maybe_unused]] int first_col, [[maybe_unused]] int last_col,
+                      [[maybe_unused]] int first_depth, [[maybe_unused]] int last_depth) {
   assert(t.first_row == first_row && t.first_col == first_col && t.first_depth == first_depth);
   std::free(t.element_block);
   std::free(t.row_block);

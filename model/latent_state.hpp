@@ -1,5 +1,12 @@
-// The latent-state model of order p, the pieces shared by every way of
-// evaluating its likelihood.
+// The latent state of the model of order p: its levels, its sub-states and
+// their classes of twins, how events move it, and where it starts.  Every
+// way of evaluating the likelihood and the simulator take these rules from
+// here; the other rules of the model live beside it:
+//   model/emission.hpp       code rows and the emission factors
+//   model/wrap_weights.hpp   the class weights after m wraps, and the wrap
+//                            limit at which the sums are truncated
+//   model/transitions.hpp    the per-interval offset sums and the transition
+//                            matrix built from them
 //
 // A latent state is a level L (1..p) and a sub-state a (1..6), numbered
 // 6(L - 1) + a, so states run 1..6p.  Every event moves the level up by one;
@@ -8,53 +15,49 @@
 // form three classes of twins, {1, 6}, {2, 5} and {3, 4} (the twin of a is
 // 7 - a).  Every wrap moves the class to one of the two others with equal
 // probability, and within a class the weight is split equally between twins.
-// After m wraps the starting sub-state and its twin each hold W_same(m) and
-// the four sub-states of the other classes share W_cross(m):
-//
-//   W_same(m)  = ((-1/2)^m + 1/2) / 3
-//   W_cross(m) = (1 - (-1/2)^m) 2/3            2 W_same(m) + W_cross(m) = 1
-//
-// Each interval's transition matrix mixes these weights with the Poisson
-// probabilities of the event counts, summed up to a wrap limit.  After the
-// transition through an interval, the observation's code for that interval
-// is scored against the sub-state by an emission factor.
+// An observation starts in class {1, 6} at a level drawn uniformly.
 #pragma once
+
+#include <cstdint>
 
 #include "foundation/index_ranged_arrays.hpp"
 
 // Sub-states per level.
 inline constexpr int sub_state_count = 6;
-// Code rows: the emission row of a code byte.
-inline constexpr int code_row_count = 4;
-inline constexpr int uninformative_code_row = 3;
 
-// The emission row of one code byte: R -> 0, N -> 1, X -> 2, any other byte
-// (lower case included) -> 3.
-int code_row(unsigned char code);
+// The number of latent states of a model of order p: 6p.
+inline int state_count(int p) { return sub_state_count * p; }
 
-// The largest wrap count summed for a model of order p.
-int wrap_limit(int p);
+// The number of state (level, sub_state): 6(level - 1) + sub_state.
+inline int state_number(int level, int sub_state) {
+  return sub_state_count * (level - 1) + sub_state;
+}
 
-// The largest event count any transition entry uses: (p - 1) + p T.
-int largest_event_count(int p);
+// The level (1..p) and the sub-state (1..6) of a state number (1..6p).
+inline int level_of_state(int state) { return (state - 1) / sub_state_count + 1; }
+inline int sub_state_of_state(int state) { return (state - 1) % sub_state_count + 1; }
 
-// The wrap weights above, with 1/3 and 2/3 as the nearest doubles,
-// multiplied.
-double W_same(int m);
-double W_cross(int m);
+// The other sub-state of the same class: 7 - a.
+inline int twin(int sub_state) { return sub_state_count + 1 - sub_state; }
 
-// Fills emission_table (code rows 0..3, states 1..6p) with the factor of
-// each state's sub-state under each code row, the same for every level.
-void fill_emission_table(DoubleMatrix emission_table, int p);
+// The class of a sub-state: 0 for {1, 6}, 1 for {2, 5}, 2 for {3, 4}.
+int sub_state_class(int sub_state);
 
-// Fills weights (states 1..6p) with the starting distribution: 1/(2p) at
-// sub-states 1 and 6 of every level, 0 elsewhere.
+// Whether b is a or its twin.
+inline bool same_class(int a, int b) { return b == a || b == twin(a); }
+
+// Every observation starts in the class of this sub-state, in it or its
+// twin with equal weight.
+inline constexpr int starting_sub_state = 1;
+
+// Where N events from level K end: level ((K - 1 + N) mod p) + 1, after
+// floor((K - 1 + N) / p) wraps.
+struct LevelChange {
+  int level;
+  std::int64_t wraps;
+};
+LevelChange level_after_events(int level, std::int64_t events, int p);
+
+// Fills weights (states 1..6p) with the starting distribution: 1/(2p) on
+// the starting sub-state and its twin at every level, 0 elsewhere.
 void fill_initial_weights(DoubleVector weights, int p);
-
-// Fills the 6p x 6p transition matrix of one interval (rows the from-state,
-// columns the to-state, both 1..6p) from that interval's offset sums
-// (columns 1..2p-1; column c stands for the level change c - p).  From
-// (K, a) to (L, b) with c = p + L - K the entry is same_sums[c] when b is a
-// or its twin, and cross_sums[c] / 4 otherwise.
-void build_transition_matrix(DoubleVector same_sums, DoubleVector cross_sums, int p,
-                             DoubleMatrix transition);

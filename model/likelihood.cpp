@@ -28,10 +28,12 @@
 #include <limits>
 #include <vector>
 
+#include "model/emission.hpp"
 #include "model/latent_state.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/observations.hpp"
-#include "model/poisson.hpp"
+#include "model/transitions.hpp"
+#include "model/wrap_weights.hpp"
 
 namespace {
 
@@ -64,18 +66,18 @@ struct Workspace {
   int n = -1;
   int states = 0;
   int width = 0;
-  std::vector<double> terms;             // P(lambda_t, N), N = 0..largest count
-  std::vector<double> same_weights;      // W_same(m), m = 0..T
-  std::vector<double> cross_weights;     // W_cross(m)
-  std::vector<double> same_sums;         // one interval's offset sums, c = 1..2p-1
+  std::vector<double> terms;          // P(lambda_t, N), N = 0..largest count
+  std::vector<double> same_weights;   // W_same(m), m = 0..T
+  std::vector<double> cross_weights;  // W_cross(m)
+  std::vector<double> same_sums;      // one interval's offset sums, c = 1..2p-1
   std::vector<double> cross_sums;
-  std::vector<double> transitions;       // n matrices of states rows x width
-  std::vector<double*> transition_rows;  // row pointers of one matrix, for the builder
-  std::vector<unsigned char> row_finite; // n x states: transition row has no inf/NaN
-  std::vector<double> emission;          // 4 code rows x width
+  std::vector<double> transitions;        // n matrices of states rows x width
+  std::vector<double*> transition_rows;   // row pointers of one matrix, for the builder
+  std::vector<unsigned char> row_finite;  // n x states: transition row has no inf/NaN
+  std::vector<double> emission;           // 4 code rows x width
   std::vector<double*> emission_rows;
-  std::vector<double> stack;             // (n + 1) weight vectors x width
-  std::vector<double> neg_log;           // per distinct row
+  std::vector<double> stack;    // (n + 1) weight vectors x width
+  std::vector<double> neg_log;  // per distinct row
 };
 
 PrefixTree tree;
@@ -175,41 +177,28 @@ void size_workspace(int p, int n) {
   fill_initial_weights(DoubleVector{work.stack.data(), 1, work.states}, p);
 }
 
-// Transition matrices of every interval at this point.  The offset sums are
-//   same_sums[c]  = sum_{m = m0..T} P(lambda_t, c - p + p m) W_same(m)
-//   cross_sums[c] = sum_{m = m0..T} P(lambda_t, c - p + p m) W_cross(m)
-// accumulated from 0.0 in ascending m, m0 = 1 for c < p and 0 otherwise.
+// Transition matrices of every interval at this point, from the offset sums
+// of model/transitions.hpp; each Poisson term is computed once per interval
+// and event count.
 void build_transitions(DoubleVector point) {
   const int p = work.p;
   const int states = work.states;
   const int wraps = wrap_limit(p);
-  for (int m = 0; m <= wraps; ++m) {
-    work.same_weights[size(m)] = W_same(m);
-    work.cross_weights[size(m)] = W_cross(m);
-  }
-  const int largest = largest_event_count(p);
+  const DoubleVector terms{work.terms.data(), 0, largest_event_count(p)};
+  const DoubleVector same_weights{work.same_weights.data(), 0, wraps};
+  const DoubleVector cross_weights{work.cross_weights.data(), 0, wraps};
+  const DoubleVector same_sums{work.same_sums.data(), 1, 2 * p - 1};
+  const DoubleVector cross_sums{work.cross_sums.data(), 1, 2 * p - 1};
+  fill_wrap_weights(p, same_weights, cross_weights);
   for (int t = 1; t <= work.n; ++t) {
-    for (int count = 0; count <= largest; ++count) {
-      work.terms[size(count)] = poisson_term(point[t], count);
-    }
-    for (int c = 1; c <= 2 * p - 1; ++c) {
-      const int m0 = c < p ? 1 : 0;
-      double same = 0.0;
-      double cross = 0.0;
-      for (int m = m0; m <= wraps; ++m) {
-        same += work.terms[size(p * m + c - p)] * work.same_weights[size(m)];
-        cross += work.terms[size(p * m + c - p)] * work.cross_weights[size(m)];
-      }
-      work.same_sums[size(c - 1)] = same;
-      work.cross_sums[size(c - 1)] = cross;
-    }
+    fill_poisson_terms(point[t], p, terms);
+    fill_offset_sums(terms, same_weights, cross_weights, p, same_sums, cross_sums);
 
     double* matrix = work.transitions.data() + offset(t - 1, states) * size(work.width);
     for (int l = 0; l < states; ++l) {
       work.transition_rows[size(l)] = matrix + offset(l, work.width);
     }
-    build_transition_matrix(DoubleVector{work.same_sums.data(), 1, 2 * p - 1},
-                            DoubleVector{work.cross_sums.data(), 1, 2 * p - 1}, p,
+    build_transition_matrix(same_sums, cross_sums, p,
                             DoubleMatrix{work.transition_rows.data(), 1, states, 1, states});
     unsigned char* finite = work.row_finite.data() + offset(t - 1, states);
     for (int l = 0; l < states; ++l) {
@@ -243,8 +232,8 @@ template <int Groups>
 [[gnu::always_inline]] inline int accumulate_columns(const double* current,
                                                      const double* transition,
                                                      const unsigned char* row_finite,
-                                                     const double* emission, int states,
-                                                     int width, int column, double* next) {
+                                                     const double* emission, int states, int width,
+                                                     int column, double* next) {
   Lanes sums[static_cast<std::size_t>(Groups)] = {};  // every lane +0.0
   int rows_used = 0;
   for (int l = 0; l < states; ++l) {

@@ -6,9 +6,12 @@
 #include <limits>
 #include <vector>
 
+#include "model/emission.hpp"
 #include "model/latent_state.hpp"
 #include "model/observations.hpp"
 #include "model/poisson.hpp"
+#include "model/transitions.hpp"
+#include "model/wrap_weights.hpp"
 
 namespace {
 
@@ -168,7 +171,7 @@ void build_interval_coefficients(DoubleVector point) {
       work.term_slopes[at(k)] = work.terms[at(k - 1)] - work.terms[at(k)];
     }
     for (int c = 1; c <= work.offsets; ++c) {
-      const int m0 = c < p ? 1 : 0;
+      const int m0 = first_wrap_count(c, p);
       double same = 0.0, cross = 0.0, same_slope = 0.0, cross_slope = 0.0;
       for (int m = m0; m <= wraps; ++m) {
         const std::size_t k = at(p * m + c - p);

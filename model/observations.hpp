@@ -14,7 +14,7 @@ using ObservationTable = ByteVector;
 extern int observation_count;  // rows of the table
 extern int interval_count;     // n: intervals, and parameters of the model
 extern ObservationTable observations;
-extern int model_order;        // p: levels of the latent state
+extern int model_order;  // p: levels of the latent state
 
 // Incremented whenever the table above is replaced, so that work derived
 // from the table alone (the likelihood's prefix tree) is rebuilt.

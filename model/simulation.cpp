@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstddef>
 
+#include "model/emission.hpp"
+#include "model/latent_state.hpp"
+
 namespace {
 
 // The double nearest to 1/e, the base of the whole part of exp_negative.
@@ -16,9 +19,6 @@ constexpr int exponential_terms = 20;
 
 // 2^-53: turns the top 53 bits of an engine output into a double in [0, 1).
 constexpr double unit_scale = 0x1.0p-53;
-
-// The class of the twins {2, 5}, the one class whose interval shows `R`.
-constexpr int event_class = 1;
 
 // A Poisson(mean) count for 0 <= mean <= poisson_chunk, by inversion of the
 // distribution function with one uniform u: the smallest k with
@@ -46,7 +46,7 @@ std::int64_t poisson_by_inversion(SimulationEngine& engine, double mean) {
 int sub_state_after_wrap(SimulationEngine& engine, int sub_state) {
   const int from_class = sub_state_class(sub_state);
   std::uint64_t pick = uniform_below(engine, 4);
-  for (int candidate = 1; candidate <= 6; ++candidate) {
+  for (int candidate = 1; candidate <= sub_state_count; ++candidate) {
     if (sub_state_class(candidate) == from_class) continue;
     if (pick == 0) return candidate;
     --pick;
@@ -108,29 +108,19 @@ std::int64_t poisson_draw(SimulationEngine& engine, double mean) {
   return total + poisson_by_inversion(engine, remaining);
 }
 
-int sub_state_class(int sub_state) {
-  assert(sub_state >= 1 && sub_state <= 6);
-  // A sub-state a and its twin 7 - a share the smaller of the two numbers.
-  const int twin = 7 - sub_state;
-  return (sub_state < twin ? sub_state : twin) - 1;
-}
-
 LatentState initial_state(SimulationEngine& engine, int order) {
   assert(order >= 1);
   LatentState state;
   state.level = 1 + static_cast<int>(uniform_below(engine, static_cast<std::uint64_t>(order)));
-  state.sub_state = uniform_below(engine, 2) == 0 ? 1 : 6;
+  state.sub_state = uniform_below(engine, 2) == 0 ? starting_sub_state : twin(starting_sub_state);
   return state;
 }
 
 void advance_interval(SimulationEngine& engine, LatentState& state, int order, double mean) {
   const std::int64_t events = poisson_draw(engine, mean);
-  // N events from level K end at level ((K - 1 + N) mod p) + 1, after
-  // floor((K - 1 + N) / p) wraps.
-  const std::int64_t steps = state.level - 1 + events;
-  const std::int64_t wraps = steps / order;
-  state.level = static_cast<int>(steps % order) + 1;
-  for (std::int64_t w = 0; w < wraps; ++w) {
+  const LevelChange change = level_after_events(state.level, events, order);
+  state.level = change.level;
+  for (std::int64_t w = 0; w < change.wraps; ++w) {
     state.sub_state = sub_state_after_wrap(engine, state.sub_state);
   }
 }
@@ -155,9 +145,13 @@ char emitted_code(SimulationEngine& engine, int sub_state, double x_rate, double
   // the constant for '-' would depend on the class.
   const double missing_draw = uniform_unit(engine);
   const double x_draw = uniform_unit(engine);
-  const bool shows_event = sub_state_class(sub_state) == event_class;
+  // R is consistent with the one class, {2, 5}, where N is not.
+  const bool shows_event =
+      emission_factor(code_row(static_cast<unsigned char>(code_event)), sub_state) != 0.0;
   if (missing_draw < missing_rate) return code_missing;
-  const double x_share = shows_event ? 0.5 * x_rate : x_rate;
+  // The X rate scaled by X's emission factor: x, or x/2 in class {2, 5}.
+  const double x_share =
+      x_rate * emission_factor(code_row(static_cast<unsigned char>(code_x)), sub_state);
   if (x_draw < x_share) return code_x;
   return shows_event ? code_event : code_no_event;
 }

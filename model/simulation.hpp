@@ -1,4 +1,6 @@
-// Drawing observation data from the latent-state model that the fit assumes.
+// Drawing observation data from the latent-state model that the fit assumes,
+// with the model's own rules for levels, classes, twins and emission
+// (model/latent_state.hpp, model/emission.hpp).
 //
 // The generative process, one observation at a time and independently:
 //   - the latent state is a level (1..p) and a sub-state (1..6); the
@@ -49,7 +51,8 @@ struct SimulationSettings {
   double missing_rate = 0.0;  // q: rate of no-information codes
 };
 
-// A sub-state (1..6) and its level (1..p).
+// A sub-state (1..6) and its level (1..p): the numbering of
+// model/latent_state.hpp.
 struct LatentState {
   int level = 1;
   int sub_state = 1;
@@ -73,9 +76,6 @@ inline constexpr double poisson_chunk = 32.0;
 
 // A Poisson(mean) count, mean finite and >= 0.  Cost grows with the mean.
 std::int64_t poisson_draw(SimulationEngine& engine, double mean);
-
-// The class of a sub-state: 0 for {1, 6}, 1 for {2, 5}, 2 for {3, 4}.
-int sub_state_class(int sub_state);
 
 // The starting state of an observation.
 LatentState initial_state(SimulationEngine& engine, int order);

@@ -1,15 +1,13 @@
 #include "optimise/amoeba.hpp"
 
-#include <cmath>
 #include <cstdio>
+
+#include "optimise/relative_spread.hpp"
 
 namespace {
 
 // A pass that begins with at least this many evaluations counted ends the search.
 constexpr int evaluation_limit = 5000;
-
-// Keeps the relative spread finite when the vertex values are all near zero.
-constexpr double spread_guard = 1e-10;
 
 // Every trial coordinate that is not positive is raised to this value: the
 // parameters are expected event counts and the objective needs them > 0.
@@ -35,13 +33,10 @@ void compute_column_sums(DoubleMatrix simplex, DoubleVector column_sums, int dim
   }
 }
 
-// spread = 2 |f_high - f_low| / (|f_high| + |f_low| + guard)
+// The highest and lowest vertex values agree to a relative spread strictly
+// below the tolerance.
 bool has_converged(DoubleVector vertex_values, VertexRanking ranking, double tolerance) {
-  const double high = vertex_values[ranking.highest];
-  const double low = vertex_values[ranking.lowest];
-  const double spread =
-      2.0 * std::fabs(high - low) / (std::fabs(high) + std::fabs(low) + spread_guard);
-  return spread < tolerance;
+  return relative_spread(vertex_values[ranking.highest], vertex_values[ranking.lowest]) < tolerance;
 }
 
 // The caller finds the lowest vertex of a converged simplex in row 1; the

@@ -21,7 +21,7 @@
 #pragma once
 
 #include "foundation/index_ranged_arrays.hpp"
-#include "model/objective.hpp"
+#include "optimise/objective_function.hpp"
 
 // Minimises `objective` from the given simplex.  Precondition: dimension >= 1
 // and vertex_values[i] holds the objective at row i for i = 1..dimension+1.

@@ -30,7 +30,7 @@
 #pragma once
 
 #include "foundation/index_ranged_arrays.hpp"
-#include "model/objective.hpp"
+#include "optimise/objective_function.hpp"
 
 // The step in coordinate i is this fraction of max(|x_i|, step_scale_floor).
 inline constexpr double relative_step = 1e-4;

@@ -1,19 +1,11 @@
 #include "optimise/order_scan.hpp"
 
 #include <cassert>
-#include <cmath>
 
 #include "optimise/amoeba.hpp"
+#include "optimise/relative_spread.hpp"
 
 namespace {
-
-// Added to the denominator of the relative spread, as in amoeba.
-constexpr double spread_guard = 1e-10;
-
-// 2 |a - b| / (|a| + |b| + guard): the minimiser's measure of disagreement.
-double relative_spread(double a, double b) {
-  return 2.0 * std::fabs(a - b) / (std::fabs(a) + std::fabs(b) + spread_guard);
-}
 
 // One search from the simplex as given; returns amoeba's evaluation count.
 int search(ObjectiveFunction objective, DoubleMatrix simplex, DoubleVector vertex_values, int n) {

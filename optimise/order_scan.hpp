@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "foundation/index_ranged_arrays.hpp"
-#include "model/objective.hpp"
+#include "optimise/objective_function.hpp"
 #include "optimise/starting_simplex.hpp"
 
 // Restarts after the first search at most; well-behaved fits settle in two

@@ -78,10 +78,10 @@ void build_curvature(ObjectiveFunction objective, DoubleVector x, double f0, int
   release_dvector(point, 1, n);
 }
 
-void standard_errors() {
+void standard_errors_for(ObjectiveFunction objective) {
   const int n = interval_count;
   DoubleMatrix curvature = dmatrix(1, n, 1, n);
-  build_curvature(negative_log_likelihood, best_point, best_value, n, curvature);
+  build_curvature(objective, best_point, best_value, n, curvature);
   gaussj(curvature, n);
 
   std::printf("Standard Error: \n");
@@ -90,3 +90,5 @@ void standard_errors() {
 
   release_dmatrix(curvature, 1, n, 1, n);
 }
+
+void standard_errors() { standard_errors_for(negative_log_likelihood); }

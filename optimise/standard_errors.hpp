@@ -15,7 +15,7 @@
 #pragma once
 
 #include "foundation/index_ranged_arrays.hpp"
-#include "model/objective.hpp"
+#include "optimise/objective_function.hpp"
 
 // The reported point (a dvector over 0..n, entries 1..n used) and the
 // objective there, stored by the run driver before standard_errors runs.
@@ -29,8 +29,14 @@ extern double best_value;
 void build_curvature(ObjectiveFunction objective, DoubleVector x, double f0, int n,
                      DoubleMatrix curvature);
 
-// Builds the curvature of negative_log_likelihood around best_point, inverts
-// it and prints "Standard Error: " and one value per interval, then appends
-// the same values to etest.txt.  A singular matrix ends the process before
-// anything is printed.
+// The whole step for a given objective: builds its curvature around
+// best_point, inverts it and prints "Standard Error: " and one value per
+// interval, then appends the same values to etest.txt.  A singular matrix
+// ends the process before anything is printed.  The run calls it through
+// standard_errors(); tests and the metered and step-by-step whole runs pass
+// their own objective here.
+void standard_errors_for(ObjectiveFunction objective);
+
+// The step of the fit: standard_errors_for the model's
+// negative_log_likelihood.
 void standard_errors();

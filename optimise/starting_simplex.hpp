@@ -8,7 +8,7 @@
 #pragma once
 
 #include "foundation/index_ranged_arrays.hpp"
-#include "model/objective.hpp"
+#include "optimise/objective_function.hpp"
 
 // The search stops when the vertex values agree to this relative spread.
 inline constexpr double search_tolerance = 1e-10;

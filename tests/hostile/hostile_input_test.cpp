@@ -98,7 +98,7 @@ Setup data_file(const std::string& bytes, const std::string& name = "data.txt") 
   return [bytes, name](const ScratchDirectory& where) { where.write(name, bytes); };
 }
 
-Setup both(Setup first, Setup second) {
+Setup both(const Setup& first, const Setup& second) {
   return [first, second](const ScratchDirectory& where) {
     first(where);
     second(where);
@@ -431,7 +431,8 @@ TEST(HostileResults, ADiskThatFillsDuringTheStandardErrorBlockIsReportedAsIncomp
   ScratchDirectory where;
   where.write("data.txt", small_file);
   where.write("etest.txt", earlier);
-  const auto limit = static_cast<long long>(earlier.size() + summary_size + room_in_second_block);
+  const auto limit = static_cast<long long>(earlier.size()) + static_cast<long long>(summary_size) +
+                     static_cast<long long>(room_in_second_block);
   const ProgramRun run = run_with_file_size_limit(where, "data.txt\n1\n0.5\n", limit);
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(matches(run.out, name_prompt + small_echo + both_prompts + fit_report +

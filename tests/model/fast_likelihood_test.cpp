@@ -13,8 +13,8 @@
 #include "model/likelihood.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/observations.hpp"
+#include "model/reference/straightforward_likelihood.hpp"
 #include "tests/model/installed_table.hpp"
-#include "tests/reference/straightforward_likelihood.hpp"
 
 namespace {
 
@@ -81,13 +81,27 @@ std::vector<double> random_parameters(std::mt19937_64& random, int n, int specia
     double value = ordinary(random);
     if (percent(random) < special_rate) {
       switch (pick_special(random)) {
-        case 0: value = 0.0; break;
-        case 1: value = 1e-300; break;
-        case 2: value = std::numeric_limits<double>::denorm_min() * 12345.0; break;
-        case 3: value = std::uniform_real_distribution<double>(10.0, 60.0)(random); break;
-        case 4: value = -std::uniform_real_distribution<double>(0.01, 2.0)(random); break;
-        case 5: value = std::numeric_limits<double>::quiet_NaN(); break;
-        default: value = -0.0; break;
+        case 0:
+          value = 0.0;
+          break;
+        case 1:
+          value = 1e-300;
+          break;
+        case 2:
+          value = std::numeric_limits<double>::denorm_min() * 12345.0;
+          break;
+        case 3:
+          value = std::uniform_real_distribution<double>(10.0, 60.0)(random);
+          break;
+        case 4:
+          value = -std::uniform_real_distribution<double>(0.01, 2.0)(random);
+          break;
+        case 5:
+          value = std::numeric_limits<double>::quiet_NaN();
+          break;
+        default:
+          value = -0.0;
+          break;
       }
     }
     lambdas.push_back(value);
@@ -138,12 +152,12 @@ TEST(FastObjective, MatchesTheReferenceWhenEveryParameterIsSpecial) {
   // Zero, subnormal, huge, negative and NaN intervals meeting weights of 0,
   // infinity and NaN in the recursion: the zero-weight shortcut must only
   // apply where it leaves the bits alone.
-  run_random_cases({{1, 6, 30, 100}, {2, 8, 30, 100}, {3, 5, 20, 100}, {5, 6, 10, 100},
-                    {8, 4, 8, 100}},
-                   3);
+  run_random_cases(
+      {{1, 6, 30, 100}, {2, 8, 30, 100}, {3, 5, 20, 100}, {5, 6, 10, 100}, {8, 4, 8, 100}}, 3);
   std::mt19937_64 random(4);
   const std::vector<std::vector<double>> points = {
-      {0.0, 0.0, 0.0}, {1e-300, 1e-300, 1e-300}, {60.0, 60.0, 60.0}, {700.0, 800.0, 1e308},
+      {0.0, 0.0, 0.0},    {1e-300, 1e-300, 1e-300},
+      {60.0, 60.0, 60.0}, {700.0, 800.0, 1e308},
       {-1.0, -2.0, -0.5}, {std::numeric_limits<double>::infinity(), 1.0, 1.0}};
   for (int p = 1; p <= 5; ++p) {
     InstalledTable table(random_rows(random, 25, 3), 3);

@@ -4,12 +4,18 @@
 
 #include <cmath>
 
+#include "model/emission.hpp"
 #include "model/poisson.hpp"
+#include "model/transitions.hpp"
+#include "model/wrap_weights.hpp"
 
 namespace {
 
 // Row sums add up to 6p-1 rounded products; a few ulps of 1 bound them.
 constexpr double row_sum_tolerance = 1e-14;
+// The initial weights are 2p copies of 1/(2p), added one by one: each
+// addition rounds by at most half an ulp of 1, at most 12 of them here.
+constexpr double initial_weight_sum_tolerance = 1e-15;
 
 // A matrix over 1..size x 1..size, released with it.
 struct Matrix {
@@ -21,23 +27,25 @@ struct Matrix {
   DoubleMatrix m;
 };
 
-// The transition matrix of one interval at rate lambda, with the offset sums
-// formed as the objective forms them.
+// The transition matrix of one interval at rate lambda, from the model's
+// own offset sums.
 void transition_at(double lambda, int p, DoubleMatrix transition) {
   const int wraps = wrap_limit(p);
+  const int largest = largest_event_count(p);
+  DoubleVector terms = dvector(0, largest);
+  DoubleVector same_weights = dvector(0, wraps);
+  DoubleVector cross_weights = dvector(0, wraps);
   DoubleVector same = dvector(1, 2 * p - 1);
   DoubleVector cross = dvector(1, 2 * p - 1);
-  for (int c = 1; c <= 2 * p - 1; ++c) {
-    same[c] = 0.0;
-    cross[c] = 0.0;
-    for (int m = c < p ? 1 : 0; m <= wraps; ++m) {
-      same[c] += poisson_term(lambda, p * m + c - p) * W_same(m);
-      cross[c] += poisson_term(lambda, p * m + c - p) * W_cross(m);
-    }
-  }
+  fill_wrap_weights(p, same_weights, cross_weights);
+  fill_poisson_terms(lambda, p, terms);
+  fill_offset_sums(terms, same_weights, cross_weights, p, same, cross);
   build_transition_matrix(same, cross, p, transition);
   release_dvector(cross, 1, 2 * p - 1);
   release_dvector(same, 1, 2 * p - 1);
+  release_dvector(cross_weights, 0, wraps);
+  release_dvector(same_weights, 0, wraps);
+  release_dvector(terms, 0, largest);
 }
 
 // The entry from (from_level, a) to (to_level, b) summed directly over the
@@ -51,8 +59,8 @@ double entry_by_event_counts(double lambda, int p, int from_level, int a, int to
     if ((from_level - 1 + events) % p + 1 != to_level) continue;
     const int m = (from_level - 1 + events) / p;
     const double relax = std::pow(-0.5, static_cast<double>(m));
-    const double weight = same_class ? (relax + 0.5) * 0.3333333333333333
-                                     : (1.0 - relax) * 0.6666666666666666 / 4.0;
+    const double weight =
+        same_class ? (relax + 0.5) * 0.3333333333333333 : (1.0 - relax) * 0.6666666666666666 / 4.0;
     sum += poisson_term(lambda, events) * weight;
   }
   return sum;
@@ -89,7 +97,9 @@ TEST(WrapWeights, FirstValuesAndEveryDistributionSumsToOne) {
   EXPECT_EQ(W_cross(2), 0.5);
   EXPECT_EQ(W_same(3), 0.125);
   EXPECT_EQ(W_cross(3), 0.75);
-  for (int m = 0; m <= 18; ++m) EXPECT_NEAR(2.0 * W_same(m) + W_cross(m), 1.0, 1e-16) << m;
+  // The roundings of the two weights cancel: for every wrap count up to the
+  // largest limit, 18, the distribution sums to 1.0 exactly.
+  for (int m = 0; m <= wrap_limit(1); ++m) EXPECT_EQ(2.0 * W_same(m) + W_cross(m), 1.0) << m;
 }
 
 TEST(InitialWeights, SitInClassOneSixOfEveryLevelAndSumToOne) {
@@ -98,11 +108,11 @@ TEST(InitialWeights, SitInClassOneSixOfEveryLevelAndSumToOne) {
     fill_initial_weights(weights, p);
     double total = 0.0;
     for (int s = 1; s <= 6 * p; ++s) {
-      const int a = (s - 1) % 6 + 1;
+      const int a = sub_state_of_state(s);
       EXPECT_EQ(weights[s] > 0.0, a == 1 || a == 6) << s;
       total += weights[s];
     }
-    EXPECT_NEAR(total, 1.0, 1e-15) << p;
+    EXPECT_NEAR(total, 1.0, initial_weight_sum_tolerance) << p;
     release_dvector(weights, 1, 6 * p);
   }
 }
@@ -137,8 +147,8 @@ TEST(TransitionMatrix, EachRowSumsToThePoissonMassOfTheCountsItIncludes) {
         }
         double row_sum = 0.0;
         for (int to = 1; to <= 6 * p; ++to) row_sum += transition.m[from][to];
-        EXPECT_NEAR(row_sum, mass, row_sum_tolerance) << "p " << p << " lambda " << lambda
-                                                      << " from " << from;
+        EXPECT_NEAR(row_sum, mass, row_sum_tolerance)
+            << "p " << p << " lambda " << lambda << " from " << from;
       }
     }
   }
@@ -151,9 +161,9 @@ TEST(TransitionMatrix, EntriesMatchSumsOverEventCountsForOrdersTwoAndThree) {
       transition_at(lambda, p, transition.m);
       for (int from = 1; from <= 6 * p; ++from) {
         for (int to = 1; to <= 6 * p; ++to) {
-          const double expected = entry_by_event_counts(lambda, p, (from - 1) / 6 + 1,
-                                                        (from - 1) % 6 + 1, (to - 1) / 6 + 1,
-                                                        (to - 1) % 6 + 1);
+          const double expected =
+              entry_by_event_counts(lambda, p, (from - 1) / 6 + 1, (from - 1) % 6 + 1,
+                                    (to - 1) / 6 + 1, (to - 1) % 6 + 1);
           EXPECT_DOUBLE_EQ(transition.m[from][to], expected)
               << "p " << p << " lambda " << lambda << " from " << from << " to " << to;
         }

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "model/objective.hpp"
 #include "model/observations.hpp"
+#include "model/reference/straightforward_likelihood.hpp"
+#include "optimise/objective_function.hpp"
 #include "tests/model/installed_table.hpp"
-#include "tests/reference/straightforward_likelihood.hpp"
 
 namespace {
 
@@ -21,18 +21,24 @@ constexpr double ten_digits = 5e-11;
 // Likelihood identities below hold exactly in real arithmetic; a handful of
 // roundings over at most a few hundred terms stay far below this.
 constexpr double identity_tolerance = 1e-13;
+// A value quoted to five decimals: half a unit of the last.
+constexpr double five_decimals = 5e-6;
+// -log of a likelihood that is 1 up to the rounding of a few sums of
+// weights: a few units in the last place of 1.
+constexpr double rounding_of_one = 1e-15;
 
 class Objective : public ::testing::TestWithParam<ObjectiveFunction> {
  protected:
   // The objective of the given rows at the given parameters, order p.
-  double evaluate(const std::vector<std::string>& rows, const std::vector<double>& lambdas, int p) {
+  static double evaluate(const std::vector<std::string>& rows, const std::vector<double>& lambdas,
+                         int p) {
     InstalledTable table(rows, static_cast<int>(lambdas.size()));
     model_order = p;
     Point point(lambdas);
     return GetParam()(point.get());
   }
   // The likelihood of one row.
-  double likelihood(const std::string& row, const std::vector<double>& lambdas, int p) {
+  static double likelihood(const std::string& row, const std::vector<double>& lambdas, int p) {
     return std::exp(-evaluate({row}, lambdas, p));
   }
 };
@@ -50,7 +56,7 @@ TEST_P(Objective, OrderOneSingleIntervalMatchesTheClosedForm) {
 }
 
 TEST_P(Objective, LargeRateLosesTheMassBeyondTheWrapLimit) {
-  EXPECT_NEAR(evaluate({"?"}, {30.0}, 4), 0.26497, 5e-6);
+  EXPECT_NEAR(evaluate({"?"}, {30.0}, 4), 0.26497, five_decimals);
 }
 
 TEST_P(Objective, HighOrdersWithOrdinaryLengthsGiveFiniteValues) {
@@ -74,7 +80,7 @@ TEST_P(Objective, UninformativeRowsHaveLikelihoodOneUpToTruncation) {
 TEST_P(Objective, ZeroParametersKeepTheChainInClassOneSix) {
   const std::vector<double> zeros(4, 0.0);
   for (int p = 1; p <= 4; ++p) {
-    EXPECT_NEAR(evaluate({"NNNN", "NXNN"}, zeros, p), 0.0, 1e-15) << p;
+    EXPECT_NEAR(evaluate({"NNNN", "NXNN"}, zeros, p), 0.0, rounding_of_one) << p;
     EXPECT_EQ(evaluate({"NNNN", "NNRN", "NNNN"}, zeros, p), std::numeric_limits<double>::infinity())
         << p;
   }

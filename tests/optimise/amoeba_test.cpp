@@ -10,15 +10,16 @@ namespace {
 
 // Coordinates built by a handful of additions and products of decimals:
 // "up to rounding" means a few units in the last place of numbers near 1.
-constexpr double kRounding = 1e-15;
+constexpr double rounding_tolerance = 1e-15;
 
 // A converged bowl search agrees on values to the relative tolerance 1e-10
 // around a minimum of 1, so its coordinates agree to about sqrt(1e-10).
-constexpr double kBowlCoordinateTolerance = 1e-4;
+constexpr double bowl_coordinate_tolerance = 1e-4;
 
-constexpr double kSearchTolerance = 1e-10;
-constexpr int kEvaluationLimit = 5000;
-const std::string kLimitMessage = "Too many iterations in AMOEBA\n";
+// The fit's tolerance, and the evaluation budget with the message that ends it.
+constexpr double search_tolerance = 1e-10;
+constexpr int evaluation_limit = 5000;
+const std::string limit_message = "Too many iterations in AMOEBA\n";
 
 // Objectives are plain function pointers, so the tests observe them
 // through file-level state.
@@ -143,13 +144,13 @@ TEST_F(AmoebaTest, FindsTheMinimumOfBowlsInOneTwoAndFiveDimensions) {
     objective_calls = 0;
     int evaluations = -1;
 
-    amoeba(simplex.rows, simplex.values, dimension, kSearchTolerance, counted_bowl, &evaluations);
+    amoeba(simplex.rows, simplex.values, dimension, search_tolerance, counted_bowl, &evaluations);
 
-    EXPECT_LT(evaluations, kEvaluationLimit);
+    EXPECT_LT(evaluations, evaluation_limit);
     EXPECT_EQ(evaluations, objective_calls);
     for (int j = 1; j <= dimension; ++j) {
       EXPECT_NEAR(simplex.rows[1][j], bowl_centre[static_cast<std::size_t>(j - 1)],
-                  kBowlCoordinateTolerance);
+                  bowl_coordinate_tolerance);
     }
     // The lowest vertex is handed back in row 1, each row with its own value.
     for (int i = 1; i <= dimension + 1; ++i) {
@@ -169,18 +170,18 @@ TEST_F(AmoebaTest, ProbeReflectsThenExpandsFromTheReflectedRow) {
       amoeba_probe(simplex.rows, simplex.values, column_sums, 2, records_and_returns_0_5, 3, -1.0),
       0.5);
   ASSERT_EQ(probed_points.size(), 1u);
-  EXPECT_NEAR(probed_points[0][0], 1.2, kRounding);
-  EXPECT_NEAR(probed_points[0][1], 0.8, kRounding);
+  EXPECT_NEAR(probed_points[0][0], 1.2, rounding_tolerance);
+  EXPECT_NEAR(probed_points[0][1], 0.8, rounding_tolerance);
   // Accepted: the row, its value and the sums follow the trial point.
   EXPECT_EQ(simplex.row(3), probed_points[0]);
   EXPECT_EQ(simplex.values[3], 0.5);
-  EXPECT_NEAR(column_sums[1], 3.4, kRounding);
-  EXPECT_NEAR(column_sums[2], 2.8, kRounding);
+  EXPECT_NEAR(column_sums[1], 3.4, rounding_tolerance);
+  EXPECT_NEAR(column_sums[2], 2.8, rounding_tolerance);
 
   amoeba_probe(simplex.rows, simplex.values, column_sums, 2, records_and_returns_0_5, 3, 2.0);
   ASSERT_EQ(probed_points.size(), 2u);
-  EXPECT_NEAR(probed_points[1][0], 1.3, kRounding);
-  EXPECT_NEAR(probed_points[1][1], 0.6, kRounding);
+  EXPECT_NEAR(probed_points[1][0], 1.3, rounding_tolerance);
+  EXPECT_NEAR(probed_points[1][1], 0.6, rounding_tolerance);
   release_dvector(column_sums, 1, 2);
 }
 
@@ -194,8 +195,8 @@ TEST_F(AmoebaTest, ProbeContractsHalfwayAndRejectsAValueEqualToTheRowsOwn) {
       amoeba_probe(simplex.rows, simplex.values, column_sums, 2, records_and_returns_5, 3, 0.5),
       5.0);
   ASSERT_EQ(probed_points.size(), 1u);
-  EXPECT_NEAR(probed_points[0][0], 1.05, kRounding);
-  EXPECT_NEAR(probed_points[0][1], 1.1, kRounding);
+  EXPECT_NEAR(probed_points[0][0], 1.05, rounding_tolerance);
+  EXPECT_NEAR(probed_points[0][1], 1.1, rounding_tolerance);
   EXPECT_EQ(simplex.row(3), (std::vector<double>{1, 1.2}));
   EXPECT_EQ(column_sums[1], 3.2);
   EXPECT_EQ(column_sums[2], 3.2);
@@ -224,7 +225,7 @@ TEST_F(AmoebaTest, EqualStartingValuesConvergeWithoutEvaluationAndSwapFirstAndLa
   Simplex simplex({{1, 2}, {3, 4}, {5, 6}}, {4, 4, 4});
   int evaluations = -1;
 
-  amoeba(simplex.rows, simplex.values, 2, kSearchTolerance, always_ten, &evaluations);
+  amoeba(simplex.rows, simplex.values, 2, search_tolerance, always_ten, &evaluations);
 
   EXPECT_EQ(evaluations, 0);
   EXPECT_EQ(objective_calls, 0);
@@ -245,7 +246,7 @@ TEST_F(AmoebaTest, ShrinkMovesVerticesWithoutTheFloorAndCountsEveryEvaluation) {
     return recorded_constant(point, value);
   };
 
-  amoeba(simplex.rows, simplex.values, 1, kSearchTolerance, zero_at_shrunk_vertex, &evaluations);
+  amoeba(simplex.rows, simplex.values, 1, search_tolerance, zero_at_shrunk_vertex, &evaluations);
 
   ASSERT_EQ(probed_points.size(), 3u);
   EXPECT_EQ(probed_points[0][0], 0.001);
@@ -268,13 +269,13 @@ TEST_F(AmoebaTest, TiesWithTheSecondHighestContractAndTiesWithTheReflectionShrin
     return recorded_constant(point, objective_calls < 2 ? 4.0 : 1.0);
   };
 
-  amoeba(simplex.rows, simplex.values, 2, kSearchTolerance, four_then_one, &evaluations);
+  amoeba(simplex.rows, simplex.values, 2, search_tolerance, four_then_one, &evaluations);
 
   EXPECT_EQ(evaluations, 4);
   EXPECT_EQ(objective_calls, 4);
   ASSERT_EQ(probed_points.size(), 4u);
   // The shrink moves row 2 halfway toward row 1 and is evaluated there.
-  EXPECT_NEAR(probed_points[2][0], 1.1, kRounding);
+  EXPECT_NEAR(probed_points[2][0], 1.1, rounding_tolerance);
   EXPECT_EQ(probed_points[2][1], 1.0);
 }
 
@@ -290,7 +291,7 @@ TEST_F(AmoebaTest, ProbesAfterAShrinkWorkFromTheRecomputedColumnSums) {
     return recorded_constant(point, value);
   };
 
-  amoeba(simplex.rows, simplex.values, 1, kSearchTolerance, fail_twice_then_descend, &evaluations);
+  amoeba(simplex.rows, simplex.values, 1, search_tolerance, fail_twice_then_descend, &evaluations);
 
   ASSERT_GE(probed_points.size(), 4u);
   EXPECT_EQ(probed_points[2][0], 1.5);
@@ -305,12 +306,12 @@ TEST_F(AmoebaTest, LimitEndsTheSearchOnceWithoutMovingTheLowestRow) {
   int evaluations = -1;
 
   testing::internal::CaptureStdout();
-  amoeba(simplex.rows, simplex.values, 2, kSearchTolerance, always_ten, &evaluations);
+  amoeba(simplex.rows, simplex.values, 2, search_tolerance, always_ten, &evaluations);
   const std::string output = testing::internal::GetCapturedStdout();
 
-  EXPECT_EQ(output, kLimitMessage);
-  EXPECT_EQ(evaluations, kEvaluationLimit);
-  EXPECT_EQ(objective_calls, kEvaluationLimit);
+  EXPECT_EQ(output, limit_message);
+  EXPECT_EQ(evaluations, evaluation_limit);
+  EXPECT_EQ(objective_calls, evaluation_limit);
   EXPECT_EQ(simplex.values[2], 1.0);
   EXPECT_EQ(simplex.row(2), (std::vector<double>{1.2, 1}));
 }
@@ -328,9 +329,9 @@ TEST_F(AmoebaTest, ZeroToleranceRunsToTheLimitAndOvershootsByLessThanOnePass) {
     amoeba(simplex.rows, simplex.values, dimension, 0.0, counted_bowl, &evaluations);
     const std::string output = testing::internal::GetCapturedStdout();
 
-    EXPECT_EQ(output, kLimitMessage);
-    EXPECT_GE(evaluations, kEvaluationLimit);
-    EXPECT_LE(evaluations, kEvaluationLimit + dimension + 1);
+    EXPECT_EQ(output, limit_message);
+    EXPECT_GE(evaluations, evaluation_limit);
+    EXPECT_LE(evaluations, evaluation_limit + dimension + 1);
     EXPECT_EQ(evaluations, objective_calls);
   }
 }
@@ -348,12 +349,12 @@ TEST_F(AmoebaTest, ConvergenceIsTestedBeforeTheLimit) {
   };
 
   testing::internal::CaptureStdout();
-  amoeba(simplex.rows, simplex.values, 1, kSearchTolerance, drops_after_4998_calls, &evaluations);
+  amoeba(simplex.rows, simplex.values, 1, search_tolerance, drops_after_4998_calls, &evaluations);
   const std::string output = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(output, "");
-  EXPECT_EQ(evaluations, kEvaluationLimit);
-  EXPECT_EQ(objective_calls, kEvaluationLimit);
+  EXPECT_EQ(evaluations, evaluation_limit);
+  EXPECT_EQ(objective_calls, evaluation_limit);
   EXPECT_EQ(simplex.values[1], 1.0);
   EXPECT_EQ(simplex.values[2], 1.0);
 }

@@ -13,15 +13,15 @@ namespace {
 
 // The 2x2 inverse is reached through a handful of divisions of small
 // integers; each step rounds by at most half an ulp of numbers below 1.
-constexpr double kSmallInverseTolerance = 1e-15;
+constexpr double small_inverse_tolerance = 1e-15;
 
 // Random diagonally dominant matrices of order up to 8 have condition
 // numbers below about 10, so A times its inverse is the identity to a few
 // hundred ulps at worst.
-constexpr double kIdentityTolerance = 1e-13;
+constexpr double identity_tolerance = 1e-13;
 
-const char* const kSingularMatrix = "gaussj: Singular Matrix-2";
-const char* const kNoUsablePivot = "gaussj: Matrix cannot be inverted";
+const char* const singular_matrix_message = "gaussj: Singular Matrix-2";
+const char* const no_usable_pivot_message = "gaussj: Matrix cannot be inverted";
 
 using Rows = std::vector<std::vector<double>>;
 
@@ -63,10 +63,10 @@ TEST(GaussJordan, InvertsSymmetricTwoByTwoWithRowAndColumnSwaps) {
   // and the columns must be put back at the end.
   DoubleMatrix a = matrix_of({{1, 2}, {2, 1}});
   gaussj(a, 2);
-  EXPECT_NEAR(a[1][1], -1.0 / 3.0, kSmallInverseTolerance);
-  EXPECT_NEAR(a[1][2], 2.0 / 3.0, kSmallInverseTolerance);
-  EXPECT_NEAR(a[2][1], 2.0 / 3.0, kSmallInverseTolerance);
-  EXPECT_NEAR(a[2][2], -1.0 / 3.0, kSmallInverseTolerance);
+  EXPECT_NEAR(a[1][1], -1.0 / 3.0, small_inverse_tolerance);
+  EXPECT_NEAR(a[1][2], 2.0 / 3.0, small_inverse_tolerance);
+  EXPECT_NEAR(a[2][1], 2.0 / 3.0, small_inverse_tolerance);
+  EXPECT_NEAR(a[2][2], -1.0 / 3.0, small_inverse_tolerance);
   release_dmatrix(a, 1, 2, 1, 2);
 }
 
@@ -109,7 +109,7 @@ TEST(GaussJordan, RandomWellConditionedMatricesMultiplyBackToTheIdentity) {
             product += original[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(k - 1)] *
                        inverse[k][j];
           }
-          EXPECT_NEAR(product, i == j ? 1.0 : 0.0, kIdentityTolerance) << "at " << i << "," << j;
+          EXPECT_NEAR(product, i == j ? 1.0 : 0.0, identity_tolerance) << "at " << i << "," << j;
         }
       }
       release_dmatrix(inverse, 1, n, 1, n);
@@ -119,22 +119,23 @@ TEST(GaussJordan, RandomWellConditionedMatricesMultiplyBackToTheIdentity) {
 
 TEST(GaussJordanDeathTest, SingularMatrixEndsTheProcessAtItsZeroPivot) {
   // Pivots on 4 at (2, 2); the only candidate left, a[1][1], becomes 0.0.
-  EXPECT_EXIT(invert({{1, 2}, {2, 4}}), ::testing::ExitedWithCode(1), kSingularMatrix);
+  EXPECT_EXIT(invert({{1, 2}, {2, 4}}), ::testing::ExitedWithCode(1), singular_matrix_message);
 }
 
 TEST(GaussJordanDeathTest, AllZeroMatrixEndsTheProcessInTheFirstStep) {
   // 0.0 qualifies against the starting maximum, so a pivot is chosen and
   // found to be zero.
   EXPECT_EXIT(invert({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}), ::testing::ExitedWithCode(1),
-              kSingularMatrix);
+              singular_matrix_message);
 }
 
 TEST(GaussJordanDeathTest, MatrixWithoutAComparablePivotEndsTheProcess) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EXIT(invert({{nan, nan}, {nan, nan}}), ::testing::ExitedWithCode(1), kNoUsablePivot);
+  EXPECT_EXIT(invert({{nan, nan}, {nan, nan}}), ::testing::ExitedWithCode(1),
+              no_usable_pivot_message);
   // The first step pivots on a 1; eliminating with the NaNs leaves only a
   // NaN for the second step.
-  EXPECT_EXIT(invert({{nan, 1}, {1, nan}}), ::testing::ExitedWithCode(1), kNoUsablePivot);
+  EXPECT_EXIT(invert({{nan, 1}, {1, nan}}), ::testing::ExitedWithCode(1), no_usable_pivot_message);
 }
 
 }  // namespace

@@ -18,13 +18,12 @@
 
 #include "model/observations.hpp"
 #include "optimise/gaussj.hpp"
-#include "tests/optimise/likelihood_stand_in.hpp"
-#include "tests/optimise/literal_curvature.hpp"
+#include "optimise/reference/literal_curvature.hpp"
 
 namespace {
 
-constexpr double kStep = 0.001;
-const std::string kBlockEnd = "==================================\n\n";
+constexpr double difference_step = 0.001;
+const std::string block_end = "==================================\n\n";
 
 int objective_calls = 0;
 
@@ -70,7 +69,7 @@ double scrambled(DoubleVector point) {
   return 2.0 * std::sin(1e4 * phase);
 }
 
-double zero_everywhere(DoubleVector) { return 0.0; }
+double zero_everywhere(DoubleVector /*point*/) { return 0.0; }
 
 std::string format_value(double value) {
   char text[64];
@@ -132,15 +131,12 @@ class StandardErrorsTest : public ::testing::Test {
     interval_count = n_;
     observation_count = count;
     model_order = order;
-    likelihood_stand_in = objective;
+    objective_ = objective;
     best_point = dvector(0, n_);
     for (int j = 1; j <= n_; ++j) best_point[j] = point[static_cast<std::size_t>(j - 1)];
     best_value = objective(best_point);
   }
-  void TearDown() override {
-    release_point();
-    likelihood_stand_in = quadratic_bowl_over_intervals;
-  }
+  void TearDown() override { release_point(); }
   void release_point() {
     if (n_ >= 0) release_dvector(best_point, 0, n_);
     n_ = -1;
@@ -150,7 +146,7 @@ class StandardErrorsTest : public ::testing::Test {
   // curvature built the long way.
   std::vector<double> expected_errors() const {
     DoubleMatrix curvature = dmatrix(1, n_, 1, n_);
-    build_curvature_literally(likelihood_stand_in, best_point, best_value, n_, curvature);
+    build_curvature_literally(objective_, best_point, best_value, n_, curvature);
     gaussj(curvature, n_);
     std::vector<double> errors;
     for (int i = 1; i <= n_; ++i) {
@@ -160,6 +156,10 @@ class StandardErrorsTest : public ::testing::Test {
     return errors;
   }
 
+  // The step under test, on the installed objective.
+  void standard_errors_step() const { standard_errors_for(objective_); }
+
+  ObjectiveFunction objective_ = nullptr;
   int n_ = -1;
   TemporaryDirectory directory_;
 };
@@ -224,18 +224,18 @@ TEST_F(StandardErrorsTest, SingleIntervalMatchesTheClosedForm) {
   install(shallow_bowl, {1.25}, 3, 1);
   // Computed here from the objective alone: one difference, one reciprocal.
   DoubleVector moved = dvector(1, 1);
-  moved[1] = 1.25 + kStep;
-  const double curvature = (shallow_bowl(moved) - best_value) / kStep / kStep;
+  moved[1] = 1.25 + difference_step;
+  const double curvature = (shallow_bowl(moved) - best_value) / difference_step / difference_step;
   const double expected = std::sqrt((1.0 / curvature) / 3) / 2.0;
   release_dvector(moved, 1, 1);
 
-  const int status = run_in_child(directory_.path(), [] { standard_errors(); });
+  const int status = run_in_child(directory_.path(), [this] { standard_errors_step(); });
 
   EXPECT_EQ(status, 0);
   EXPECT_EQ(read_file(directory_.path() / "console.txt"),
             "Standard Error: \n" + format_value(expected));
   EXPECT_EQ(read_file(directory_.path() / "etest.txt"),
-            "Standard Error:\n" + format_value(expected) + "\n" + kBlockEnd);
+            "Standard Error:\n" + format_value(expected) + "\n" + block_end);
 }
 
 TEST_F(StandardErrorsTest, AppendsItsBlockAfterWhatTheResultsFileHeld) {
@@ -245,12 +245,12 @@ TEST_F(StandardErrorsTest, AppendsItsBlockAfterWhatTheResultsFileHeld) {
   std::string values;
   for (const double error : expected_errors()) values += format_value(error);
 
-  const int status = run_in_child(directory_.path(), [] { standard_errors(); });
+  const int status = run_in_child(directory_.path(), [this] { standard_errors_step(); });
 
   EXPECT_EQ(status, 0);
   EXPECT_EQ(read_file(directory_.path() / "console.txt"), "Standard Error: \n" + values);
   EXPECT_EQ(read_file(directory_.path() / "etest.txt"),
-            earlier + "Standard Error:\n" + values + "\n" + kBlockEnd);
+            earlier + "Standard Error:\n" + values + "\n" + block_end);
 }
 
 TEST_F(StandardErrorsTest, NegativeCurvaturePrintsNotANumberAndTheRunGoesOn) {
@@ -259,12 +259,12 @@ TEST_F(StandardErrorsTest, NegativeCurvaturePrintsNotANumberAndTheRunGoesOn) {
   best_value += 1.0;
   const std::string value = format_value(std::sqrt(-1.0) / 2.0);
 
-  const int status = run_in_child(directory_.path(), [] { standard_errors(); });
+  const int status = run_in_child(directory_.path(), [this] { standard_errors_step(); });
 
   EXPECT_EQ(status, 0);
   EXPECT_EQ(read_file(directory_.path() / "console.txt"), "Standard Error: \n" + value);
   EXPECT_EQ(read_file(directory_.path() / "etest.txt"),
-            "Standard Error:\n" + value + "\n" + kBlockEnd);
+            "Standard Error:\n" + value + "\n" + block_end);
 }
 
 TEST_F(StandardErrorsDeathTest, NoObservationsEndInASingularMatrixBeforeAnyOutput) {
@@ -273,7 +273,7 @@ TEST_F(StandardErrorsDeathTest, NoObservationsEndInASingularMatrixBeforeAnyOutpu
   EXPECT_EXIT(
       {
         enter(directory);
-        standard_errors();
+        standard_errors_step();
       },
       ::testing::ExitedWithCode(1), "gaussj: Singular Matrix-2");
   EXPECT_EQ(read_file(directory / "console.txt"), "");
@@ -291,7 +291,7 @@ TEST_F(StandardErrorsDeathTest, UnopenableResultsFileEndsTheRunAfterTheConsoleBl
   EXPECT_EXIT(
       {
         enter(directory);
-        standard_errors();
+        standard_errors_step();
       },
       ::testing::ExitedWithCode(1), "");
   EXPECT_EQ(read_file(directory / "console.txt"),

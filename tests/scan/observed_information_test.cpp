@@ -12,11 +12,11 @@ namespace {
 // Central differences with h ~ 1e-4 |x| leave a truncation error of order
 // h^2 f'''' (none for a quadratic) and a rounding error of order
 // eps |f| / h^2 ~ 1e-16 * 100 / 1e-8 ~ 1e-6 for the values used here.
-constexpr double kDifferenceTolerance = 1e-5;
+constexpr double difference_tolerance = 1e-5;
 
 // A Cholesky inverse of a well-conditioned matrix is good to a few ulps of
 // its entries.
-constexpr double kInverseTolerance = 1e-12;
+constexpr double inverse_tolerance = 1e-12;
 
 int negative_coordinate_calls = 0;
 
@@ -31,18 +31,18 @@ DoubleMatrix make_matrix(const std::vector<std::vector<double>>& rows) {
 }
 
 // A correlated bowl: 100 + (x - c)^T A (x - c) / 2 with A below.
-const std::vector<std::vector<double>> kBowl = {
+const std::vector<std::vector<double>> bowl_hessian = {
     {4.0, 1.5, -0.8}, {1.5, 3.0, 0.6}, {-0.8, 0.6, 2.5}};
-const double kCentre[] = {0.7, 1.3, 0.4};
+const double bowl_centre[] = {0.7, 1.3, 0.4};
 
 double correlated_bowl(DoubleVector x) {
   double value = 0.0;
   for (int i = 1; i <= 3; ++i) {
     if (x[i] < 0.0) ++negative_coordinate_calls;
     for (int j = 1; j <= 3; ++j) {
-      value += 0.5 * (x[i] - kCentre[i - 1]) *
-               kBowl[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)] *
-               (x[j] - kCentre[j - 1]);
+      value += 0.5 * (x[i] - bowl_centre[i - 1]) *
+               bowl_hessian[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)] *
+               (x[j] - bowl_centre[j - 1]);
     }
   }
   return 100.0 + value;
@@ -53,25 +53,25 @@ double correlated_bowl(DoubleVector x) {
 //   m l1 - y1 log(m l1) + m s - y2 log(m s),  s = l1 + l2,
 // and its Hessian is [[y1/l1^2 + y2/s^2, y2/s^2], [y2/s^2, y2/s^2]]
 // everywhere, with correlation between the two parameters.
-constexpr double kExposure = 50.0;
-constexpr double kFirstCount = 30.0;
-constexpr double kSecondCount = 85.0;
+constexpr double exposure = 50.0;
+constexpr double first_count = 30.0;
+constexpr double second_count = 85.0;
 
 double two_poisson_counts(DoubleVector x) {
   if (x[1] < 0.0 || x[2] < 0.0) ++negative_coordinate_calls;
   const double s = x[1] + x[2];
-  return kExposure * x[1] - kFirstCount * std::log(kExposure * x[1]) + kExposure * s -
-         kSecondCount * std::log(kExposure * s);
+  return exposure * x[1] - first_count * std::log(exposure * x[1]) + exposure * s -
+         second_count * std::log(exposure * s);
 }
 
 // Independent Poisson counts: three intervals, each observed m times with
 // total count S_t; the information at the maximum (l_t = S_t / m) is m / l_t.
-constexpr double kRepeats = 400.0;
-const double kTotals[] = {120.0, 260.0, 35.0};
+constexpr double repeats = 400.0;
+const double totals[] = {120.0, 260.0, 35.0};
 
 double independent_poisson_counts(DoubleVector x) {
   double value = 0.0;
-  for (int t = 1; t <= 3; ++t) value += kRepeats * x[t] - kTotals[t - 1] * std::log(x[t]);
+  for (int t = 1; t <= 3; ++t) value += repeats * x[t] - totals[t - 1] * std::log(x[t]);
   return value;
 }
 
@@ -87,8 +87,8 @@ TEST(ObservedInformation, RecoversACorrelatedQuadraticsMatrix) {
   for (int i = 1; i <= 3; ++i) {
     for (int j = 1; j <= 3; ++j) {
       EXPECT_NEAR(information[i][j],
-                  kBowl[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)],
-                  kDifferenceTolerance)
+                  bowl_hessian[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)],
+                  difference_tolerance)
           << i << "," << j;
       EXPECT_EQ(information[i][j], information[j][i]);
     }
@@ -104,9 +104,9 @@ TEST(ObservedInformation, MatchesTheClosedFormOfCorrelatedPoissonCountsAwayFromT
   DoubleMatrix information = dmatrix(1, 2, 1, 2);
   observed_information(two_poisson_counts, x, two_poisson_counts(x), 2, information);
   const double s = x[1] + x[2];
-  const double shared = kSecondCount / (s * s);
+  const double shared = second_count / (s * s);
   const double relative = 1e-6;
-  EXPECT_NEAR(information[1][1], kFirstCount / (x[1] * x[1]) + shared,
+  EXPECT_NEAR(information[1][1], first_count / (x[1] * x[1]) + shared,
               relative * information[1][1]);
   EXPECT_NEAR(information[1][2], shared, relative * shared);
   EXPECT_NEAR(information[2][2], shared, relative * shared);
@@ -116,7 +116,7 @@ TEST(ObservedInformation, MatchesTheClosedFormOfCorrelatedPoissonCountsAwayFromT
 
 TEST(ObservedInformation, InverseAtThePoissonMaximumIsTheTextbookVarianceOfAMean) {
   DoubleVector x = dvector(1, 3);
-  for (int t = 1; t <= 3; ++t) x[t] = kTotals[t - 1] / kRepeats;
+  for (int t = 1; t <= 3; ++t) x[t] = totals[t - 1] / repeats;
   DoubleMatrix information = dmatrix(1, 3, 1, 3);
   DoubleMatrix covariance = dmatrix(1, 3, 1, 3);
   observed_information(independent_poisson_counts, x, independent_poisson_counts(x), 3,
@@ -124,7 +124,7 @@ TEST(ObservedInformation, InverseAtThePoissonMaximumIsTheTextbookVarianceOfAMean
   ASSERT_TRUE(invert_positive_definite(information, 3, covariance));
   for (int t = 1; t <= 3; ++t) {
     // Var(mean of m Poisson(l) counts) = l / m.
-    const double variance = x[t] / kRepeats;
+    const double variance = x[t] / repeats;
     EXPECT_NEAR(covariance[t][t], variance, 1e-6 * variance);
     for (int u = 1; u <= 3; ++u) {
       if (u != t) {
@@ -151,7 +151,8 @@ TEST(ObservedInformation, DifferencesForwardAtZeroWithoutEvaluatingBelowZero) {
   for (int i = 1; i <= 3; ++i) {
     for (int j = 1; j <= 3; ++j) {
       EXPECT_NEAR(information[i][j],
-                  kBowl[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)], 1e-3)
+                  bowl_hessian[static_cast<std::size_t>(i - 1)][static_cast<std::size_t>(j - 1)],
+                  1e-3)
           << i << "," << j;
     }
   }
@@ -179,7 +180,7 @@ TEST(PositiveDefiniteInverse, MultipliesBackToTheIdentity) {
     for (int j = 1; j <= 4; ++j) {
       double product = 0.0;
       for (int k = 1; k <= 4; ++k) product += a[i][k] * inverse[k][j];
-      EXPECT_NEAR(product, i == j ? 1.0 : 0.0, kInverseTolerance) << i << "," << j;
+      EXPECT_NEAR(product, i == j ? 1.0 : 0.0, inverse_tolerance) << i << "," << j;
       EXPECT_EQ(inverse[i][j], inverse[j][i]);
     }
   }

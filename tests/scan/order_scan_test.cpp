@@ -28,12 +28,12 @@ namespace {
 // Eight N and two R in one interval: for p = 1 the likelihood is largest at
 // exp(-1.5 lambda) = 0.4, where the information is
 //   -36u/(2+u)^2 + 4.5u/(1-u)^2 = 2.5  (u = 0.4).
-const char* const kEightNTwoR = "10 1\nN\nN\nR\nN\nN\nN\nR\nN\nN\nN\n";
-const double kFittedLambda = -std::log(0.4) / 1.5;
-constexpr double kClosedFormInformation = 2.5;
+const char* const eight_n_two_r = "10 1\nN\nN\nR\nN\nN\nN\nR\nN\nN\nN\n";
+const double fitted_lambda = -std::log(0.4) / 1.5;
+constexpr double closed_form_information = 2.5;
 // The search stops at a relative spread of 1e-10 in values near 5, which
 // leaves the parameter within about sqrt(2 * 5e-10 / 2.5) = 2e-5.
-constexpr double kLambdaTolerance = 5e-5;
+constexpr double lambda_tolerance = 5e-5;
 
 struct DataSet {
   std::string name;
@@ -64,7 +64,7 @@ std::vector<DataSet> data_sets() {
       {"three intervals, p = 1", simulated_file(first, 400, 7), 1, 0.5},
       {"two intervals with X and missing codes, p = 2", simulated_file(second, 300, 11), 2, 0.3},
       {"four intervals, p = 3", simulated_file(third, 200, 5), 3, 0.8},
-      {"one interval, p = 1", kEightNTwoR, 1, 0.5},
+      {"one interval, p = 1", eight_n_two_r, 1, 0.5},
   };
 }
 
@@ -204,18 +204,18 @@ TEST(OrderScan, RestartsEndAtOrBelowTheFirstSearchAndSettle) {
 }
 
 TEST(OrderScan, OneIntervalFitAndItsInformationMatchTheClosedForm) {
-  load_table(kEightNTwoR);
+  load_table(eight_n_two_r);
   model_order = 1;
   const OrderFit fit = fit_with_restarts(negative_log_likelihood, 1, 0.5);
   ASSERT_TRUE(fit.converged());
-  EXPECT_NEAR(fit.parameters[0], kFittedLambda, kLambdaTolerance);
+  EXPECT_NEAR(fit.parameters[0], fitted_lambda, lambda_tolerance);
 
   DoubleVector point = dvector(1, 1);
   point[1] = fit.parameters[0];
   DoubleMatrix information = dmatrix(1, 1, 1, 1);
   observed_information(negative_log_likelihood, point, fit.objective, 1, information);
   // The point is off the maximum by up to 5e-5; f''' is about -10 there.
-  EXPECT_NEAR(information[1][1], kClosedFormInformation, 1e-3);
+  EXPECT_NEAR(information[1][1], closed_form_information, 1e-3);
   release_dmatrix(information, 1, 1, 1, 1);
   release_dvector(point, 1, 1);
   release_loaded_table();

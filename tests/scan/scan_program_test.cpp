@@ -97,7 +97,7 @@ const std::string small_data = "6 2\nNR\nRN\nNN\nRR\nNR\nNN\n";
 // program: for the redirections a test needs.
 ProgramRun shell(const ScratchDirectory& directory, const std::string& command) {
   directory.write("run.sh", "SCAN='" + built_program("interval-scan") + "'\n" + command + "\n");
-  const ProgramRun run = run_program(directory, "/bin/sh", "", "run.sh");
+  ProgramRun run = run_program(directory, "/bin/sh", "", "run.sh");
   fs::remove(directory.path() / "run.sh");
   return run;
 }

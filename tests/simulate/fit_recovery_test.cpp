@@ -56,8 +56,8 @@ std::vector<double> length_deviations(const std::string& data, int order,
     for (int j = 1; j <= n; ++j) {
       // (f(+h,+h) - f(+h,-h) - f(-h,+h) + f(-h,-h)) / 4h^2, which on the
       // diagonal is the second difference with step 2h.
-      information[i][j] = (f(i, h, j, h) - f(i, h, j, -h) - f(i, -h, j, h) + f(i, -h, j, -h)) /
-                          (4 * h * h);
+      information[i][j] =
+          (f(i, h, j, h) - f(i, h, j, -h) - f(i, -h, j, h) + f(i, -h, j, -h)) / (4 * h * h);
     }
   }
   gaussj(information, n);

@@ -26,12 +26,18 @@ constexpr double allowed_standard_errors = 5.0;
 // 60 events is below 1e-40 for the means used here.
 constexpr int reference_event_limit = 60;
 
+// Probabilities summed from a few hundred products: far below this, yet
+// room enough for their rounding.  It also lets a probability of exactly 0
+// or 1 meet a frequency of 0 or 1 whose standard error is 0.
+constexpr double summed_rounding = 1e-12;
+
 void expect_frequency(long long hits, long long total, double probability,
                       const std::string& what) {
   const double frequency = static_cast<double>(hits) / static_cast<double>(total);
   const double standard_error =
       std::sqrt(probability * (1.0 - probability) / static_cast<double>(total));
-  EXPECT_LE(std::fabs(frequency - probability), allowed_standard_errors * standard_error + 1e-12)
+  EXPECT_LE(std::fabs(frequency - probability),
+            allowed_standard_errors * standard_error + summed_rounding)
       << what << ": frequency " << frequency << ", probability " << probability;
 }
 
@@ -79,8 +85,9 @@ double reference_row_probability(const std::string& row, const SimulationSetting
         return q;
     }
   };
-  std::vector<double> weight(static_cast<std::size_t>(3 * p), 0.0);  // index 3(level-1) + class
-  for (int level = 0; level < p; ++level) weight[static_cast<std::size_t>(3 * level)] = 1.0 / p;
+  std::vector<double> weight(3 * static_cast<std::size_t>(p), 0.0);  // index 3(level-1) + class
+  for (std::size_t level = 0; level < static_cast<std::size_t>(p); ++level)
+    weight[3 * level] = 1.0 / p;
   for (std::size_t t = 0; t < row.size(); ++t) {
     const double mean = settings.rates[t];
     std::vector<double> next(weight.size(), 0.0);
@@ -94,7 +101,8 @@ double reference_row_probability(const std::string& row, const SimulationSetting
         const double alternating = std::pow(-0.5, wraps);
         for (int to_class = 0; to_class < 3; ++to_class) {
           const double move = to_class == cls ? (1 + 2 * alternating) / 3 : (1 - alternating) / 3;
-          next[static_cast<std::size_t>(3 * ((level + k) % p) + to_class)] +=
+          const int to = 3 * ((level + k) % p) + to_class;
+          next[static_cast<std::size_t>(to)] +=
               weight[static_cast<std::size_t>(from)] * poisson * move;
         }
       }
@@ -126,14 +134,14 @@ void expect_rows_match_reference(const SimulationSettings& settings, const std::
     const auto found = counts.find(row);
     expect_frequency(found == counts.end() ? 0 : found->second, draws, probability, row);
   }
-  EXPECT_NEAR(covered, 1.0, 1e-12) << "the alphabet must cover every row";
+  EXPECT_NEAR(covered, 1.0, summed_rounding) << "the alphabet must cover every row";
 }
 
 TEST(UniformBelow, GivesEveryValueEquallyOftenAndNothingOutsideTheRange) {
   SimulationEngine engine(11);
   long long counts[3] = {0, 0, 0};
   for (int i = 0; i < 3 * draws; ++i) ++counts[uniform_below(engine, 3)];
-  for (const long long c : counts) expect_frequency(c, 3 * draws, 1.0 / 3, "value");
+  for (const long long c : counts) expect_frequency(c, 3LL * draws, 1.0 / 3, "value");
   // Nearly half of all engine outputs are refused for this bound.
   const std::uint64_t wide = (std::uint64_t{1} << 63) + 1;
   for (int i = 0; i < 1000; ++i) EXPECT_LT(uniform_below(engine, wide), wide);
@@ -178,8 +186,8 @@ TEST(PoissonDraw, MatchesMeanVarianceAndZeroProbabilityBelowAndAcrossTheSplit) {
 TEST(SimulatedCodes, EventFrequencyOfOrderOneIsAThirdOfOneMinusExpOfMinusOneAndAHalfLambda) {
   for (const double mean : {0.2, 1.0, 4.0}) {
     const auto counts = row_counts(settings_of(1, {mean}), draws, 17);
-    const long long events = counts.count("R") ? counts.at("R") : 0;
-    EXPECT_EQ(events + (counts.count("N") ? counts.at("N") : 0), draws) << "only R and N";
+    const long long events = counts.contains("R") ? counts.at("R") : 0;
+    EXPECT_EQ(events + (counts.contains("N") ? counts.at("N") : 0), draws) << "only R and N";
     expect_frequency(events, draws, (1 - std::exp(-1.5 * mean)) / 3,
                      "R at mean " + std::to_string(mean));
   }

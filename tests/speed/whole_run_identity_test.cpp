@@ -21,12 +21,12 @@
 namespace {
 
 struct DataSet {
-  const char* name;            // the test's name: what the set exercises
-  std::string table;           // the data file, or empty to simulate one
-  std::string simulation;      // interval-simulate options, without --output
-  std::string answers;         // model order and initial estimate
-  std::string earlier_results; // etest.txt before the run, if any
-  std::string shown = "";      // text the run must print, for the sets named after it
+  const char* name;             // the test's name: what the set exercises
+  std::string table;            // the data file, or empty to simulate one
+  std::string simulation;       // interval-simulate options, without --output
+  std::string answers;          // model order and initial estimate
+  std::string earlier_results;  // etest.txt before the run, if any
+  std::string shown{};          // text the run must print, for the sets named after it
 };
 
 // Test names and failure messages show the set by its name.
@@ -61,8 +61,7 @@ std::string table_of(const DataSet& set) {
 // both parameters driven far out, where the objective is nearly flat: the
 // inverse curvature has a negative diagonal entry and that standard error
 // prints as not-a-number.  The lower-case rows carry no information.
-const char* const far_out_table =
-    "14 2\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nnN\nxr\n";
+const char* const far_out_table = "14 2\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nRN\nnN\nxr\n";
 
 const DataSet data_sets[] = {
     {"TwoIntervalsOrderOneOnlyNAndR", "",
@@ -87,8 +86,7 @@ const DataSet data_sets[] = {
     {"OrderFourFitToOrderOneDataUsesLogGammaFactorials", "",
      "--lengths 0.3,0.2,0.25 --observations 50 --order 1 --missing-rate 0.05 --seed 106",
      "4\n2.0\n", ""},
-    {"ParametersFarOutGiveANotANumberStandardError", far_out_table, "", "1\n0.5\n", "",
-     "nan"},
+    {"ParametersFarOutGiveANotANumberStandardError", far_out_table, "", "1\n0.5\n", "", "nan"},
 };
 
 class WholeRunIdentity : public ::testing::TestWithParam<DataSet> {};

@@ -14,7 +14,8 @@ std::string captured_output(Writer write) {
   write(file);
   std::rewind(file);
   std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) text.push_back(static_cast<char>(c));
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+    text.push_back(static_cast<char>(c));
   std::fclose(file);
   return text;
 }

@@ -39,7 +39,8 @@ std::string shell_quoted(const std::string& text) {
 
 ScratchDirectory::ScratchDirectory() {
   std::string pattern = (fs::temp_directory_path() / "interval-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a scratch directory");
+  if (mkdtemp(pattern.data()) == nullptr)
+    throw std::runtime_error("cannot make a scratch directory");
   path_ = pattern;
 }
 
@@ -85,11 +86,10 @@ ProgramRun run_command(const ScratchDirectory& where, const std::string& launche
     std::ofstream in(io / "stdin", std::ios::binary);
     in << standard_input;
   }
-  const std::string command = "cd " + shell_quoted(where.path().string()) + " && " + launcher +
-                              shell_quoted(program) + " " + arguments + " < " +
-                              shell_quoted((io / "stdin").string()) + " > " +
-                              shell_quoted((io / "stdout").string()) + " 2> " +
-                              shell_quoted((io / "stderr").string());
+  const std::string command =
+      "cd " + shell_quoted(where.path().string()) + " && " + launcher + shell_quoted(program) +
+      " " + arguments + " < " + shell_quoted((io / "stdin").string()) + " > " +
+      shell_quoted((io / "stdout").string()) + " 2> " + shell_quoted((io / "stderr").string());
   const int raw = std::system(command.c_str());
   ProgramRun run;
   run.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
@@ -113,9 +113,9 @@ ProgramRun run_program_unprivileged(const ScratchDirectory& where, const std::st
   // "nobody" must be able to enter the directory and read what is in it;
   // what a test made read-only stays so (no write bit is added).
   std::error_code ignored;
-  fs::permissions(where.path(), fs::perms::owner_all | fs::perms::group_read |
-                                    fs::perms::group_exec | fs::perms::others_read |
-                                    fs::perms::others_exec,
+  fs::permissions(where.path(),
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec,
                   ignored);
   for (const auto& entry : fs::directory_iterator(where.path(), ignored)) {
     if (fs::is_regular_file(entry.path())) {

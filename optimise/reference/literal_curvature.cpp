@@ -1,4 +1,4 @@
-#include "tests/optimise/literal_curvature.hpp"
+#include "optimise/reference/literal_curvature.hpp"
 
 namespace {
 constexpr double difference_step = 0.001;

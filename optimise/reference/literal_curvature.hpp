@@ -4,7 +4,7 @@
 #pragma once
 
 #include "foundation/index_ranged_arrays.hpp"
-#include "model/objective.hpp"
+#include "optimise/objective_function.hpp"
 
 void build_curvature_literally(ObjectiveFunction objective, DoubleVector x, double f0, int n,
                                DoubleMatrix curvature);

@@ -1,37 +1,30 @@
-#include "tests/reference/straightforward_likelihood.hpp"
+#include "model/reference/straightforward_likelihood.hpp"
 
 #include <cmath>
 
+#include "model/emission.hpp"
 #include "model/latent_state.hpp"
 #include "model/observations.hpp"
-#include "model/poisson.hpp"
+#include "model/transitions.hpp"
+#include "model/wrap_weights.hpp"
 
 namespace {
 
-// Offset sums of every interval of one observation:
-//   same_sums[t][c]  = sum_{m = m0..T} P(lambda_t, c - p + p m) W_same(m)
-//   cross_sums[t][c] = sum_{m = m0..T} P(lambda_t, c - p + p m) W_cross(m)
-// with m0 = 1 for a downward level change (c < p) so that no count is
-// negative, and m0 = 0 otherwise.
-void fill_offset_sums(DoubleVector lambda, int n, int p, int wraps, DoubleMatrix same_sums,
-                      DoubleMatrix cross_sums) {
+// Offset sums of every interval of one observation, each interval's from
+// its own Poisson terms (model/transitions.hpp states the sums).
+void fill_offset_sums_of_intervals(DoubleVector lambda, int n, int p, DoubleVector terms,
+                                   DoubleVector same_weights, DoubleVector cross_weights,
+                                   DoubleMatrix same_sums, DoubleMatrix cross_sums) {
   for (int t = 1; t <= n; ++t) {
-    for (int c = 1; c <= 2 * p - 1; ++c) {
-      const int m0 = c < p ? 1 : 0;
-      same_sums[t][c] = 0.0;
-      cross_sums[t][c] = 0.0;
-      for (int m = m0; m <= wraps; ++m) {
-        same_sums[t][c] += poisson_term(lambda[t], p * m + c - p) * W_same(m);
-        cross_sums[t][c] += poisson_term(lambda[t], p * m + c - p) * W_cross(m);
-      }
-    }
+    fill_poisson_terms(lambda[t], p, terms);
+    fill_offset_sums(terms, same_weights, cross_weights, p, same_sums[t], cross_sums[t]);
   }
 }
 
 // One interval of the forward recursion:
 //   next[k] = (sum_{l ascending} current[l] transition[l][k]) emission[k]
-void forward_step(DoubleVector current, DoubleMatrix transition, DoubleVector emission,
-                  int states, DoubleVector next) {
+void forward_step(DoubleVector current, DoubleMatrix transition, DoubleVector emission, int states,
+                  DoubleVector next) {
   for (int k = 1; k <= states; ++k) {
     next[k] = 0.0;
     for (int l = 1; l <= states; ++l) next[k] += current[l] * transition[l][k];
@@ -44,7 +37,8 @@ void forward_step(DoubleVector current, DoubleMatrix transition, DoubleVector em
 double straightforward_negative_log_likelihood(DoubleVector point) {
   const int p = model_order;
   const int n = interval_count;
-  const int states = sub_state_count * p;
+  const int states = state_count(p);
+  const int wraps = wrap_limit(p);
 
   DoubleMatrix emission_table = dmatrix(0, code_row_count - 1, 1, states);
   ByteVector row = cvector(1, n);
@@ -52,9 +46,12 @@ double straightforward_negative_log_likelihood(DoubleVector point) {
   DoubleVector lambda = dvector(1, n);
   DoubleVector current = dvector(1, states);
   DoubleVector next = dvector(1, states);
+  DoubleVector terms = dvector(0, largest_event_count(p));
+  DoubleVector same_weights = dvector(0, wraps);
+  DoubleVector cross_weights = dvector(0, wraps);
   fill_emission_table(emission_table, p);
+  fill_wrap_weights(p, same_weights, cross_weights);
 
-  const int wraps = wrap_limit(p);
   double total = 0.0;
   for (int i = 0; i < observation_count; ++i) {
     for (int t = 1; t <= n; ++t) {
@@ -70,7 +67,8 @@ double straightforward_negative_log_likelihood(DoubleVector point) {
 
     DoubleMatrix same_sums = dmatrix(1, n, 1, 2 * p - 1);
     DoubleMatrix cross_sums = dmatrix(1, n, 1, 2 * p - 1);
-    fill_offset_sums(lambda, n, p, wraps, same_sums, cross_sums);
+    fill_offset_sums_of_intervals(lambda, n, p, terms, same_weights, cross_weights, same_sums,
+                                  cross_sums);
     // Layer t - 1 holds the matrix of interval t; layer n is never used.
     DoubleTensor transitions = d3tensor(0, n, 1, states, 1, states);
     for (int t = 1; t <= n; ++t) {
@@ -91,6 +89,9 @@ double straightforward_negative_log_likelihood(DoubleVector point) {
     release_d3tensor(transitions, 0, n, 1, states, 1, states);
   }
 
+  release_dvector(cross_weights, 0, wraps);
+  release_dvector(same_weights, 0, wraps);
+  release_dvector(terms, 0, largest_event_count(p));
   release_dvector(next, 1, states);
   release_dvector(current, 1, states);
   release_dvector(lambda, 1, n);

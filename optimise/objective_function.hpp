@@ -1,0 +1,11 @@
+// The objective function type of the minimiser and of the finite-difference
+// steps: a point of the parameter space goes in, as a double vector whose
+// entries 1..n hold the n coordinates, and the objective's value comes out.
+// An objective reads entries 1..n only and keeps no reference to its
+// argument.  The routines here know nothing of what they minimise; the fit
+// hands them the model's negative log-likelihood.
+#pragma once
+
+#include "foundation/index_ranged_arrays.hpp"
+
+using ObjectiveFunction = double (*)(DoubleVector point);
