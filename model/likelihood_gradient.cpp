@@ -205,17 +205,17 @@ void forward_step(const double* v, const double* d, const double* e, const doubl
                   double* next) {
   const int p = work.p;
   double* spread = work.spread.data();
-  std::fill(next, next + class_count * p, 0.0);
+  std::fill(next, next + at(class_count * p), 0.0);
   std::fill(spread, spread + p, 0.0);
   double* next0 = next;
   double* next1 = next + p;
-  double* next2 = next + 2 * p;
+  double* next2 = next + at(2 * p);
   for (int from = 0; from < p; ++from) {
     const double* dc = d + (p - 1 - from);  // dc[to] = D[p - 1 + to - from]
     const double* ec = e + (p - 1 - from);
     const double a0 = v[from];
     const double a1 = v[p + from];
-    const double a2 = v[2 * p + from];
+    const double a2 = v[at(2 * p + from)];
     const double level_total = a0 + a1 + a2;
     for (int to = 0; to < p; ++to) {
       next0[to] += dc[to] * a0;
@@ -225,7 +225,7 @@ void forward_step(const double* v, const double* d, const double* e, const doubl
     }
   }
   for (int j = 0; j < class_count; ++j) {
-    double* row = next + j * p;
+    double* row = next + at(j * p);
     for (int to = 0; to < p; ++to) row[to] = factors[j] * (row[to] + spread[to]);
   }
 }
@@ -244,19 +244,19 @@ void backward_step(int t, const double* v, const double* factors) {
   double* g = work.g.data();
   double* g_total = work.g_total.data();
   for (int j = 0; j < class_count; ++j) {
-    for (int to = 0; to < p; ++to) g[j * p + to] = factors[j] * work.beta[at(j * p + to)];
+    for (int to = 0; to < p; ++to) g[at(j * p + to)] = factors[j] * work.beta[at(j * p + to)];
   }
-  for (int to = 0; to < p; ++to) g_total[to] = g[to] + g[p + to] + g[2 * p + to];
+  for (int to = 0; to < p; ++to) g_total[to] = g[to] + g[p + to] + g[at(2 * p + to)];
   const double* g0 = g;
   const double* g1 = g + p;
-  const double* g2 = g + 2 * p;
+  const double* g2 = g + at(2 * p);
 
   for (int from = 0; from < p; ++from) {
     double* dc = d_adjoint + (p - 1 - from);  // dc[to] is offset p - 1 + to - from
     double* ec = e_adjoint + (p - 1 - from);
     const double a0 = v[from];
     const double a1 = v[p + from];
-    const double a2 = v[2 * p + from];
+    const double a2 = v[at(2 * p + from)];
     const double level_total = a0 + a1 + a2;
     for (int to = 0; to < p; ++to) {
       dc[to] += a0 * g0[to] + a1 * g1[to] + a2 * g2[to];
@@ -266,7 +266,7 @@ void backward_step(int t, const double* v, const double* factors) {
 
   double* back = work.next_beta.data();
   double* spread = work.spread.data();
-  std::fill(back, back + class_count * p, 0.0);
+  std::fill(back, back + at(class_count * p), 0.0);
   std::fill(spread, spread + p, 0.0);
   for (int to = 0; to < p; ++to) {
     // reversed[k] = D[2p - 2 - k], so D[p - 1 + to - from] = reversed[p - 1 - to + from].
