@@ -174,4 +174,3 @@ double counted_objective_with_gradient(const std::vector<double>& point,
   count_evaluation();
   return value;
 }
-
