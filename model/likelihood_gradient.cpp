@@ -11,6 +11,7 @@
 #include "model/latent_state.hpp"
 #include "model/observations.hpp"
 #include "model/poisson.hpp"
+#include "model/transitions.hpp"
 #include "model/wrap_weights.hpp"
 
 namespace {
@@ -193,7 +194,7 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
       }
     }
     for (int c = 1; c <= work.offsets; ++c) {
-      const int m0 = c < p ? 1 : 0;
+      const int m0 = first_wrap_count(c, p);
       double same = 0.0, cross = 0.0, same_slope = 0.0, cross_slope = 0.0;
       double same_escape = 0.0, cross_escape = 0.0;
       for (int m = m0; m <= wraps; ++m) {
@@ -234,17 +235,17 @@ void forward_step(const double* v, const double* d, const double* e, const doubl
                   double* next) {
   const int p = work.p;
   double* spread = work.spread.data();
-  std::fill(next, next + class_count * p, 0.0);
+  std::fill(next, next + at(class_count * p), 0.0);
   std::fill(spread, spread + p, 0.0);
   double* next0 = next;
   double* next1 = next + p;
-  double* next2 = next + 2 * p;
+  double* next2 = next + at(2 * p);
   for (int from = 0; from < p; ++from) {
     const double* dc = d + (p - 1 - from);  // dc[to] = D[p - 1 + to - from]
     const double* ec = e + (p - 1 - from);
     const double a0 = v[from];
     const double a1 = v[p + from];
-    const double a2 = v[2 * p + from];
+    const double a2 = v[at(2 * p + from)];
     const double level_total = a0 + a1 + a2;
     for (int to = 0; to < p; ++to) {
       next0[to] += dc[to] * a0;
@@ -254,7 +255,7 @@ void forward_step(const double* v, const double* d, const double* e, const doubl
     }
   }
   for (int j = 0; j < class_count; ++j) {
-    double* row = next + j * p;
+    double* row = next + at(j * p);
     for (int to = 0; to < p; ++to) row[to] = factors[j] * (row[to] + spread[to]);
   }
 }
@@ -273,19 +274,19 @@ void backward_step(int t, const double* v, const double* factors) {
   double* g = work.g.data();
   double* g_total = work.g_total.data();
   for (int j = 0; j < class_count; ++j) {
-    for (int to = 0; to < p; ++to) g[j * p + to] = factors[j] * work.beta[at(j * p + to)];
+    for (int to = 0; to < p; ++to) g[at(j * p + to)] = factors[j] * work.beta[at(j * p + to)];
   }
-  for (int to = 0; to < p; ++to) g_total[to] = g[to] + g[p + to] + g[2 * p + to];
+  for (int to = 0; to < p; ++to) g_total[to] = g[to] + g[p + to] + g[at(2 * p + to)];
   const double* g0 = g;
   const double* g1 = g + p;
-  const double* g2 = g + 2 * p;
+  const double* g2 = g + at(2 * p);
 
   for (int from = 0; from < p; ++from) {
     double* dc = d_adjoint + (p - 1 - from);  // dc[to] is offset p - 1 + to - from
     double* ec = e_adjoint + (p - 1 - from);
     const double a0 = v[from];
     const double a1 = v[p + from];
-    const double a2 = v[2 * p + from];
+    const double a2 = v[at(2 * p + from)];
     const double level_total = a0 + a1 + a2;
     for (int to = 0; to < p; ++to) {
       dc[to] += a0 * g0[to] + a1 * g1[to] + a2 * g2[to];
@@ -295,7 +296,7 @@ void backward_step(int t, const double* v, const double* factors) {
 
   double* back = work.next_beta.data();
   double* spread = work.spread.data();
-  std::fill(back, back + class_count * p, 0.0);
+  std::fill(back, back + at(class_count * p), 0.0);
   std::fill(spread, spread + p, 0.0);
   for (int to = 0; to < p; ++to) {
     // reversed[k] = D[2p - 2 - k], so D[p - 1 + to - from] = reversed[p - 1 - to + from].
