@@ -1,7 +1,9 @@
 // interval-scan: fits a range of model orders to one observation data file,
-// each with restarts until the fit settles, and reports which order fits
-// best and how uncertain each fitted length is, from the observed
-// information (the Hessian of the negative log-likelihood at the fit).
+// each with a bounded quasi-Newton search on the exact gradient, restarted
+// until it settles, and reports which order fits best and how uncertain each
+// fitted length is: Wald intervals from the observed information (the
+// Hessian of the negative log-likelihood at the fit) and profile-likelihood
+// intervals from constrained refits.
 //
 // Exit status: 0 when everything asked for is written, 1 for a data file
 // that cannot be used or an output that cannot be written, 2 for options
@@ -9,11 +11,15 @@
 // data file or on each other (nothing is read or written then).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <optional>
 #include <string>
@@ -29,13 +35,23 @@
 #include "driver/scan_progress.hpp"
 #include "driver/scan_report.hpp"
 #include "foundation/fatal_error.hpp"
+#include "model/likelihood.hpp"
 #include "model/observations.hpp"
-#include "optimise/observed_information.hpp"
-#include "optimise/order_scan.hpp"
+#include "optimise/gradient_fit.hpp"
+#include "optimise/gradient_information.hpp"
+#include "optimise/profile_likelihood.hpp"
 
 namespace {
 
 constexpr int status_data_problem = 1;
+
+// The profile search's first step is this many Wald half-widths.
+constexpr double wald_overshoot = 1.25;
+
+// Where the search for the escape fraction starts, from the lengths of the
+// fit without escape: a small share, off the bound, so the first gradient
+// can point either way.
+constexpr double escape_start = 0.1;
 
 constexpr const char* program_name = "interval-scan";
 
@@ -44,19 +60,24 @@ constexpr const char* description =
     "file (the same file as interval-fit reads, checked strictly), and reports which\n"
     "order fits best and how uncertain each fitted length is.\n"
     "\n"
-    "Each order starts with exactly interval-fit's search (the estimate in every\n"
-    "coordinate, 0.2 added to one coordinate per further vertex, tolerance 1e-10),\n"
-    "then restarts from the lowest vertex until a restart no longer improves the\n"
-    "fit.  Standard errors come from the inverse of the observed information, the\n"
-    "Hessian of the negative log-likelihood at the fit (central differences),\n"
-    "divided by 2p like the lengths.  Progress goes to standard error.";
+    "Each order is fitted from the estimate in every coordinate by a quasi-Newton\n"
+    "search (L-BFGS) on the exact gradient of the log-likelihood, with every\n"
+    "parameter kept at 0 or above, restarted from its end until a restart no\n"
+    "longer improves the fit.  Standard errors come from the inverse of the\n"
+    "observed information (central differences of the gradient), divided by 2p\n"
+    "like the lengths; a length fitted as 0 gets none (\"at bound\").  Profile-\n"
+    "likelihood 95% intervals hold every value whose best fit stays within\n"
+    "3.841/2 log-likelihood units of the best: they respect the bound at 0 and\n"
+    "the skew of small samples.  Progress goes to standard error.";
 
 constexpr const char* footer =
     "Output: a table of all orders (log-likelihood, difference from the best,\n"
     "convergence, Total Length with its standard error), then the lengths of the\n"
-    "best order with standard errors and 95% Wald intervals.  etest.txt is not\n"
-    "written.  Output files are replaced only when complete.  Exit status: 0 done,\n"
-    "1 data file or output problem, 2 bad options or colliding files.";
+    "best order with standard errors, 95% Wald and profile intervals, and the\n"
+    "support set: the orders within 2 log-likelihood units of the best, which the\n"
+    "data cannot tell apart from it.  etest.txt is not written.  Output files are\n"
+    "replaced only when complete.  Exit status: 0 done, 1 data file or output\n"
+    "problem, 2 bad options or colliding files.";
 
 int report_failure(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", program_name, what.c_str());
@@ -130,41 +151,206 @@ std::optional<int> load_data_file(const ScanOptions& options, ScannedData& data)
   return std::nullopt;
 }
 
-// The fit of one order and the uncertainty at it.
-OrderResult scan_order(int order, double estimate, ScanProgress& progress) {
+// Whether q is among the fitted coordinates (it is not where the order
+// leaves it unidentified).
+bool fits_escape(const OrderResult& result) {
+  return result.escape.fitted && result.escape.identified;
+}
+
+// The fitted point the profiles and the information work on: the
+// parameters, and q after them when the escape fraction is fitted.
+std::vector<double> fitted_point(const OrderResult& result) {
+  std::vector<double> point = result.fit.parameters;
+  if (fits_escape(result)) point.push_back(result.escape.fraction);
+  return point;
+}
+
+// The objective of the fit: with q as the last coordinate when it is fitted.
+ObjectiveWithGradient objective_of(const OrderResult& result) {
+  return fits_escape(result) ? counted_escape_objective_with_gradient
+                             : counted_objective_with_gradient;
+}
+
+// The bounds of a fit with escape: the parameters have none above, q has 1.
+// The total length sums the parameters only.
+BoundedSearchSettings bounds_of(const OrderResult& result) {
+  BoundedSearchSettings bounds;
+  if (fits_escape(result)) {
+    const std::size_t n = result.fit.parameters.size();
+    bounds.upper_bounds.assign(n + 1, std::numeric_limits<double>::infinity());
+    bounds.upper_bounds[n] = 1.0;
+    bounds.summed_coordinates = n;
+  }
+  return bounds;
+}
+
+// The covariance of the fitted parameters and the lengths at bound (and of
+// q, when fitted: the lengths' errors then allow for its uncertainty).
+void add_standard_errors(OrderResult& result) {
+  const int n = interval_count;
+  const std::vector<double> point = fitted_point(result);
+  const std::size_t size = point.size();
+  const ParameterCovariance information =
+      covariance_from_gradient(objective_of(result), point, bounds_of(result).upper_bounds);
+  result.at_bound.assign(information.at_bound.begin(),
+                         information.at_bound.begin() + static_cast<std::ptrdiff_t>(n));
+  DoubleMatrix covariance = dmatrix(1, n, 1, n);
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) {
+      covariance[i][j] =
+          information
+              .covariance[static_cast<std::size_t>(i - 1) * size + static_cast<std::size_t>(j - 1)];
+    }
+  }
+  const bool any_free = std::find(information.at_bound.begin(), information.at_bound.end(),
+                                  false) != information.at_bound.end();
+  set_standard_errors(result, information.positive_definite || !any_free ? &covariance : nullptr);
+  release_dmatrix(covariance, 1, n, 1, n);
+  if (fits_escape(result)) {
+    EscapeResult& e = result.escape;
+    const std::size_t q = size - 1;
+    e.at_bound = information.at_bound[q];
+    e.has_standard_error = information.positive_definite && !e.at_bound;
+    e.standard_error = e.has_standard_error ? std::sqrt(information.covariance[q * size + q]) : 0.0;
+  }
+}
+
+// The fit with the escape fraction, from the fit without it (lengths x0,
+// value f0): a search over the lengths and q from x0 and q = escape_start.
+// The fit at q = 0 is a point of the larger model, so when the search ends
+// higher than f0, (x0, 0) is the fit.  LR = 2 (f0 - f) then is never
+// negative.
+void fit_escape(OrderResult& result) {
+  const OrderFit restricted = result.fit;
+  result.escape.fitted = true;
+  result.escape.restricted_log_likelihood = -restricted.objective;
+  if (result.order == 1) {
+    result.escape.identified = false;
+    return;
+  }
+  std::vector<double> start = restricted.parameters;
+  start.push_back(escape_start);
+  OrderFit full = fit_from(counted_escape_objective_with_gradient, start, bounds_of(result));
+  full.evaluations += restricted.evaluations;
+  if (full.objective <= restricted.objective) {
+    result.escape.fraction = full.parameters.back();
+    full.parameters.pop_back();
+    result.fit = full;
+  } else {
+    result.escape.fraction = 0.0;
+    result.fit.evaluations = full.evaluations;
+  }
+  // A fit with q = 0 lies in the model without escape, whose best is f0:
+  // any difference is the searches' rounding, and LR is 0.
+  result.escape.likelihood_ratio =
+      result.escape.fraction > 0.0 ? 2.0 * (restricted.objective - result.fit.objective) : 0.0;
+  result.escape.p_value = escape_test_p_value(result.escape.likelihood_ratio);
+}
+
+// The fit of one order and its Wald errors.
+OrderResult scan_order(int order, double estimate, bool escape, ScanProgress& progress) {
   const auto started = std::chrono::steady_clock::now();
   const int n = interval_count;
   model_order = order;
   progress.begin_order(order);
   OrderResult result;
   result.order = order;
-  result.fit =
-      fit_with_restarts(counted_objective, n, estimate, default_restart_limit, search_ended);
+  result.fit = fit_with_gradient(counted_objective_with_gradient, n, estimate);
+  if (escape) {
+    // The fitting program's objective knows no escape; the log-likelihood is
+    // the one the search minimised, equal to it at q = 0.
+    fit_escape(result);
+  } else {
+    // The reported log-likelihood is the fitting program's objective itself.
+    DoubleVector point = dvector(1, n);
+    for (int j = 1; j <= n; ++j) point[j] = result.fit.parameters[static_cast<std::size_t>(j - 1)];
+    result.fit.objective = negative_log_likelihood(point);
+    release_dvector(point, 1, n);
+  }
   set_lengths(result);
 
   progress.begin_information();
-  DoubleVector point = dvector(1, n);
-  for (int j = 1; j <= n; ++j) point[j] = result.fit.parameters[static_cast<std::size_t>(j - 1)];
-  DoubleMatrix information = dmatrix(1, n, 1, n);
-  DoubleMatrix covariance = dmatrix(1, n, 1, n);
-  observed_information(counted_objective, point, result.fit.objective, n, information);
-  const bool positive_definite = invert_positive_definite(information, n, covariance);
-  set_standard_errors(result, positive_definite ? &covariance : nullptr);
-  release_dmatrix(covariance, 1, n, 1, n);
-  release_dmatrix(information, 1, n, 1, n);
-  release_dvector(point, 1, n);
-
+  add_standard_errors(result);
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   progress.end_order(result);
   return result;
 }
 
+// Profile intervals of every length and of the total, in length units.
+void add_profiles(OrderResult& result, ScanProgress& progress) {
+  const auto started = std::chrono::steady_clock::now();
+  model_order = result.order;
+  progress.begin_profiles(result.order);
+  const double scale = static_cast<double>(2 * result.order);
+  const std::vector<double> fitted = fitted_point(result);
+  const std::size_t n = result.fit.parameters.size();
+  const ObjectiveWithGradient objective = objective_of(result);
+  const BoundedSearchSettings bounds = bounds_of(result);
+  auto to_lengths = [scale](const ProfileInterval& interval) {
+    return LengthInterval{interval.lower / scale, interval.upper / scale, interval.found};
+  };
+  // The first outward step: a little beyond the Wald half-width where there
+  // is one, so that it usually brackets the end at once and interpolation
+  // starts from a close guess; else a tenth of the value (at least 0.1
+  // events).
+  auto first_step = [](double value, bool wald, double standard_error) {
+    return wald ? wald_overshoot * wald_quantile_95 * standard_error : 0.1 * std::fmax(value, 1.0);
+  };
+  result.profiles.clear();
+  for (std::size_t t = 0; t < n; ++t) {
+    const double step = first_step(fitted[t], has_wald(result, t),
+                                   has_wald(result, t) ? result.standard_errors[t] * scale : 0.0);
+    result.profiles.push_back(
+        to_lengths(profile_interval(objective, fitted, static_cast<int>(t), step, bounds)));
+  }
+  double total = 0.0;
+  for (std::size_t t = 0; t < n; ++t) total += fitted[t];
+  const double step =
+      first_step(total, total_has_wald(result), result.total_standard_error * scale);
+  result.total_profile =
+      to_lengths(profile_interval(objective, fitted, std::nullopt, step, bounds));
+  result.profiled = true;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.seconds += seconds;
+  progress.end_profiles(result.order, seconds);
+}
+
+// The profile interval of q, in its own units.
+void add_escape_profile(OrderResult& result, ScanProgress& progress) {
+  const auto started = std::chrono::steady_clock::now();
+  model_order = result.order;
+  progress.begin_profiles(result.order);
+  EscapeResult& e = result.escape;
+  const std::vector<double> fitted = fitted_point(result);
+  // A little beyond the Wald half-width, else a tenth of the whole range.
+  const double step =
+      e.has_standard_error ? wald_overshoot * wald_quantile_95 * e.standard_error : 0.1;
+  const ProfileInterval interval =
+      profile_interval(counted_escape_objective_with_gradient, fitted,
+                       static_cast<int>(fitted.size() - 1), step, bounds_of(result));
+  e.profile = LengthInterval{interval.lower, interval.upper, interval.found};
+  e.profiled = true;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.seconds += seconds;
+  progress.end_profiles(result.order, seconds);
+}
+
 std::vector<OrderResult> scan_orders(const ScanOptions& options) {
   ScanProgress progress(options.quiet);
+  const bool profiles = options.intervals == "profile";
   std::vector<OrderResult> results;
   for (const int order : options.orders) {
-    results.push_back(scan_order(order, options.estimate, progress));
+    results.push_back(scan_order(order, options.estimate, options.escape, progress));
+    // q's interval is what the escape fit is for: it is found at every order.
+    if (profiles && fits_escape(results.back())) add_escape_profile(results.back(), progress);
+    if (profiles && options.profile_all) add_profiles(results.back(), progress);
+  }
+  const int best = best_result(results);
+  if (profiles && !options.profile_all && best >= 0) {
+    add_profiles(results[static_cast<std::size_t>(best)], progress);
   }
   return results;
 }

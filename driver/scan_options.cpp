@@ -70,11 +70,25 @@ void add_scan_options(CLI::App& app, ScanOptions& options) {
                  "interval-fit's prompt")
       ->type_name("X")
       ->capture_default_str();
+  app.add_option("--intervals", options.intervals,
+                 "Which 95% intervals to compute: profile (Wald and profile-likelihood)\n"
+                 "or wald (Wald only, no refits: faster)")
+      ->type_name("KIND")
+      ->check(CLI::IsMember({"profile", "wald"}))
+      ->capture_default_str();
+  app.add_flag("--profile-all", options.profile_all,
+               "Compute profile intervals for every order, not only the best one");
+  app.add_flag("--escape", options.escape,
+               "Also fit the escape fraction q, 0..1, at every order: the share of class\n"
+               "moves that come from an independent process outside the counting; reports\n"
+               "q with its 95% intervals and the likelihood-ratio test of q = 0");
   app.add_option("--csv", options.csv_file,
                  "Also write the CSV file FILE (- for standard output, the table then going\n"
-                 "to standard error): one row per order and interval, and a 'total' row per\n"
-                 "order; columns order, interval, length, standard_error (NA when not\n"
-                 "available), log_likelihood, converged")
+                 "to standard error): one row per order and interval, a 'total' row per\n"
+                 "order, and with --escape an 'escape' row per order; columns order, interval, "
+                 "length, standard_error, log_likelihood,\n"
+                 "converged, wald_lower, wald_upper, profile_lower, profile_upper (NA where\n"
+                 "not available)")
       ->type_name("FILE");
   app.add_option(
          "--plot", options.plot_file,

@@ -14,6 +14,9 @@ struct ScanOptions {
   std::string csv_file;   // empty: none; "-": standard output
   std::string plot_file;  // empty: none
   bool quiet = false;
+  std::string intervals = "profile";  // or "wald": no profile refits
+  bool profile_all = false;           // profiles for every order, not only the best
+  bool escape = false;                // fit the escape fraction with the lengths
   std::vector<int> orders;
   double estimate = 0.5;
 };

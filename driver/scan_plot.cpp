@@ -1,7 +1,8 @@
 // The SVG plot of a scan, drawn by PLplot's "svg" device on one landscape
 // page with two panels side by side: the log-likelihood against the model
 // order with the best order marked, and the best order's interval lengths
-// with their 95% Wald intervals.  The titles name the data file, its
+// with their 95% intervals (profile-likelihood intervals where they were
+// computed, else Wald intervals).  The titles name the data file, its
 // number of observations M and of intervals n, and what the bars are.
 #include <plplot.h>
 
@@ -123,35 +124,54 @@ void draw_log_likelihoods(const std::vector<OrderResult>& results, const OrderRe
          0.0, room_on_right ? 0.0 : 1.0, label);
 }
 
+// The best order's lengths with their profile intervals where they were
+// computed, else their Wald intervals; the title says which.
 void draw_best_lengths(const OrderResult& best) {
   const std::size_t n = best.lengths.size();
-  std::vector<PLFLT> intervals(n);
-  std::vector<PLFLT> lengths(best.lengths.begin(), best.lengths.end());
-  std::vector<PLFLT> lower(n);
-  std::vector<PLFLT> upper(n);
+  std::vector<PLFLT> intervals;
+  std::vector<PLFLT> lengths;
+  std::vector<PLFLT> lower;
+  std::vector<PLFLT> upper;
   double low = 0.0;
   double high = 0.0;
   for (std::size_t t = 0; t < n; ++t) {
-    intervals[t] = static_cast<double>(t + 1);
-    // length +- z SE
-    const double half_width =
-        best.positive_definite ? wald_quantile_95 * best.standard_errors[t] : 0.0;
-    lower[t] = lengths[t] - half_width;
-    upper[t] = lengths[t] + half_width;
-    low = std::fmin(low, lower[t]);
-    high = std::fmax(high, upper[t]);
+    low = std::fmin(low, best.lengths[t]);
+    high = std::fmax(high, best.lengths[t]);
+    double from = 0.0;
+    double to = 0.0;
+    if (best.profiled && t < best.profiles.size() && std::isfinite(best.profiles[t].upper)) {
+      from = best.profiles[t].lower;
+      to = best.profiles[t].upper;
+    } else if (!best.profiled && has_wald(best, t)) {
+      // length +- z SE
+      from = best.lengths[t] - wald_quantile_95 * best.standard_errors[t];
+      to = best.lengths[t] + wald_quantile_95 * best.standard_errors[t];
+    } else {
+      continue;
+    }
+    intervals.push_back(static_cast<double>(t + 1));
+    lengths.push_back(best.lengths[t]);
+    lower.push_back(from);
+    upper.push_back(to);
+    low = std::fmin(low, from);
+    high = std::fmax(high, to);
   }
   char title[160];
   std::snprintf(title, sizeof title, "Lengths of the best order, p = %d", best.order);
+  const char* caption = best.profiled ? "bars: 95% profile-likelihood intervals"
+                        : best.positive_definite
+                            ? "bars: 95% Wald intervals, length +- 1.96 SE"
+                            : "no intervals: the observed information is not positive definite";
   start_panel(right_panel, 0.5, static_cast<double>(n) + 0.5, padded(low, high), "interval",
-              "length (expected events / 2p)", title,
-              best.positive_definite
-                  ? "bars: 95% Wald intervals, length +- 1.96 SE"
-                  : "no intervals: the observed information is not positive definite");
+              "length (expected events / 2p)", title, caption);
   plcol0(data_colour);
-  const auto count = static_cast<PLINT>(n);
-  plpoin(count, intervals.data(), lengths.data(), point_symbol);
-  if (best.positive_definite) plerry(count, intervals.data(), lower.data(), upper.data());
+  std::vector<PLFLT> all_intervals(n);
+  for (std::size_t t = 0; t < n; ++t) all_intervals[t] = static_cast<double>(t + 1);
+  std::vector<PLFLT> all_lengths(best.lengths.begin(), best.lengths.end());
+  plpoin(static_cast<PLINT>(n), all_intervals.data(), all_lengths.data(), point_symbol);
+  if (!intervals.empty()) {
+    plerry(static_cast<PLINT>(intervals.size()), intervals.data(), lower.data(), upper.data());
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "driver/scan_report.hpp"
 #include "model/likelihood.hpp"
+#include "model/likelihood_gradient.hpp"
 
 namespace {
 
@@ -25,7 +26,7 @@ struct ProgressState {
   bool running_line = false;  // stderr is a terminal and not --quiet
   bool quiet = false;
   int order = 0;
-  int search = 0;  // -1: the information step
+  int search = 0;  // -1: the information step, -2: the profile intervals
   long long evaluations = 0;
   Clock::time_point order_start;
   Clock::time_point last_draw;
@@ -42,6 +43,7 @@ double seconds_since(Clock::time_point start) {
 }
 
 std::string search_name() {
+  if (state.search == -2) return "profile intervals";
   if (state.search < 0) return "information";
   if (state.search == 0) return "first search";
   return "restart " + std::to_string(state.search);
@@ -94,6 +96,16 @@ void pass_on_caught_lines() {
   std::fseek(state.caught, 0, SEEK_END);
 }
 
+// One more evaluation, and the running line redrawn when it is due.
+void count_evaluation() {
+  if (!state.active) return;
+  ++state.evaluations;
+  if (state.running_line && seconds_since(state.order_start) > seconds_before_running_line &&
+      (state.drawn_width == 0 || seconds_since(state.last_draw) >= seconds_between_redraws)) {
+    draw_running_line();
+  }
+}
+
 }  // namespace
 
 ScanProgress::ScanProgress(bool quiet) {
@@ -136,24 +148,36 @@ void ScanProgress::begin_information() {
   state.search = -1;
 }
 
+void ScanProgress::begin_profiles(int order) {
+  pass_on_caught_lines();
+  state.order = order;
+  state.search = -2;
+  state.evaluations = 0;
+  state.order_start = Clock::now();
+}
+
+void ScanProgress::end_profiles(int order, double seconds) {
+  pass_on_caught_lines();
+  wipe_running_line();
+  if (!state.quiet) std::fprintf(stderr, "order %d: profile intervals, %.3f s\n", order, seconds);
+}
+
 void ScanProgress::end_order(const OrderResult& result) {
   pass_on_caught_lines();
   wipe_running_line();
   if (!state.quiet) std::fprintf(stderr, "%s\n", progress_line(result).c_str());
 }
 
-double counted_objective(DoubleVector point) {
-  const double value = negative_log_likelihood(point);
-  if (!state.active) return value;
-  ++state.evaluations;
-  if (state.running_line && seconds_since(state.order_start) > seconds_before_running_line &&
-      (state.drawn_width == 0 || seconds_since(state.last_draw) >= seconds_between_redraws)) {
-    draw_running_line();
-  }
+double counted_objective_with_gradient(const std::vector<double>& point,
+                                       std::vector<double>& gradient) {
+  const double value = negative_log_likelihood_and_gradient(point, gradient);
+  count_evaluation();
   return value;
 }
 
-void search_ended(int search) {
-  pass_on_caught_lines();
-  state.search = search + 1;
+double counted_escape_objective_with_gradient(const std::vector<double>& point,
+                                              std::vector<double>& gradient) {
+  const double value = negative_log_likelihood_and_gradient_with_escape(point, gradient);
+  count_evaluation();
+  return value;
 }

@@ -3,7 +3,8 @@
 //
 // - A running line, while an order has run for more than a second and
 //   standard error is a terminal: the order, which search (the first, or
-//   restart k, or the information step), the objective evaluations so far
+//   restart k, the information step or the profile intervals), the
+//   objective evaluations so far
 //   and the time, redrawn in place a few times a second and wiped when the
 //   order ends.
 // - The line that closes each order (its log-likelihood, restarts,
@@ -15,6 +16,8 @@
 // --quiet silences the first two; the minimiser's messages are warnings
 // and always pass.
 #pragma once
+
+#include <vector>
 
 #include "foundation/index_ranged_arrays.hpp"
 
@@ -32,11 +35,16 @@ class ScanProgress {
   // The information step, after the fit's searches.
   void begin_information();
   void end_order(const OrderResult& result);
+  // The profile-likelihood intervals of an order, after its fit.
+  void begin_profiles(int order);
+  void end_profiles(int order, double seconds);
 };
 
-// The objective the scan minimises: the negative log-likelihood, counted
-// and timed for the running line.
-double counted_objective(DoubleVector point);
+// The objective the scan minimises: the negative log-likelihood with its
+// exact gradient, counted and timed for the running line.
+double counted_objective_with_gradient(const std::vector<double>& point,
+                                       std::vector<double>& gradient);
 
-// Told by the fit when search `search` (0 the first, k restart k) ends.
-void search_ended(int search);
+// The same with the escape fraction as the last coordinate.
+double counted_escape_objective_with_gradient(const std::vector<double>& point,
+                                              std::vector<double>& gradient);

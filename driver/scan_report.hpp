@@ -8,7 +8,13 @@
 //   SE(length_i)     = sqrt(Cov[i][i]) / (2p)
 //   SE(total length) = sqrt(sum_ij Cov[i][j]) / (2p),
 // covariances included, and a 95% Wald interval is length +- z * SE with z
-// the 0.975 quantile of the standard normal distribution.
+// the 0.975 quantile of the standard normal distribution.  A length whose
+// fit sits on the bound 0 has no Wald interval ("at bound"), and neither
+// has the total then.
+//
+// Profile-likelihood 95% intervals, where computed, are the lengths (or
+// totals) v whose best fit with that value held stays within
+// 3.841 / 2 log-likelihood units of the best fit overall.
 #pragma once
 
 #include <cstdio>
@@ -21,6 +27,42 @@
 // The 0.975 quantile of the standard normal distribution.
 inline constexpr double wald_quantile_95 = 1.959963984540054;
 
+struct LengthInterval {
+  double lower = 0.0;
+  double upper = 0.0;
+  bool found = false;  // both ends settled (else the bounds are the last bracket)
+};
+
+// The escape fraction q of one order, when fitted (interval-scan --escape).
+// The test of q = 0 compares the fit with the fit at q = 0:
+//   LR = 2 (log-likelihood with q - log-likelihood at q = 0) >= 0.
+// q = 0 lies on the edge of the parameter space, so LR is not chi-square
+// with one degree of freedom under q = 0 but a 50:50 mixture of a point
+// mass at 0 (chi-square with 0 degrees) and chi-square with 1 (Self and
+// Liang, JASA 82, 1987):
+//   p = 0.5 P(chi2_1 > LR) = 0.5 erfc(sqrt(LR / 2))  for LR > 0,  p = 1 for LR = 0.
+//
+// At order 1 every event of the counting process moves the class, as every
+// escape event does: the total moves are Poisson(2 L_t) whatever q is, so
+// the likelihood does not depend on q, which is then `not identified` and
+// left out of the fit (reported as NA, with LR = 0 and p = 1).
+struct EscapeResult {
+  bool fitted = false;
+  bool identified = true;
+  double fraction = 0.0;  // q
+  bool at_bound = false;  // q on 0 or 1: no Wald error
+  bool has_standard_error = false;
+  double standard_error = 0.0;
+  bool profiled = false;
+  LengthInterval profile;
+  double restricted_log_likelihood = 0.0;  // the fit with q held at 0
+  double likelihood_ratio = 0.0;           // LR above
+  double p_value = 1.0;
+};
+
+// The p-value of the boundary test above.
+double escape_test_p_value(double likelihood_ratio);
+
 struct OrderResult {
   int order = 0;
   OrderFit fit;
@@ -32,8 +74,23 @@ struct OrderResult {
   bool positive_definite = false;
   std::vector<double> standard_errors;
   double total_standard_error = 0.0;
-  double seconds = 0.0;  // fit and information together
+  // Per length: the fit sits on the bound 0, so no Wald error is given.
+  std::vector<bool> at_bound;
+  // Profile-likelihood intervals in length units, when computed.
+  bool profiled = false;
+  std::vector<LengthInterval> profiles;
+  LengthInterval total_profile;
+  EscapeResult escape;
+  double seconds = 0.0;  // fit, information and profiles together
 };
+
+// Whether length t (0-based) and the total have a Wald interval.
+bool has_wald(const OrderResult& result, std::size_t t);
+bool total_has_wald(const OrderResult& result);
+
+// The orders whose log-likelihood is within support_width of the best.
+inline constexpr double support_width = 2.0;
+std::vector<int> support_set(const std::vector<OrderResult>& results);
 
 // Fills lengths, total length and log-likelihood from result.fit and
 // result.order.
@@ -53,9 +110,12 @@ int best_result(const std::vector<OrderResult>& results);
 void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
 
 // One row per order and interval, then a row per order whose interval is
-// "total", holding the total length and its standard error:
-//   order,interval,length,standard_error,log_likelihood,converged
-// with NA for a standard error that is not available.
+// "total", holding the total length and its standard error, and, where the
+// escape fraction was fitted, a row whose interval is "escape" holding q
+// (its standard error and intervals in the units of q):
+//   order,interval,length,standard_error,log_likelihood,converged,
+//   wald_lower,wald_upper,profile_lower,profile_upper
+// with NA for a standard error or an interval that is not available.
 void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results);
 
 // The single line of standard error that closes each order's fit.
@@ -73,8 +133,9 @@ struct ScannedData {
 };
 
 // Draws the log-likelihood against the order, the best order marked, and
-// the best order's lengths with their 95% intervals into the SVG file
-// `svg_path`, which the plotting library opens itself.  The plotting
+// the best order's lengths with their 95% intervals (profile-likelihood
+// intervals where computed, else Wald; the title says which) into the SVG
+// file `svg_path`, which the plotting library opens itself.  The plotting
 // library reads '%' and a lone '-' in a file name as orders of its own, so
 // the path must hold neither.  Returns an empty text on success, else why
 // no plot was drawn; the file may then hold anything.

@@ -42,6 +42,7 @@ SimulationSettings settings_from(const SimulateOptions& options) {
   settings.order = options.order;
   settings.x_rate = options.x_rate;
   settings.missing_rate = options.missing_rate;
+  settings.escape_fraction = options.escape_fraction;
   // λ_t = 2p x length_t, the inverse of the fit's report of λ_t / (2p).
   const double events_per_length = 2.0 * static_cast<double>(options.order);
   settings.rates.resize(static_cast<std::size_t>(options.intervals));

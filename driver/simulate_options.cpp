@@ -155,6 +155,12 @@ void add_simulate_options(CLI::App& app, SimulateOptions& options) {
                  "Rate of no-information codes '-', 0..1, the same for every interval")
       ->type_name("R")
       ->capture_default_str();
+  app.add_option("--escape-fraction", options.escape_fraction_text,
+                 "Escape fraction, 0..1: the share of class moves made by an independent\n"
+                 "process outside the counting; the lengths keep their meaning (2 x length\n"
+                 "moves expected per interval)")
+      ->type_name("Q")
+      ->capture_default_str();
   app.add_flag("--crlf", options.crlf, "End lines with CR LF instead of LF");
   app.add_option("--output", options.output,
                  "File to write, replaced only once complete (default, or -: standard output)")
@@ -165,7 +171,7 @@ void add_simulate_options(CLI::App& app, SimulateOptions& options) {
 std::string simulate_options_problem(const CLI::App& app, SimulateOptions& options) {
   // Each option once: a second --lengths would otherwise quietly win.
   for (const char* option : {"--intervals", "--observations", "--order", "--lengths", "--seed",
-                             "--x-rate", "--missing-rate", "--output"}) {
+                             "--x-rate", "--missing-rate", "--escape-fraction", "--output"}) {
     if (app.count(option) > 1) {
       return std::string(option) + " is given more than once; give it once" +
              (std::string(option) == "--lengths" ? ", with all lengths in one list such as "
@@ -216,6 +222,8 @@ std::string simulate_options_problem(const CLI::App& app, SimulateOptions& optio
   problem = read_rate("--x-rate", options.x_rate_text, options.x_rate);
   if (!problem.empty()) return problem;
   problem = read_rate("--missing-rate", options.missing_rate_text, options.missing_rate);
+  if (!problem.empty()) return problem;
+  problem = read_rate("--escape-fraction", options.escape_fraction_text, options.escape_fraction);
   if (!problem.empty()) return problem;
   const long long slots = (static_cast<long long>(options.intervals) + 1) * options.observations;
   if (slots > largest_table_slots) {

@@ -20,6 +20,7 @@ struct SimulateOptions {
   std::string seed_text = "1";
   std::string x_rate_text = "0";
   std::string missing_rate_text = "0";
+  std::string escape_fraction_text = "0";
   bool crlf = false;
   std::string output = "-";  // "-": standard output
   // As read.
@@ -30,6 +31,7 @@ struct SimulateOptions {
   std::uint64_t seed = 0;
   double x_rate = 0.0;
   double missing_rate = 0.0;
+  double escape_fraction = 0.0;
 };
 
 // Binds the options to `options`, with their help, and --version.

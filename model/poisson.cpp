@@ -26,7 +26,16 @@ double poisson_term(double lambda, int k) {
   // lambda^k e^(-lambda) / k!
   const double e = std::exp(-lambda);
   const double q = std::pow(lambda, static_cast<double>(k));
-  return (q * e) / factorial(k);
+  const double written = (q * e) / factorial(k);
+  if (std::isfinite(written)) return written;
+  // For large k and lambda both lambda^k and k! overflow (inf / inf is NaN)
+  // although their ratio is an ordinary probability; in logarithms
+  //   P = exp(k ln(lambda) - lambda - ln k!)
+  // with ln k! taken from the same k! the written formula divides by: the
+  // table's value up to factorial_table_top, the series above it.
+  const double log_factorial =
+      k <= factorial_table_top ? std::log(factorial(k)) : log_gamma(k + 1.0);
+  return std::exp(static_cast<double>(k) * std::log(lambda) - lambda - log_factorial);
 }
 
 double factorial(int n) {

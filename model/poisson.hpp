@@ -19,9 +19,13 @@ inline constexpr int factorial_table_top = 32;
 extern double factorial_table[factorial_table_top + 1];
 extern int factorial_top;
 
-// The probability of k events when lambda are expected.  Arguments are taken
-// as they come: a negative lambda gives negative values for odd k, and a
-// negative k ends the process through factorial.
+// The probability of k events when lambda are expected.  Where the written
+// formula gives a finite number, that number is returned, bit for bit; where
+// lambda^k overflows (inf / inf, or inf over a finite k!), the same
+// probability is computed in logarithms.  The likelihood meets this from
+// model order 20 or so, whose event counts reach 9p - 1.  Arguments are taken as they come:
+// a negative lambda gives negative values for odd k, and a negative k ends
+// the process through factorial.
 double poisson_term(double lambda, int k);
 
 // n! as a double.  A negative n ends the process with "Negative Factor".

@@ -116,11 +116,15 @@ LatentState initial_state(SimulationEngine& engine, int order) {
   return state;
 }
 
-void advance_interval(SimulationEngine& engine, LatentState& state, int order, double mean) {
+void advance_interval(SimulationEngine& engine, LatentState& state, int order, double mean,
+                      double escape_mean) {
   const std::int64_t events = poisson_draw(engine, mean);
   const LevelChange change = level_after_events(state.level, events, order);
   state.level = change.level;
-  for (std::int64_t w = 0; w < change.wraps; ++w) {
+  // Every class move, wrap or escape, leaves the class for either other one
+  // with equal chance, so only their total count matters, not their order.
+  const std::int64_t escapes = escape_mean > 0.0 ? poisson_draw(engine, escape_mean) : 0;
+  for (std::int64_t w = 0; w < change.wraps + escapes; ++w) {
     state.sub_state = sub_state_after_wrap(engine, state.sub_state);
   }
 }
@@ -158,8 +162,13 @@ char emitted_code(SimulationEngine& engine, int sub_state, double x_rate, double
 
 void simulate_observation(SimulationEngine& engine, const SimulationSettings& settings, char* row) {
   LatentState state = initial_state(engine, settings.order);
+  const double escape = settings.escape_fraction;
+  const double order = static_cast<double>(settings.order);
   for (std::size_t t = 0; t < settings.rates.size(); ++t) {
-    advance_interval(engine, state, settings.order, settings.rates[t]);
+    // Counting events (1 - e) λ_t, escape moves e λ_t / p: with e = 0 the
+    // first is λ_t exactly and the second 0.
+    const double rate = settings.rates[t];
+    advance_interval(engine, state, settings.order, (1.0 - escape) * rate, escape * rate / order);
     row[t] = emitted_code(engine, state.sub_state, settings.x_rate, settings.missing_rate);
   }
 }

@@ -14,11 +14,19 @@
 //   - each wrap moves the class to one of the two other classes with equal
 //     probability, the sub-state going equally to either twin of the new
 //     class (so each of the four sub-states outside the class has 1/4);
+//   - with an escape fraction e > 0, a share e of the class moves escapes
+//     the counting: the counting process then has (1 - e) λ_t expected
+//     events, and an independent escape process makes Poisson(e λ_t / p)
+//     further class moves in interval t, each like a wrap but leaving the
+//     level alone.  Either way 2 length_t moves are expected per interval
+//     (λ_t = 2p length_t);
 //   - after the interval the code is `R` in class {2, 5} and `N` otherwise,
 //     and may then be hidden (see emitted_code).
 // The twin within a class never shows in a code, so the likelihood's equal
 // split between twins and this process give the same code distribution.
 // The process is drawn without the likelihood's truncation at T wraps.
+// With e = 0 no escape count is drawn, so a seed gives the same file as it
+// did before the escape process existed.
 //
 // Reproducibility: every draw comes from std::mt19937_64, whose output
 // sequence for a given seed is fixed by the language standard, through the
@@ -45,10 +53,11 @@ inline constexpr char code_missing = '-';
 
 // Everything that fixes the distribution of a simulated data set.
 struct SimulationSettings {
-  int order = 1;              // p, the number of levels
-  std::vector<double> rates;  // λ_t, expected events in interval t, at index t - 1
-  double x_rate = 0.0;        // x: rate of X codes (see emitted_code)
-  double missing_rate = 0.0;  // q: rate of no-information codes
+  int order = 1;                 // p, the number of levels
+  std::vector<double> rates;     // λ_t, expected events in interval t, at index t - 1
+  double x_rate = 0.0;           // x: rate of X codes (see emitted_code)
+  double missing_rate = 0.0;     // q: rate of no-information codes
+  double escape_fraction = 0.0;  // e: share of class moves outside the counting
 };
 
 // A sub-state (1..6) and its level (1..p): the numbering of
@@ -80,8 +89,11 @@ std::int64_t poisson_draw(SimulationEngine& engine, double mean);
 // The starting state of an observation.
 LatentState initial_state(SimulationEngine& engine, int order);
 
-// Runs the state through one interval with `mean` expected events.
-void advance_interval(SimulationEngine& engine, LatentState& state, int order, double mean);
+// Runs the state through one interval with `mean` expected events of the
+// counting process and `escape_mean` expected escape moves (none drawn when
+// it is 0).
+void advance_interval(SimulationEngine& engine, LatentState& state, int order, double mean,
+                      double escape_mean = 0.0);
 
 // The code shown for an interval that ends in `sub_state`.  Always takes
 // exactly two uniforms from the engine, so the latent path that a seed gives

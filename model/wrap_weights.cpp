@@ -13,6 +13,8 @@ constexpr double one_third = 0.3333333333333333;
 constexpr double two_thirds = 0.6666666666666666;
 // The excess of the starting class goes as (-1/2)^m.
 constexpr double wrap_ratio = -0.5;
+// d exp(-1.5 mu) / d mu = -1.5 exp(-1.5 mu).
+constexpr double escape_exponent = -1.5;
 
 }  // namespace
 
@@ -31,6 +33,28 @@ double W_same(int m) {
 double W_cross(int m) {
   // (1 - (-1/2)^m) 2/3
   return (1.0 - std::pow(wrap_ratio, static_cast<double>(m))) * two_thirds;
+}
+
+double escape_factor(double mu) { return std::exp(escape_exponent * mu); }
+
+double W_same(int m, double factor) {
+  // ((-1/2)^m f + 1/2) / 3
+  return (std::pow(wrap_ratio, static_cast<double>(m)) * factor + 0.5) * one_third;
+}
+
+double W_cross(int m, double factor) {
+  // (1 - (-1/2)^m f) 2/3
+  return (1.0 - std::pow(wrap_ratio, static_cast<double>(m)) * factor) * two_thirds;
+}
+
+double W_same_escape_slope(int m, double factor) {
+  // -1.5 (-1/2)^m f / 3
+  return std::pow(wrap_ratio, static_cast<double>(m)) * (escape_exponent * factor) * one_third;
+}
+
+double W_cross_escape_slope(int m, double factor) {
+  // +1.5 (-1/2)^m f 2/3
+  return -(std::pow(wrap_ratio, static_cast<double>(m)) * (escape_exponent * factor)) * two_thirds;
 }
 
 void fill_wrap_weights(int p, DoubleVector same_weights, DoubleVector cross_weights) {

@@ -59,6 +59,17 @@ TEST_P(Objective, LargeRateLosesTheMassBeyondTheWrapLimit) {
   EXPECT_NEAR(evaluate({"?"}, {30.0}, 4), 0.26497, five_decimals);
 }
 
+TEST_P(Objective, HighOrdersWithOrdinaryLengthsGiveFiniteValues) {
+  // Order 30 with lengths 0.3, 0.25 and 0.2: event counts reach 269, where
+  // lambda^k and k! both overflow.  An uninformative row keeps likelihood 1.
+  const std::vector<double> lambdas = {18.0, 15.0, 12.0};
+  const double value = evaluate({"NRX", "RRN", "XNN"}, lambdas, 30);
+  EXPECT_TRUE(std::isfinite(value));
+  EXPECT_GT(value, 0.0);
+  // Its terms come from the log-gamma series, good to about 1e-10 each.
+  EXPECT_NEAR(evaluate({"???"}, lambdas, 30), 0.0, 1e-9);
+}
+
 TEST_P(Objective, UninformativeRowsHaveLikelihoodOneUpToTruncation) {
   const std::vector<double> lambdas = {0.8, 0.1, 1.5, 0.0, 0.6, 1.1};
   for (int p = 1; p <= 6; ++p) {

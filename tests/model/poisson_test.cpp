@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -82,6 +83,46 @@ TEST(PoissonTerm, TermsSumToOneAcrossTheTableAndSeriesRanges) {
   double total = 0.0;
   for (int k = 0; k <= 80; ++k) total += poisson_term(20.0, k);
   EXPECT_NEAR(total, 1.0, series_error_of_a_sum);
+}
+
+TEST(PoissonTerm, KeepsTheWrittenFormulasBitsWhereverItIsFinite) {
+  // Rates up to 60 (lengths up to 1 at order 30) and every event count a
+  // model up to order 100 asks for.
+  for (int k = 0; k <= 899; ++k) {
+    for (double lambda = 0.0; lambda <= 60.0; lambda += 0.37) {
+      const double written = std::pow(lambda, k) * std::exp(-lambda) / factorial(k);
+      if (!std::isfinite(written)) continue;
+      const double term = poisson_term(lambda, k);
+      ASSERT_EQ(std::memcmp(&term, &written, sizeof term), 0) << lambda << " " << k;
+    }
+  }
+}
+
+TEST(PoissonTerm, OverflowingTermsAreTheLogSpaceProbability) {
+  // Against the standard library's lgamma, an independent ln k!: the
+  // Lanczos series is good to about 1e-10 in k!, and the exponent of size
+  // ~1000 loses about 1e-13 more.
+  constexpr double series_tolerance = 1e-9;
+  int overflowing = 0;
+  for (int k = 150; k <= 899; k += 7) {
+    for (double lambda = 10.0; lambda <= 400.0; lambda += 3.1) {
+      const double written = std::pow(lambda, k) * std::exp(-lambda) / factorial(k);
+      if (std::isfinite(written)) continue;
+      ++overflowing;
+      const double term = poisson_term(lambda, k);
+      ASSERT_TRUE(std::isfinite(term)) << lambda << " " << k;
+      const double expected = std::exp(k * std::log(lambda) - lambda - std::lgamma(k + 1.0));
+      if (expected < 1e-300) {
+        EXPECT_LT(term, 1e-290) << lambda << " " << k;
+      } else {
+        EXPECT_NEAR(term / expected, 1.0, series_tolerance) << lambda << " " << k;
+      }
+    }
+  }
+  EXPECT_GT(overflowing, 100);
+  // The case that broke order-30 fits: a length of about 0.23.
+  EXPECT_TRUE(std::isfinite(poisson_term(14.0, 269)));
+  EXPECT_GT(poisson_term(14.0, 14), 0.1);
 }
 
 TEST(PoissonTerm, NegativeRateGivesNegativeOddTerms) {

@@ -95,7 +95,8 @@ TEST(ScanReport, FitWithoutPositiveDefiniteInformationSaysSoInWords) {
 
   const std::string csv = captured(print_scan_csv, results);
   EXPECT_EQ(csv.find("nan"), std::string::npos) << csv;
-  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no,NA,NA,NA,NA\n"), std::string::npos)
+      << csv;
 }
 
 TEST(ScanReport, CsvHasOneRowPerOrderAndIntervalAndATotalRowPerOrder) {
@@ -105,15 +106,18 @@ TEST(ScanReport, CsvHasOneRowPerOrderAndIntervalAndATotalRowPerOrder) {
   std::size_t lines = 0;
   for (const char c : csv) lines += c == '\n' ? 1 : 0;
   EXPECT_EQ(lines, 1u + 2u * 4u);
-  EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged\n", 0), 0u);
+  EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged,"
+                      "wald_lower,wald_upper,profile_lower,profile_upper\n",
+                      0),
+            0u);
   EXPECT_NE(csv.find("\n3,2,0.25,"), std::string::npos) << csv;
   // The total row follows the order's intervals, with the total length and
   // its standard error (covariances included), or NA.
   char total[200];
-  std::snprintf(total, sizeof total, "\n3,total,%.17g,%.17g,-11,yes\n", results[1].total_length,
+  std::snprintf(total, sizeof total, "\n3,total,%.17g,%.17g,-11,yes,", results[1].total_length,
                 results[1].total_standard_error);
   EXPECT_NE(csv.find(total), std::string::npos) << csv;
-  EXPECT_NE(csv.find(",NA,-10,yes\n3,1,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",NA,-10,yes,NA,NA,NA,NA\n3,1,"), std::string::npos) << csv;
 }
 
 TEST(ScanReport, ProgressLineNamesTheOrderTimeAndAnyLimitReached) {
@@ -125,4 +129,48 @@ TEST(ScanReport, ProgressLineNamesTheOrderTimeAndAnyLimitReached) {
             "1.250 s");
   r.fit.restart_limit_reached = true;
   EXPECT_NE(progress_line(r).find("restart limit was reached"), std::string::npos);
+}
+
+TEST(ScanReport, LengthAtBoundHasNoWaldIntervalAndProfilesFillTheirColumns) {
+  OrderResult r;
+  r.order = 1;
+  r.fit.parameters = {0.4, 0.0};
+  r.fit.objective = 1000.0;
+  set_lengths(r);
+  r.at_bound = {false, true};
+  DoubleMatrix covariance = dmatrix(1, 2, 1, 2);
+  covariance[1][1] = 0.04;
+  covariance[1][2] = covariance[2][1] = covariance[2][2] = 0.0;
+  set_standard_errors(r, &covariance);
+  release_dmatrix(covariance, 1, 2, 1, 2);
+  r.profiled = true;
+  r.profiles = {{0.1, 0.35, true}, {0.0, 0.05, true}};
+  r.total_profile = {0.12, 0.4, true};
+  OrderResult other = r;
+  other.order = 2;
+  other.log_likelihood = -1001.5;  // within the support width of the best
+  other.profiled = false;
+  const std::vector<OrderResult> results = {r, other};
+
+  const std::string table = captured(print_scan_table, results);
+  EXPECT_NE(table.find("       2      0.000000        at bound  -"), std::string::npos) << table;
+  EXPECT_NE(table.find("   total      0.200000        at bound  -"), std::string::npos) << table;
+  EXPECT_NE(table.find("[0.000000, 0.050000]"), std::string::npos) << table;
+  EXPECT_NE(table.find("best): 1 2\n"), std::string::npos) << table;
+  EXPECT_EQ(table.find("nan"), std::string::npos) << table;
+
+  const std::string csv = captured(print_scan_csv, results);
+  // length +- 1.959963984540054 SE, then the profile ends as given.
+  EXPECT_NE(csv.find("\n1,1,0.20000000000000001,0.10000000000000001,-1000,yes,"
+                     "0.0040036015459946062,0.39599639845400542,0.10000000000000001,"
+                     "0.34999999999999998\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\n1,2,0,NA,-1000,yes,NA,NA,0,0.050000000000000003\n"), std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\n2,2,0,NA,-1001.5,yes,NA,NA,NA,NA\n"), std::string::npos) << csv;
+  // The total has no Wald interval when a length is at bound.
+  EXPECT_NE(csv.find("\n1,total,0.20000000000000001,NA,-1000,yes,NA,NA,0.12,0.40000000000000002\n"),
+            std::string::npos)
+      << csv;
 }

@@ -31,6 +31,9 @@ TEST(SimulateProgram, SameSeedGivesSameBytesAndAnotherSeedOtherBytes) {
   EXPECT_NE(where.read("a.txt"), where.read("c.txt"));
   // Standard output carries the same bytes when no file is named.
   EXPECT_EQ(simulate(where, common + "--seed 9").out, where.read("a.txt"));
+  // No escape draws no escape counts: the seed's file stays what it was.
+  EXPECT_EQ(simulate(where, common + "--seed 9 --escape-fraction 0").out, where.read("a.txt"));
+  EXPECT_NE(simulate(where, common + "--seed 9 --escape-fraction 0.5").out, where.read("a.txt"));
 }
 
 TEST(SimulateProgram, CrlfChangesOnlyTheLineEnds) {
@@ -82,6 +85,8 @@ TEST(SimulateProgram, RefusesBadOptionsWithStatusTwoAMessageAndNoOutput) {
       {"--lengths 1,2 --intervals 3", "2 values for 3 intervals"},
       {"--lengths 1 --x-rate 1.5", "--x-rate must be a number from 0 to 1"},
       {"--lengths 1 --missing-rate nan", "--missing-rate must be a number from 0 to 1"},
+      {"--lengths 1 --escape-fraction 1.5", "--escape-fraction must be a number from 0 to 1"},
+      {"--lengths 1 --escape-fraction -0.1", "--escape-fraction must be a number from 0 to 1"},
       {"--lengths 1 --seed -1", "a seed is a whole number"},
       {"--lengths 1 --seed 18446744073709551616", "a seed is a whole number"},
       {"--lengths 1 --intervals 1000 --observations 10000000", "more than interval-fit can load"},

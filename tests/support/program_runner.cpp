@@ -71,10 +71,6 @@ std::string built_program(const std::string& name) {
   return environment_or("INTERVAL_BUILD_DIR", ".") + "/" + name;
 }
 
-std::string example_file(const std::string& name) {
-  return environment_or("INTERVAL_SOURCE_DIR", ".") + "/examples/" + name;
-}
-
 namespace {
 
 ProgramRun run_command(const ScratchDirectory& where, const std::string& launcher,

@@ -33,9 +33,6 @@ class ScratchDirectory {
 // The path of a program built at the top of the build folder.
 std::string built_program(const std::string& name);
 
-// The path of a file in the source tree's examples/ folder.
-std::string example_file(const std::string& name);
-
 // Runs `program` with `arguments` (already quoted for the shell) in `where`,
 // feeding `standard_input`.
 ProgramRun run_program(const ScratchDirectory& where, const std::string& program,

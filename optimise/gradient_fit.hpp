@@ -1,0 +1,36 @@
+// The fit of one model order with derivatives: a bounded quasi-Newton
+// search from the estimate in every coordinate, restarted from its own end
+// (with a fresh curvature memory) until a restart no longer lowers the
+// objective.
+//
+// Conventions: the objective (with gradient) is minimised over the n
+// unscaled parameters, 0-based, each bounded below by 0.  The result uses
+// the order scan's OrderFit, so the report reads both kinds of fit alike.
+#pragma once
+
+#include "optimise/bounded_minimiser.hpp"
+#include "optimise/order_scan.hpp"
+
+// Restarts after the first search at most.  A restart from a converged
+// quasi-Newton search usually ends after a few evaluations.
+inline constexpr int gradient_restart_limit = 10;
+
+// A restart that lowers the objective by less than this relative amount
+// ends the fit.
+inline constexpr double restart_improvement = 1e-12;
+
+// Doublings of the start allowed while the objective there is infinite.
+inline constexpr int start_doubling_limit = 40;
+
+// `objective` and `parameters` in the result are the search's own values;
+// evaluations counts every call of the objective.  n >= 1.  Further
+// coordinates after the n parameters (such as an escape fraction) start at
+// `further_start` and keep their value while the start is moved up; their
+// bounds come with `bounds`.
+OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double estimate,
+                           const std::vector<double>& further_start = {},
+                           const BoundedSearchSettings& bounds = {});
+
+// The searches and restarts alone, from `start` as given.
+OrderFit fit_from(const ObjectiveWithGradient& objective, const std::vector<double>& start,
+                  const BoundedSearchSettings& bounds = {});

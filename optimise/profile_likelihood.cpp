@@ -1,0 +1,173 @@
+#include "optimise/profile_likelihood.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace {
+
+// Bracket ends closer than this (relative to max(1, v)) end the search.
+constexpr double bracket_tolerance = 1e-10;
+
+struct ProfilePoint {
+  double v = 0.0;
+  double r = 0.0;  // signed root's size at v
+  std::vector<double> point;
+};
+
+class Profile {
+ public:
+  Profile(const ObjectiveWithGradient& f, const std::vector<double>& fitted,
+          std::optional<int> coordinate, const BoundedSearchSettings& bounds,
+          ProfileInterval& totals)
+      : f_(f), coordinate_(coordinate), bounds_(bounds), totals_(totals) {
+    summed_ = bounds.summed_coordinates == 0 ? fitted.size()
+                                             : std::min(bounds.summed_coordinates, fitted.size());
+    std::vector<double> gradient(fitted.size());
+    fitted_value_ = f_(fitted, gradient);
+    ++totals_.evaluations;
+    centre_.point = fitted;
+    centre_.v = quantity(fitted);
+  }
+
+  const ProfilePoint& centre() const { return centre_; }
+
+  // The largest value the quantity may take: the parameter's upper bound.
+  double upper_limit() const {
+    if (coordinate_ && static_cast<std::size_t>(*coordinate_) < bounds_.upper_bounds.size()) {
+      return bounds_.upper_bounds[static_cast<std::size_t>(*coordinate_)];
+    }
+    return std::numeric_limits<double>::infinity();
+  }
+
+  // The profile point at v, refitted from `warm`.
+  ProfilePoint at(double v, const std::vector<double>& warm) {
+    ProfilePoint result;
+    result.v = v;
+    std::vector<double> start = warm;
+    BoundedSearchSettings settings = bounds_;
+    if (coordinate_) {
+      start[static_cast<std::size_t>(*coordinate_)] = v;
+      settings.fixed_coordinate = coordinate_;
+    } else {
+      // Scaling keeps the start inside the bounds and on the constraint.
+      const double sum = quantity(warm);
+      for (std::size_t i = 0; i < summed_; ++i) {
+        start[i] = sum > 0.0 ? start[i] * (v / sum) : v / static_cast<double>(summed_);
+      }
+      settings.fixed_sum = v;
+      settings.summed_coordinates = summed_;
+    }
+    double value = 0.0;
+    if (start.size() == 1) {
+      // Nothing is left to refit: the profile is the objective itself.
+      std::vector<double> gradient(1);
+      value = f_(start, gradient);
+      ++totals_.evaluations;
+      result.point = start;
+    } else {
+      const BoundedSearchResult refit = minimise_bounded(f_, start, settings);
+      totals_.evaluations += refit.evaluations;
+      value = refit.value;
+      result.point = refit.point;
+    }
+    ++totals_.refits;
+    // r = sqrt(2 (f_p(v) - f^)); a refit a little below f^ counts as 0.
+    const double excess = value - fitted_value_;
+    result.r = excess > 0.0 ? std::sqrt(2.0 * excess) : 0.0;
+    if (std::isnan(value)) result.r = std::numeric_limits<double>::infinity();
+    return result;
+  }
+
+ private:
+  double quantity(const std::vector<double>& x) const {
+    if (coordinate_) return x[static_cast<std::size_t>(*coordinate_)];
+    double sum = 0.0;
+    for (std::size_t i = 0; i < summed_; ++i) sum += x[i];
+    return sum;
+  }
+
+  const ObjectiveWithGradient& f_;
+  std::optional<int> coordinate_;
+  const BoundedSearchSettings& bounds_;
+  std::size_t summed_ = 0;
+  ProfileInterval& totals_;
+  double fitted_value_ = 0.0;
+  ProfilePoint centre_;
+};
+
+struct EndSearch {
+  double end = 0.0;
+  bool found = false;
+  bool at_bound = false;  // at the bound the search went towards
+};
+
+// The root of r(v) = z inside [inside, outside], where r(inside) < z <=
+// r(outside): secant steps through the two latest points, and a bisection
+// of the bracket whenever the secant step would leave it.
+EndSearch refine(Profile& profile, ProfilePoint inside, ProfilePoint outside, double z) {
+  double previous_v = inside.v;
+  double previous_r = inside.r;
+  double latest_v = outside.v;
+  double latest_r = outside.r;
+  for (int k = 0; k < profile_root_limit; ++k) {
+    const double low = std::fmin(inside.v, outside.v);
+    const double high = std::fmax(inside.v, outside.v);
+    if (high - low <= bracket_tolerance * std::fmax(1.0, high)) return {outside.v, true, false};
+    // v = v1 + (z - r1) (v1 - v0) / (r1 - r0)
+    double v = latest_v + (z - latest_r) * (latest_v - previous_v) / (latest_r - previous_r);
+    if (!(v > low && v < high)) v = 0.5 * (low + high);
+    // Warm start from the nearer end of the bracket.
+    const bool nearer_inside = std::fabs(v - inside.v) <= std::fabs(v - outside.v);
+    ProfilePoint trial = profile.at(v, nearer_inside ? inside.point : outside.point);
+    if (std::fabs(trial.r - z) < profile_root_tolerance) return {v, true, false};
+    previous_v = latest_v;
+    previous_r = latest_r;
+    latest_v = trial.v;
+    latest_r = trial.r;
+    if (trial.r < z) {
+      inside = std::move(trial);
+    } else {
+      outside = std::move(trial);
+    }
+  }
+  return {0.5 * (inside.v + outside.v), false, false};
+}
+
+// One end: direction +1 for the upper, -1 for the lower.
+EndSearch find_end(Profile& profile, double direction, double initial_step, double z) {
+  ProfilePoint inside = profile.centre();
+  const double bound = direction > 0.0 ? profile.upper_limit() : 0.0;
+  if (inside.v == bound) return {bound, true, true};
+  double step = initial_step;
+  for (int k = 0; k < profile_bracket_limit; ++k) {
+    double v = inside.v + direction * step;
+    if (direction * (v - bound) > 0.0) v = bound;
+    ProfilePoint trial = profile.at(v, inside.point);
+    if (trial.r >= z) return refine(profile, std::move(inside), std::move(trial), z);
+    if (v == bound) return {bound, true, true};
+    inside = std::move(trial);
+    step *= 2.0;
+  }
+  return {direction > 0.0 ? std::numeric_limits<double>::infinity() : 0.0, false, false};
+}
+
+}  // namespace
+
+ProfileInterval profile_interval(const ObjectiveWithGradient& f, const std::vector<double>& fitted,
+                                 std::optional<int> coordinate, double initial_step,
+                                 const BoundedSearchSettings& bounds) {
+  ProfileInterval interval;
+  Profile profile(f, fitted, coordinate, bounds, interval);
+  const double z = std::sqrt(profile_threshold_95);
+  const EndSearch upper = find_end(profile, 1.0, initial_step, z);
+  const EndSearch lower = profile.centre().v <= 0.0 ? EndSearch{0.0, true, true}
+                                                    : find_end(profile, -1.0, initial_step, z);
+  interval.upper_at_bound = upper.at_bound && std::isfinite(upper.end);
+  interval.upper = upper.end;
+  interval.lower = lower.end;
+  interval.lower_at_zero = lower.at_bound;
+  interval.found = upper.found && lower.found;
+  return interval;
+}

@@ -1,0 +1,117 @@
+// The searches with derivatives on objectives whose answers are known in
+// closed form: a quadratic bowl (its profile intervals are the Wald
+// intervals of its covariance, cut at the bound), a bowl whose minimum lies
+// beyond the bound, and the model's own likelihood against the fitting
+// program's search.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "optimise/gradient_fit.hpp"
+#include "optimise/gradient_information.hpp"
+#include "optimise/profile_likelihood.hpp"
+
+namespace {
+
+// f(x) = (x - mu)^T A (x - mu) / 2 with
+//   A = [[25, 5, 0], [5, 12, 0], [0, 0, 100]],
+// whose inverse, the covariance, is [[12, -5], [-5, 25]] / 275 in the first
+// block and 1/100 in the last.
+struct Bowl {
+  std::vector<double> mu;
+  double operator()(const std::vector<double>& x, std::vector<double>& g) const {
+    const double a[3][3] = {{25, 5, 0}, {5, 12, 0}, {0, 0, 100}};
+    double value = 0.0;
+    g.assign(3, 0.0);
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) {
+        const double term =
+            a[i][j] * (x[static_cast<std::size_t>(j)] - mu[static_cast<std::size_t>(j)]);
+        g[static_cast<std::size_t>(i)] += term;
+        value += 0.5 * (x[static_cast<std::size_t>(i)] - mu[static_cast<std::size_t>(i)]) * term;
+      }
+    }
+    return value;
+  }
+};
+
+const double covariance[3][3] = {
+    {12.0 / 275, -5.0 / 275, 0}, {-5.0 / 275, 25.0 / 275, 0}, {0, 0, 1.0 / 100}};
+const double z = 1.959963984540054;
+// The profile ends are accepted within 1e-4 standard errors (about 3e-5
+// here), and the refits are good to far better.
+constexpr double end_tolerance = 1e-4;
+// Central differences of a linear gradient are exact up to rounding.
+constexpr double covariance_tolerance = 1e-8;
+
+TEST(GradientSearch, ProfileIntervalsOfABowlAreItsWaldIntervalsCutAtZero) {
+  const Bowl bowl{{1.0, 0.55, 2.0}};
+  const ObjectiveWithGradient f = bowl;
+  const OrderFit fit = fit_with_gradient(f, 3, 0.5);
+  ASSERT_TRUE(fit.converged());
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NEAR(fit.parameters[static_cast<std::size_t>(i)], bowl.mu[static_cast<std::size_t>(i)],
+                1e-7);
+  }
+
+  // Coordinate 1: the bound is far away; mu +- z sd.
+  const double sd1 = std::sqrt(covariance[0][0]);
+  const ProfileInterval first = profile_interval(f, fit.parameters, 0, 0.1);
+  EXPECT_TRUE(first.found);
+  EXPECT_NEAR(first.lower, 1.0 - z * sd1, end_tolerance);
+  EXPECT_NEAR(first.upper, 1.0 + z * sd1, end_tolerance);
+  EXPECT_FALSE(first.lower_at_zero);
+
+  // Coordinate 2: mu - z sd is below 0, where the profile is still inside.
+  const double sd2 = std::sqrt(covariance[1][1]);
+  ASSERT_LT(0.55 - z * sd2, 0.0);
+  const ProfileInterval second = profile_interval(f, fit.parameters, 1, 0.05);
+  EXPECT_TRUE(second.found);
+  EXPECT_TRUE(second.lower_at_zero);
+  EXPECT_EQ(second.lower, 0.0);
+  EXPECT_NEAR(second.upper, 0.55 + z * sd2, end_tolerance);
+
+  // The sum: 1^T Cov 1 is its variance; the constrained refits keep every
+  // coordinate inside the bounds here.
+  double variance = 0.0;
+  for (const auto& row : covariance) {
+    for (const double c : row) variance += c;
+  }
+  const ProfileInterval total = profile_interval(f, fit.parameters, std::nullopt, 0.5);
+  EXPECT_TRUE(total.found);
+  EXPECT_NEAR(total.lower, 3.55 - z * std::sqrt(variance), end_tolerance);
+  EXPECT_NEAR(total.upper, 3.55 + z * std::sqrt(variance), end_tolerance);
+}
+
+TEST(GradientSearch, AParameterOnTheBoundGetsNoErrorAndTheOthersTheirOwnBlock) {
+  // The minimum lies at x2 = -0.2; on the bound the fit holds x2 = 0 and the
+  // others move to minimise the rest.
+  const Bowl bowl{{1.0, -0.2, 2.0}};
+  const ObjectiveWithGradient f = bowl;
+  const OrderFit fit = fit_with_gradient(f, 3, 0.5);
+  ASSERT_TRUE(fit.converged());
+  EXPECT_EQ(fit.parameters[1], 0.0);
+  // d/dx1 = 25 (x1 - 1) + 5 (0 + 0.2) = 0
+  EXPECT_NEAR(fit.parameters[0], 1.0 - 0.04, 1e-7);
+
+  const ParameterCovariance result = covariance_from_gradient(f, fit.parameters);
+  EXPECT_EQ(result.at_bound, (std::vector<bool>{false, true, false}));
+  ASSERT_TRUE(result.positive_definite);
+  // The free block of A is diag(25, 100): its inverse, not the full Cov.
+  EXPECT_NEAR(result.covariance[0], 1.0 / 25, covariance_tolerance);
+  EXPECT_NEAR(result.covariance[8], 1.0 / 100, covariance_tolerance);
+  EXPECT_EQ(result.covariance[4], 0.0);
+
+  // Away from the bound the full covariance comes back.
+  const ParameterCovariance inside = covariance_from_gradient(f, {1.0, 0.55, 2.0});
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      EXPECT_NEAR(inside.covariance[static_cast<std::size_t>(3 * i + j)], covariance[i][j],
+                  covariance_tolerance);
+    }
+  }
+}
+
+}  // namespace
