@@ -25,6 +25,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/simulated_table.hpp"
 #include "model/forward_step.hpp"
 #include "model/latent_state.hpp"
 #include "model/likelihood.hpp"
@@ -113,7 +114,7 @@ void BM_Peak(benchmark::State& state) {
   const double peak_weights[peak_accumulators] = {1e-9, 2e-9, 3e-9, 4e-9, 5e-9, 6e-9, 7e-9, 8e-9};
   double elapsed = 0.0;
   double multiply_adds = 0.0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     const double start = cycles();
     benchmark::DoNotOptimize(peak_chains(peak_weights));
     elapsed += cycles() - start;
@@ -132,30 +133,32 @@ void BM_ForwardStep(benchmark::State& state) {
   const int batch = forward_step_batch_limit(width);
   std::mt19937_64 random(static_cast<std::uint64_t>(p));
   std::uniform_real_distribution<double> entry(0.01, 0.1);
-  std::vector<double> transition(static_cast<std::size_t>(states * width), 0.0);
+  std::vector<double> transition(static_cast<std::size_t>(states) * static_cast<std::size_t>(width),
+                                 0.0);
   for (int l = 0; l < states; ++l) {
     for (int k = 0; k < states; ++k)
-      transition[static_cast<std::size_t>(l * width + k)] = entry(random);
+      transition[static_cast<std::size_t>(l) * static_cast<std::size_t>(width) +
+                 static_cast<std::size_t>(k)] = entry(random);
   }
   std::vector<unsigned char> finite(static_cast<std::size_t>(states), 1);
   std::vector<int> all_rows(static_cast<std::size_t>(states));
   for (int l = 0; l < states; ++l) all_rows[static_cast<std::size_t>(l)] = l;
   std::vector<double> factors(static_cast<std::size_t>(width), 1.0);
-  std::vector<double> parents(static_cast<std::size_t>(batch * width));
+  std::vector<double> parents(static_cast<std::size_t>(batch) * static_cast<std::size_t>(width));
   for (double& x : parents) x = entry(random);
-  std::vector<double> sums(static_cast<std::size_t>(batch * width));
-  std::vector<double> weights(static_cast<std::size_t>(batch * width));
+  std::vector<double> sums(static_cast<std::size_t>(batch) * static_cast<std::size_t>(width));
+  std::vector<double> weights(static_cast<std::size_t>(batch) * static_cast<std::size_t>(width));
   std::vector<int> rows(static_cast<std::size_t>(states));
   const double* above[max_forward_step_batch] = {};
   double* out[max_forward_step_batch] = {};
   for (int b = 0; b < batch; ++b) {
-    above[b] = parents.data() + b * width;
-    out[b] = sums.data() + b * width;
+    above[b] = parents.data() + static_cast<std::ptrdiff_t>(b) * width;
+    out[b] = sums.data() + static_cast<std::ptrdiff_t>(b) * width;
   }
   constexpr int repeats = 64;
   double elapsed = 0.0;
   double multiply_adds = 0.0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     const double start = cycles();
     for (int r = 0; r < repeats; ++r) {
       const int used =
@@ -170,51 +173,19 @@ void BM_ForwardStep(benchmark::State& state) {
   state.SetLabel(forward_step_target());
 }
 
-// A table drawn from the model: levels and classes walked through Poisson
-// events, codes read off the class, a few X and missing codes.
-void install_simulated_table(int p, int n, int count, std::vector<unsigned char>& storage) {
-  std::mt19937_64 random(2024u + static_cast<unsigned>(p));
-  std::uniform_real_distribution<double> uniform(0.0, 1.0);
-  storage.assign(static_cast<std::size_t>((n + 1) * count), 'N');
-  for (int i = 0; i < count; ++i) {
-    int level = static_cast<int>(uniform(random) * p);
-    int cls = 0;
-    for (int t = 0; t < n; ++t) {
-      std::poisson_distribution<int> events(2.0 * p * 0.27);
-      for (int e = events(random); e > 0; --e) {
-        if (++level == p) {
-          level = 0;
-          cls = (cls + 1 + static_cast<int>(uniform(random) * 2.0)) % 3;
-        }
-      }
-      const double read = uniform(random);
-      unsigned char code = cls == 1 ? 'R' : 'N';
-      if (read < 0.02)
-        code = '-';
-      else if (read < 0.07)
-        code = 'X';
-      storage[static_cast<std::size_t>(i * n + t)] = code;
-    }
-  }
-  set_observations(ByteVector{storage.data(), 0, (n + 1) * count - 1}, count, n);
-  model_order = p;
-}
-
 void BM_Evaluation(benchmark::State& state) {
   const int p = static_cast<int>(state.range(0));
   constexpr int n = 18;
-  constexpr int count = 2000;
-  std::vector<unsigned char> table;
-  install_simulated_table(p, n, count, table);
+  const SimulatedTable table(DataSet{n, p, 2000, 2024u + static_cast<std::uint64_t>(p)});
   set_likelihood_part_count(1);
   std::vector<double> values(n + 1, 0.0);
-  DoubleVector point{values.data() + 1, 1, n};
+  const DoubleVector point{values.data() + 1, 1, n};
   double elapsed = 0.0;
   double multiply_adds = 0.0;
   int flip = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     // A new first parameter each time: the whole tree is recomputed.
-    for (int t = 1; t <= n; ++t) values[static_cast<std::size_t>(t)] = 2.0 * p * 0.27;
+    for (int t = 1; t <= n; ++t) values[static_cast<std::size_t>(t)] = table.point()[t];
     values[1] += (flip ^= 1) != 0 ? 1e-6 : 0.0;
     const double start = cycles();
     benchmark::DoNotOptimize(negative_log_likelihood(point));
@@ -223,7 +194,6 @@ void BM_Evaluation(benchmark::State& state) {
   }
   report(state, multiply_adds, elapsed);
   set_likelihood_part_count(0);
-  set_observations(ByteVector{}, 0, 0);
 }
 
 BENCHMARK(BM_Peak);

@@ -199,11 +199,13 @@ TEST_P(CompanionHostileRun, EndsWithTheStatedStatusAndLeavesEveryFileAsStated) {
   const std::map<std::string, std::string> files = files_in(where);
   std::vector<std::string> names;
   std::vector<std::string> expected_names;
+  names.reserve(files.size());
+  expected_names.reserve(c.files.size());
   for (const auto& [name, content] : files) names.push_back(name);
   for (const auto& [name, content] : c.files) expected_names.push_back(name);
   EXPECT_EQ(names, expected_names);
   for (const auto& [name, content] : c.files) {
-    if (content == any_content || files.count(name) == 0) continue;
+    if (content == any_content || !files.contains(name)) continue;
     EXPECT_EQ(files.at(name).substr(0, content.size()), content) << name;
   }
 }

@@ -283,7 +283,7 @@ TEST(FastObjective, PointsChangedFromAnIntervalOnRecomputeFromThereWithTheSameBi
           lambdas[static_cast<std::size_t>(first)] = 0.0;
         } else if (kind < 4) {
           lambdas[static_cast<std::size_t>(first)] = random_parameters(random, 1, 20)[0];
-          if (first + 2 < n) lambdas[static_cast<std::size_t>(first + 2)] += 0.001;
+          if (first + 2 < n) lambdas[static_cast<std::size_t>(first) + 2] += 0.001;
         }
         Point point(lambdas);
         const std::string context =
