@@ -31,7 +31,8 @@ TEST(SimulateProgram, SameSeedGivesSameBytesAndAnotherSeedOtherBytes) {
   EXPECT_NE(where.read("a.txt"), where.read("c.txt"));
   // Standard output carries the same bytes when no file is named.
   EXPECT_EQ(simulate(where, common + "--seed 9").out, where.read("a.txt"));
-  // No escape draws no escape counts: the seed's file stays what it was.
+  // An escape fraction of 0 draws nothing from the escape process, so the
+  // random stream, and with it the file of a given seed, is unchanged.
   EXPECT_EQ(simulate(where, common + "--seed 9 --escape-fraction 0").out, where.read("a.txt"));
   EXPECT_NE(simulate(where, common + "--seed 9 --escape-fraction 0.5").out, where.read("a.txt"));
 }
