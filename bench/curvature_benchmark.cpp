@@ -54,7 +54,23 @@ void time_builder(benchmark::State& state, CurvatureBuilder builder, double call
 
 void BM_MemoisedCurvature(benchmark::State& state) {
   const double n = data_sets[state.range(0)].n;
-  time_builder(state, build_curvature, n + n * (n - 1) / 2);
+  time_builder(
+      state,
+      [](ObjectiveFunction f, DoubleVector x, double f0, int size, DoubleMatrix curvature) {
+        build_curvature(f, x, f0, size, curvature);
+      },
+      n + n * (n - 1) / 2);
+}
+
+// The same points shared among the worker threads (INTERVAL_THREADS).
+void BM_ConcurrentCurvature(benchmark::State& state) {
+  const double n = data_sets[state.range(0)].n;
+  time_builder(
+      state,
+      [](ObjectiveFunction f, DoubleVector x, double f0, int size, DoubleMatrix curvature) {
+        build_curvature(f, x, f0, size, curvature, Evaluation::concurrent);
+      },
+      n + n * (n - 1) / 2);
 }
 
 void BM_LiteralCurvature(benchmark::State& state) {
@@ -67,6 +83,7 @@ void data_set_arguments(benchmark::internal::Benchmark* benchmark) {
 }
 
 BENCHMARK(BM_MemoisedCurvature)->Apply(data_set_arguments);
+BENCHMARK(BM_ConcurrentCurvature)->Apply(data_set_arguments)->UseRealTime();
 BENCHMARK(BM_LiteralCurvature)->Apply(data_set_arguments);
 
 }  // namespace

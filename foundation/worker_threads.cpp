@@ -37,6 +37,11 @@ int configured_thread_count() {
 // well and returns once every task has finished: it never waits for a
 // worker that has not yet woken up (on a busy machine that can take a long
 // time), and a worker that wakes late finds nothing left and sleeps again.
+// Whether this thread is running a task of the pool: a run() from there
+// runs its tasks in order on this thread (the workers are busy with the
+// outer tasks, and waiting for them from a task could deadlock).
+thread_local bool inside_task = false;
+
 class WorkerPool {
  public:
   explicit WorkerPool(int threads) {
@@ -72,12 +77,16 @@ class WorkerPool {
  private:
   // Claims and runs tasks of `batch` until none is left.
   void take_tasks(std::uint64_t batch, const std::function<void(int)>& task, int tasks) {
+    inside_task = true;
     for (;;) {
       std::uint64_t ticket = ticket_.load();
       int index = 0;
       do {
         index = static_cast<int>(ticket & 0xffffffffu);
-        if ((ticket >> 32) != batch || index >= tasks) return;
+        if ((ticket >> 32) != batch || index >= tasks) {
+          inside_task = false;
+          return;
+        }
       } while (!ticket_.compare_exchange_weak(ticket, ticket + 1));
       task(index);
       bool last = false;
@@ -132,7 +141,7 @@ int worker_thread_count() {
 
 void run_in_parallel(int tasks, const std::function<void(int)>& task) {
   if (tasks <= 0) return;
-  if (tasks == 1 || worker_thread_count() == 1) {
+  if (tasks == 1 || worker_thread_count() == 1 || inside_task) {
     for (int i = 0; i < tasks; ++i) task(i);
     return;
   }

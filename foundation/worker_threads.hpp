@@ -25,7 +25,8 @@ inline constexpr int max_thread_count = 256;
 // exit status 1.
 int worker_thread_count();
 
-// Runs the tasks as described above.  With one thread, or one task, it
-// calls them in order on the calling thread.  Must not be called from
-// inside a task.
+// Runs the tasks as described above.  With one thread, or one task, or
+// when called from inside a task (an evaluation within one of several
+// evaluations run in parallel), it calls them in order on the calling
+// thread.
 void run_in_parallel(int tasks, const std::function<void(int)>& task);

@@ -45,6 +45,7 @@
 #include "model/latent_state.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/observations.hpp"
+#include "model/poisson.hpp"
 #include "model/prefix_levels.hpp"
 #include "model/transitions.hpp"
 #include "model/wrap_weights.hpp"
@@ -98,7 +99,8 @@ struct PartWork {
 // Memory: the transitions take n (6p)^2 doubles (rounded up to 8 columns),
 // the working halves twice the widest depth's nodes x width doubles, and
 // the cache (nodes at the checkpoint depths) x width doubles; the cache is
-// used only within cache_limit.  Checkpoints rather than every depth: an
+// used only within the thread's share of cache_limit (each thread that
+// evaluates has a state of its own).  Checkpoints rather than every depth: an
 // evaluation that starts again at interval t recomputes from the checkpoint
 // at or below t - 2 (at most spacing - 1 depths more than needed), while a
 // full evaluation writes only every spacing-th depth to memory that does
@@ -114,8 +116,9 @@ struct LikelihoodState {
   int leaves_per_part = 0;
   PrefixLevels levels;
 
-  // Storage laid out for (p, n, tree).
+  // Storage laid out for (p, n, tree) and the knobs of layout_generation.
   bool laid_out = false;
+  unsigned layout_generation = 0;
   int p = 0;
   int states = 0;
   int width = 0;
@@ -147,12 +150,24 @@ struct LikelihoodState {
   double cached_total = 0.0;
 };
 
-LikelihoodState state;
-LikelihoodWork last_work;
+// Each thread that evaluates has its own state, so that several
+// evaluations can run at once (the standard errors' points, the scan's
+// orders); the knobs below are shared and are set while none runs.
+thread_local LikelihoodState this_thread_state;
+thread_local LikelihoodWork last_work;
 int requested_parts = 0;
 std::size_t cache_limit = default_cache_limit;
 int checkpoint_spacing = default_checkpoint_spacing;
 long long parallel_threshold = default_parallel_threshold;
+// Advanced when the cache limit or the spacing changes: every thread's
+// storage is laid out again at its next evaluation.
+unsigned layout_generation = 0;
+
+// One thread's share of the cache limit: every thread may evaluate, and
+// all together stay within cache_limit.
+std::size_t thread_cache_limit() {
+  return cache_limit / static_cast<std::size_t>(worker_thread_count());
+}
 
 int wanted_part_count() { return requested_parts > 0 ? requested_parts : worker_thread_count(); }
 
@@ -167,14 +182,14 @@ int leaves_per_part(int width) {
   return static_cast<int>(std::max<std::size_t>(1, part_working_bytes / 2 / per_node));
 }
 
-bool tree_is_current(int p) {
+bool tree_is_current(const LikelihoodState& state, int p) {
   return state.built && state.generation == observation_generation &&
          state.count == observation_count && state.n == interval_count &&
          state.table == observations.origin && state.part_count == wanted_part_count() &&
          state.leaves_per_part == leaves_per_part(padded_width(p));
 }
 
-void build_tree(int p) {
+void build_tree(LikelihoodState& state, int p) {
   const int count = observation_count;
   const int n = interval_count;
   std::vector<unsigned char> codes(offset(size(count), n), 0);
@@ -198,7 +213,7 @@ void build_tree(int p) {
 
 // The working halves of every part, and the checkpoints if they fit in
 // cache_limit (and can be had at all).
-void lay_out_parts() {
+void lay_out_parts(LikelihoodState& state) {
   const int n = state.n;
   const int width = state.width;
   state.spacing = checkpoint_spacing;
@@ -210,7 +225,7 @@ void lay_out_parts() {
   state.parts.assign(state.levels.parts.size(), PartWork{});
   state.cache_on = false;
   state.cache_bytes = 0;
-  if (kept_bytes <= cache_limit) {
+  if (kept_bytes <= thread_cache_limit()) {
     try {
       for (std::size_t k = 0; k < state.parts.size(); ++k) {
         const PrefixPart& part = state.levels.parts[k];
@@ -241,7 +256,10 @@ void lay_out_parts() {
   }
 }
 
-void lay_out(int p) {
+void lay_out(LikelihoodState& state, int p) {
+  // Threads evaluating at once share the factorial table: it is filled
+  // before the first evaluation of any of them (model/poisson.hpp).
+  fill_factorial_table();
   const int n = state.n;
   state.p = p;
   state.states = sub_state_count * p;
@@ -273,10 +291,11 @@ void lay_out(int p) {
   fill_initial_weights(DoubleVector{state.initial.data(), 1, states}, p);
   state.ones.assign(size(width), 1.0);
   state.neg_log.assign(state.levels.distinct_row.size(), 0.0);
-  lay_out_parts();
+  lay_out_parts(state);
   state.cached_point.assign(size(n), 0.0);
   state.cache_valid = false;
   state.laid_out = true;
+  state.layout_generation = layout_generation;
 }
 
 bool same_bits(double a, double b) {
@@ -285,7 +304,7 @@ bool same_bits(double a, double b) {
 
 // Interval t's transition matrix at lambda, from its Poisson terms and
 // offset sums (model/transitions), with the rows a batch needs per code.
-void build_transition(int t, double lambda) {
+void build_transition(LikelihoodState& state, int t, double lambda) {
   const int p = state.p;
   const int states = state.states;
   const int wraps = wrap_limit(p);
@@ -321,7 +340,8 @@ void build_transition(int t, double lambda) {
   }
 }
 
-double* sums_of(PartWork& work, const PrefixPart& part, int depth, std::size_t node) {
+double* sums_of(const LikelihoodState& state, PartWork& work, const PrefixPart& part, int depth,
+                std::size_t node) {
   const int width = state.width;
   const std::size_t local = node - part.node_begin[size(depth)];
   if (state.cache_on && depth % state.spacing == 0) {
@@ -337,7 +357,7 @@ double* sums_of(PartWork& work, const PrefixPart& part, int depth, std::size_t n
 // (the root's are the starting weights), formed once per batch into a
 // small buffer; a row is used when some weight on it is not zero or the
 // row is not finite (see forward_step.hpp).
-void step_depth(const PrefixPart& part, PartWork& work, int d) {
+void step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& work, int d) {
   const int states = state.states;
   const int width = state.width;
   const double* transition = state.transitions.data() + offset(size(d - 1) * size(states), width);
@@ -348,8 +368,8 @@ void step_depth(const PrefixPart& part, PartWork& work, int d) {
   // Sums of depth d - 2 (the nodes' parents) and of depth d - 1 (the
   // nodes), each depth's nodes side by side.
   const std::size_t parents_begin = d == 1 ? 0 : part.node_begin[size(d - 2)];
-  const double* parent_sums = d == 1 ? nullptr : sums_of(work, part, d - 2, parents_begin);
-  double* node_sums = sums_of(work, part, d - 1, begin);
+  const double* parent_sums = d == 1 ? nullptr : sums_of(state, work, part, d - 2, parents_begin);
+  double* node_sums = sums_of(state, work, part, d - 1, begin);
 
   const double* above[max_forward_step_batch] = {};
   double* sums[max_forward_step_batch] = {};
@@ -374,12 +394,12 @@ void step_depth(const PrefixPart& part, PartWork& work, int d) {
 
 // The distinct rows of one part: each row's likelihood is the sum of its
 // final weights, k ascending, and its -log goes to the row's slot.
-void score_leaves(const PrefixPart& part, PartWork& work) {
+void score_leaves(LikelihoodState& state, const PrefixPart& part, PartWork& work) {
   const int n = state.n;
   const int states = state.states;
   const int width = state.width;
   for (std::size_t leaf = part.node_begin[size(n)]; leaf < part.node_begin[size(n) + 1]; ++leaf) {
-    const double* sums = sums_of(work, part, n - 1, part.parent[leaf]);
+    const double* sums = sums_of(state, work, part, n - 1, part.parent[leaf]);
     const double* factors = state.emission.data() + offset(part.code[leaf], width);
     double likelihood = 0.0;
     for (int k = 0; k < states; ++k) likelihood += sums[k] * factors[k];
@@ -387,24 +407,24 @@ void score_leaves(const PrefixPart& part, PartWork& work) {
   }
 }
 
-void run_part(std::size_t k, int first_depth) {
+void run_part(LikelihoodState& state, std::size_t k, int first_depth) {
   const PrefixPart& part = state.levels.parts[k];
   PartWork& work = state.parts[k];
   work.multiply_adds = 0;
-  for (int d = first_depth; d <= state.n; ++d) step_depth(part, work, d);
-  score_leaves(part, work);
+  for (int d = first_depth; d <= state.n; ++d) step_depth(state, part, work, d);
+  score_leaves(state, part, work);
 }
 
 // The first forward step to run when interval t is the first whose
 // parameter changed: step d reads the sums of depth d - 2, which must be a
 // checkpoint (depth 0 always is) or the starting weights (d = 1).
-int restart_step(int t) {
+int restart_step(const LikelihoodState& state, int t) {
   if (!state.cache_on || t <= 1) return 1;
   return 2 + (t - 2) / state.spacing * state.spacing;
 }
 
 // Multiply-adds of the depths first_depth..n if no row were skipped.
-long long work_estimate(int first_depth) {
+long long work_estimate(const LikelihoodState& state, int first_depth) {
   long long parents = 0;
   for (const PrefixPart& part : state.levels.parts) {
     parents += static_cast<long long>(part.node_begin[size(state.n)] -
@@ -426,6 +446,10 @@ double rows_without_intervals(int p) {
   return total;
 }
 
+bool is_laid_out(const LikelihoodState& state, int p) {
+  return state.laid_out && state.p == p && state.layout_generation == layout_generation;
+}
+
 }  // namespace
 
 LikelihoodWork last_likelihood_work() { return last_work; }
@@ -434,12 +458,12 @@ void set_likelihood_part_count(int parts) { requested_parts = parts < 0 ? 0 : pa
 
 void set_likelihood_cache_limit(std::size_t bytes) {
   cache_limit = bytes;
-  state.laid_out = false;
+  ++layout_generation;
 }
 
 void set_likelihood_checkpoint_spacing(int spacing) {
   checkpoint_spacing = spacing < 1 ? 1 : spacing;
-  state.laid_out = false;
+  ++layout_generation;
 }
 
 void set_likelihood_parallel_threshold(long long multiply_adds) {
@@ -447,7 +471,10 @@ void set_likelihood_parallel_threshold(long long multiply_adds) {
 }
 
 double negative_log_likelihood(DoubleVector point) {
-  const int p = model_order;
+  return negative_log_likelihood_of_order(model_order, point);
+}
+
+double negative_log_likelihood_of_order(int p, DoubleVector point) {
   const int n = interval_count;
   // A model without latent states has no likelihood; the run refuses such
   // an order before fitting, and this keeps a stray call harmless.
@@ -457,8 +484,9 @@ double negative_log_likelihood(DoubleVector point) {
   if (observation_count <= 0) return 0.0;
   if (n < 1) return rows_without_intervals(p);
 
-  if (!tree_is_current(p)) build_tree(p);
-  if (!state.laid_out || state.p != p) lay_out(p);
+  LikelihoodState& state = this_thread_state;
+  if (!tree_is_current(state, p)) build_tree(state, p);
+  if (!is_laid_out(state, p)) lay_out(state, p);
 
   // Rebuild the matrices whose parameter changed; the first of them is
   // where the forward recursion must start again.
@@ -466,7 +494,7 @@ double negative_log_likelihood(DoubleVector point) {
   for (int t = 1; t <= n; ++t) {
     double& cached = state.cached_point[size(t - 1)];
     if (state.cache_valid && same_bits(cached, point[t])) continue;
-    build_transition(t, point[t]);
+    build_transition(state, t, point[t]);
     cached = point[t];
     first_depth = std::min(first_depth, t);
   }
@@ -475,11 +503,11 @@ double negative_log_likelihood(DoubleVector point) {
   long long multiply_adds = 0;
   double total = state.cached_total;
   if (first_depth <= n || !state.cache_valid) {
-    first_depth = restart_step(first_depth);
+    first_depth = restart_step(state, first_depth);
     state.cache_valid = false;
     const auto parts = static_cast<int>(state.parts.size());
-    auto run = [first_depth](int k) { run_part(size(k), first_depth); };
-    if (parts > 1 && work_estimate(first_depth) >= parallel_threshold) {
+    auto run = [&state, first_depth](int k) { run_part(state, size(k), first_depth); };
+    if (parts > 1 && work_estimate(state, first_depth) >= parallel_threshold) {
       run_in_parallel(parts, run);
     } else {
       for (int k = 0; k < parts; ++k) run(k);

@@ -19,3 +19,8 @@ inline const double objective_not_a_number = -std::numeric_limits<double>::quiet
 // point entries 1..n are the interval parameters.  Returns the sum, over the
 // observations in table order, of -log of each observation's likelihood.
 double negative_log_likelihood(DoubleVector point);
+
+// The same at model order p instead of the process-wide one.  Each thread
+// keeps its own working storage, so evaluations (of one order or of
+// several) may run on several threads at once, while the table stays put.
+double negative_log_likelihood_of_order(int p, DoubleVector point);

@@ -13,15 +13,18 @@ struct LikelihoodWork {
   std::size_t cache_bytes = 0;  // weights kept for reuse, 0 when the cache is off
 };
 
+// Of the calling thread's last evaluation.
 LikelihoodWork last_likelihood_work();
 
 // Splits the tree into this many parts (0: one per worker thread, the
 // default).  Takes effect at the next evaluation.
 void set_likelihood_part_count(int parts);
 
-// The most memory the sums kept for reuse may take (the default is
-// default_cache_limit); a tree whose checkpoints need more keeps none and
-// recomputes every evaluation from the first interval.
+// The most memory the sums kept for reuse may take, all threads together
+// (the default is default_cache_limit): each thread that evaluates keeps
+// its own cache within limit / worker_thread_count(), and a tree whose
+// checkpoints need more than that keeps none and recomputes every
+// evaluation from the first interval.
 inline constexpr std::size_t default_cache_limit = std::size_t{512} << 20;
 void set_likelihood_cache_limit(std::size_t bytes);
 

@@ -1,6 +1,7 @@
 #include "model/poisson.hpp"
 
 #include <cmath>
+#include <mutex>
 
 #include "foundation/fatal_error.hpp"
 
@@ -50,6 +51,11 @@ double factorial(int n) {
         static_cast<double>(factorial_top) * factorial_table[factorial_top - 1];
   }
   return factorial_table[n];
+}
+
+void fill_factorial_table() {
+  static std::once_flag filled;
+  std::call_once(filled, [] { factorial(factorial_table_top); });
 }
 
 double log_gamma(double xx) {

@@ -31,5 +31,12 @@ double poisson_term(double lambda, int k);
 // n! as a double.  A negative n ends the process with "Negative Factor".
 double factorial(int n);
 
+// Fills the whole table, as the calls that need its last entry would, once
+// per process; any thread may call it, and a call returns when the table
+// is full.  factorial guards nothing itself: the evaluations, which may run
+// on several threads at once, call this before they need a factorial, after
+// which factorial only reads the table.
+void fill_factorial_table();
+
 // ln Gamma(xx) for xx > 0 by the Lanczos series.  Only called with xx >= 34.
 double log_gamma(double xx);

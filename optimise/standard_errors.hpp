@@ -22,12 +22,17 @@
 extern DoubleVector best_point;
 extern double best_value;
 
+// Whether the grid's points may be evaluated on several threads at once:
+// only for an objective that may be called concurrently.
+enum class Evaluation { sequential, concurrent };
+
 // Fills curvature[1..n][1..n] (allocated by the caller) with the matrix
 // above for `objective` around x, f0 being the objective at x.  Each
 // distinct point is evaluated once, n(n+1)/2 calls in all; the objective
-// must be a pure function of the point.
+// must be a pure function of the point.  The matrix is the same, bit for
+// bit, however the points are shared among threads.
 void build_curvature(ObjectiveFunction objective, DoubleVector x, double f0, int n,
-                     DoubleMatrix curvature);
+                     DoubleMatrix curvature, Evaluation evaluation = Evaluation::sequential);
 
 // The whole step for a given objective: builds its curvature around
 // best_point, inverts it and prints "Standard Error: " and one value per
@@ -35,8 +40,9 @@ void build_curvature(ObjectiveFunction objective, DoubleVector x, double f0, int
 // ends the process before anything is printed.  The run calls it through
 // standard_errors(); tests and the metered and step-by-step whole runs pass
 // their own objective here.
-void standard_errors_for(ObjectiveFunction objective);
+void standard_errors_for(ObjectiveFunction objective,
+                         Evaluation evaluation = Evaluation::sequential);
 
 // The step of the fit: standard_errors_for the model's
-// negative_log_likelihood.
+// negative_log_likelihood, its points evaluated on the worker threads.
 void standard_errors();

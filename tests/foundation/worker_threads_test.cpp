@@ -23,6 +23,22 @@ TEST(WorkerThreads, RunEveryTaskExactlyOnceCallAfterCall) {
   }
 }
 
+TEST(WorkerThreads, RunTheTasksOfACallFromInsideATaskOnThatTask) {
+  // Each outer task runs an inner batch, as an evaluation does inside the
+  // standard errors' grid; waiting for busy workers there would deadlock or
+  // mix the batches.
+  setenv("INTERVAL_THREADS", "4", 0);
+  constexpr int outer = 9;
+  constexpr int inner = 5;
+  std::vector<std::atomic<int>> runs(std::size_t{outer} * inner);
+  run_in_parallel(outer, [&runs](int task) {
+    run_in_parallel(inner, [&runs, task](int step) {
+      runs[static_cast<std::size_t>(task * inner + step)] += 1;
+    });
+  });
+  for (const std::atomic<int>& count : runs) EXPECT_EQ(count.load(), 1);
+}
+
 TEST(WorkerThreadsDeathTest, RefuseAThreadCountThatIsNotAWholeNumberInRange) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (const char* value : {"0", "two", "3x", "", "100000"}) {
