@@ -35,6 +35,7 @@
 #include "driver/scan_progress.hpp"
 #include "driver/scan_report.hpp"
 #include "foundation/fatal_error.hpp"
+#include "foundation/worker_threads.hpp"
 #include "model/likelihood.hpp"
 #include "model/observations.hpp"
 #include "optimise/gradient_fit.hpp"
@@ -167,8 +168,8 @@ std::vector<double> fitted_point(const OrderResult& result) {
 
 // The objective of the fit: with q as the last coordinate when it is fitted.
 ObjectiveWithGradient objective_of(const OrderResult& result) {
-  return fits_escape(result) ? counted_escape_objective_with_gradient
-                             : counted_objective_with_gradient;
+  return fits_escape(result) ? counted_escape_objective_with_gradient(result.order)
+                             : counted_objective_with_gradient(result.order);
 }
 
 // The bounds of a fit with escape: the parameters have none above, q has 1.
@@ -230,7 +231,8 @@ void fit_escape(OrderResult& result) {
   }
   std::vector<double> start = restricted.parameters;
   start.push_back(escape_start);
-  OrderFit full = fit_from(counted_escape_objective_with_gradient, start, bounds_of(result));
+  OrderFit full =
+      fit_from(counted_escape_objective_with_gradient(result.order), start, bounds_of(result));
   full.evaluations += restricted.evaluations;
   if (full.objective <= restricted.objective) {
     result.escape.fraction = full.parameters.back();
@@ -251,11 +253,10 @@ void fit_escape(OrderResult& result) {
 OrderResult scan_order(int order, double estimate, bool escape, ScanProgress& progress) {
   const auto started = std::chrono::steady_clock::now();
   const int n = interval_count;
-  model_order = order;
   progress.begin_order(order);
   OrderResult result;
   result.order = order;
-  result.fit = fit_with_gradient(counted_objective_with_gradient, n, estimate);
+  result.fit = fit_with_gradient(counted_objective_with_gradient(order), n, estimate);
   if (escape) {
     // The fitting program's objective knows no escape; the log-likelihood is
     // the one the search minimised, equal to it at q = 0.
@@ -264,12 +265,12 @@ OrderResult scan_order(int order, double estimate, bool escape, ScanProgress& pr
     // The reported log-likelihood is the fitting program's objective itself.
     DoubleVector point = dvector(1, n);
     for (int j = 1; j <= n; ++j) point[j] = result.fit.parameters[static_cast<std::size_t>(j - 1)];
-    result.fit.objective = negative_log_likelihood(point);
+    result.fit.objective = negative_log_likelihood_of_order(order, point);
     release_dvector(point, 1, n);
   }
   set_lengths(result);
 
-  progress.begin_information();
+  progress.begin_information(order);
   add_standard_errors(result);
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -278,9 +279,10 @@ OrderResult scan_order(int order, double estimate, bool escape, ScanProgress& pr
 }
 
 // Profile intervals of every length and of the total, in length units.
+// Each is a search of its own; they run on the worker threads (the total,
+// whose refits move every coordinate, first), each into its own slot.
 void add_profiles(OrderResult& result, ScanProgress& progress) {
   const auto started = std::chrono::steady_clock::now();
-  model_order = result.order;
   progress.begin_profiles(result.order);
   const double scale = static_cast<double>(2 * result.order);
   const std::vector<double> fitted = fitted_point(result);
@@ -297,19 +299,22 @@ void add_profiles(OrderResult& result, ScanProgress& progress) {
   auto first_step = [](double value, bool wald, double standard_error) {
     return wald ? wald_overshoot * wald_quantile_95 * standard_error : 0.1 * std::fmax(value, 1.0);
   };
-  result.profiles.clear();
-  for (std::size_t t = 0; t < n; ++t) {
+  result.profiles.assign(n, LengthInterval{});
+  run_in_parallel(static_cast<int>(n) + 1, [&](int task) {
+    if (task == 0) {
+      double total = 0.0;
+      for (std::size_t t = 0; t < n; ++t) total += fitted[t];
+      const double step =
+          first_step(total, total_has_wald(result), result.total_standard_error * scale);
+      result.total_profile =
+          to_lengths(profile_interval(objective, fitted, std::nullopt, step, bounds));
+      return;
+    }
+    const auto t = static_cast<std::size_t>(task - 1);
     const double step = first_step(fitted[t], has_wald(result, t),
                                    has_wald(result, t) ? result.standard_errors[t] * scale : 0.0);
-    result.profiles.push_back(
-        to_lengths(profile_interval(objective, fitted, static_cast<int>(t), step, bounds)));
-  }
-  double total = 0.0;
-  for (std::size_t t = 0; t < n; ++t) total += fitted[t];
-  const double step =
-      first_step(total, total_has_wald(result), result.total_standard_error * scale);
-  result.total_profile =
-      to_lengths(profile_interval(objective, fitted, std::nullopt, step, bounds));
+    result.profiles[t] = to_lengths(profile_interval(objective, fitted, task - 1, step, bounds));
+  });
   result.profiled = true;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -320,7 +325,6 @@ void add_profiles(OrderResult& result, ScanProgress& progress) {
 // The profile interval of q, in its own units.
 void add_escape_profile(OrderResult& result, ScanProgress& progress) {
   const auto started = std::chrono::steady_clock::now();
-  model_order = result.order;
   progress.begin_profiles(result.order);
   EscapeResult& e = result.escape;
   const std::vector<double> fitted = fitted_point(result);
@@ -328,7 +332,7 @@ void add_escape_profile(OrderResult& result, ScanProgress& progress) {
   const double step =
       e.has_standard_error ? wald_overshoot * wald_quantile_95 * e.standard_error : 0.1;
   const ProfileInterval interval =
-      profile_interval(counted_escape_objective_with_gradient, fitted,
+      profile_interval(counted_escape_objective_with_gradient(result.order), fitted,
                        static_cast<int>(fitted.size() - 1), step, bounds_of(result));
   e.profile = LengthInterval{interval.lower, interval.upper, interval.found};
   e.profiled = true;
@@ -338,19 +342,37 @@ void add_escape_profile(OrderResult& result, ScanProgress& progress) {
   progress.end_profiles(result.order, seconds);
 }
 
+// The orders are fitted on the worker threads, the costliest (the highest:
+// an evaluation's work grows with the square of the order) first, so that
+// the cheap ones fill in around them; each result lands in its own slot,
+// and everything printed from them is printed afterwards, in the orders'
+// own order.  Then the best order's profile intervals, themselves shared
+// among the threads.
 std::vector<OrderResult> scan_orders(const ScanOptions& options) {
   ScanProgress progress(options.quiet);
   const bool profiles = options.intervals == "profile";
-  std::vector<OrderResult> results;
-  for (const int order : options.orders) {
-    results.push_back(scan_order(order, options.estimate, options.escape, progress));
+  const std::vector<int>& orders = options.orders;
+  std::vector<std::size_t> costliest_first(orders.size());
+  for (std::size_t k = 0; k < orders.size(); ++k) costliest_first[k] = k;
+  std::stable_sort(costliest_first.begin(), costliest_first.end(),
+                   [&orders](std::size_t a, std::size_t b) { return orders[a] > orders[b]; });
+  std::vector<OrderResult> results(orders.size());
+  progress.expect(orders);
+  run_in_parallel(static_cast<int>(orders.size()), [&](int task) {
+    const std::size_t k = costliest_first[static_cast<std::size_t>(task)];
+    OrderResult& result = results[k];
+    result = scan_order(orders[k], options.estimate, options.escape, progress);
     // q's interval is what the escape fit is for: it is found at every order.
-    if (profiles && fits_escape(results.back())) add_escape_profile(results.back(), progress);
-    if (profiles && options.profile_all) add_profiles(results.back(), progress);
-  }
+    if (profiles && fits_escape(result)) add_escape_profile(result, progress);
+    if (profiles && options.profile_all) add_profiles(result, progress);
+    progress.order_done(orders[k]);
+  });
   const int best = best_result(results);
   if (profiles && !options.profile_all && best >= 0) {
-    add_profiles(results[static_cast<std::size_t>(best)], progress);
+    OrderResult& result = results[static_cast<std::size_t>(best)];
+    progress.expect({result.order});
+    add_profiles(result, progress);
+    progress.order_done(result.order);
   }
   return results;
 }

@@ -3,8 +3,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "driver/scan_report.hpp"
 #include "model/likelihood.hpp"
@@ -18,17 +22,37 @@ using Clock = std::chrono::steady_clock;
 // this often.
 constexpr double seconds_before_running_line = 1.0;
 constexpr double seconds_between_redraws = 0.25;
+// The running line is cut at this width, so that it stays on one line of
+// a terminal when several orders run at once.
+constexpr std::size_t running_line_width = 150;
 
-// The state of the one scan that runs: the objective is a plain function,
-// so what it counts lives here.
+// An order being worked on: its search (0 the first, k restart k, -1 the
+// information step, -2 the profile intervals) and evaluations so far.
+struct Activity {
+  int order = 0;
+  int search = 0;
+  long long evaluations = 0;
+  Clock::time_point start;
+};
+
+// The closing lines of one order, held until every order before it in the
+// printing order has closed.
+struct Closing {
+  int order = 0;
+  std::vector<std::string> lines;
+  bool done = false;
+};
+
+// The state of the one scan that runs, shared by the threads that fit its
+// orders: the objective is a plain function, so what it counts lives here,
+// under `mutex`.
 struct ProgressState {
   bool active = false;
   bool running_line = false;  // stderr is a terminal and not --quiet
   bool quiet = false;
-  int order = 0;
-  int search = 0;  // -1: the information step, -2: the profile intervals
-  long long evaluations = 0;
-  Clock::time_point order_start;
+  std::vector<Activity> running;  // in the order they began
+  std::vector<Closing> closing;   // in the order their lines are printed
+  std::size_t printed = 0;        // closings printed so far
   Clock::time_point last_draw;
   std::size_t drawn_width = 0;  // of the running line on screen, 0 when none
   // Standard output as it was, and where it is caught meanwhile.
@@ -37,16 +61,24 @@ struct ProgressState {
   long caught_read = 0;  // bytes of `caught` already passed on
 };
 ProgressState state;
+std::mutex mutex;
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::string search_name() {
-  if (state.search == -2) return "profile intervals";
-  if (state.search < 0) return "information";
-  if (state.search == 0) return "first search";
-  return "restart " + std::to_string(state.search);
+std::string search_name(int search) {
+  if (search == -2) return "profile intervals";
+  if (search < 0) return "information";
+  if (search == 0) return "first search";
+  return "restart " + std::to_string(search);
+}
+
+Activity* activity_of(int order) {
+  for (Activity& activity : state.running) {
+    if (activity.order == order) return &activity;
+  }
+  return nullptr;
 }
 
 void wipe_running_line() {
@@ -57,21 +89,39 @@ void wipe_running_line() {
 }
 
 void draw_running_line() {
-  char line[200];
-  const int width = std::snprintf(
-      line, sizeof line, "interval-scan: order %d, %s, %lld evaluations, %.0f s", state.order,
-      search_name().c_str(), state.evaluations, seconds_since(state.order_start));
-  const std::size_t size = width < 0 ? 0 : static_cast<std::size_t>(width);
+  std::string line = "interval-scan:";
+  const char* separator = " ";
+  for (const Activity& activity : state.running) {
+    char part[120];
+    std::snprintf(part, sizeof part, "%sorder %d, %s, %lld evaluations, %.0f s", separator,
+                  activity.order, search_name(activity.search).c_str(), activity.evaluations,
+                  seconds_since(activity.start));
+    line += part;
+    separator = "; ";
+  }
+  if (line.size() > running_line_width) line.resize(running_line_width);
   // Padded over a longer line drawn before.
+  const std::size_t size = line.size();
   const int pad = state.drawn_width > size ? static_cast<int>(state.drawn_width - size) : 0;
-  std::fprintf(stderr, "\r%s%*s", line, pad, "");
+  std::fprintf(stderr, "\r%s%*s", line.c_str(), pad, "");
   std::fflush(stderr);
   state.drawn_width = size + static_cast<std::size_t>(pad);
   state.last_draw = Clock::now();
 }
 
+// The orders being worked on, for a caught line: "order 5" or "orders 5, 6".
+std::string running_orders() {
+  std::string orders = state.running.size() == 1 ? "order " : "orders ";
+  for (std::size_t k = 0; k < state.running.size(); ++k) {
+    if (k > 0) orders += ", ";
+    orders += std::to_string(state.running[k].order);
+  }
+  if (state.running.size() == 1) orders += ", " + search_name(state.running[0].search);
+  return orders;
+}
+
 // Passes on what the minimiser printed since the last time, each line
-// prefixed with the order and the search.
+// prefixed with the orders (and, for one order, the search) under way.
 void pass_on_caught_lines() {
   if (state.caught == nullptr) return;
   std::fflush(stdout);
@@ -86,8 +136,7 @@ void pass_on_caught_lines() {
     }
     if (!any) wipe_running_line();
     any = true;
-    std::fprintf(stderr, "interval-scan: order %d, %s: %s\n", state.order, search_name().c_str(),
-                 line.c_str());
+    std::fprintf(stderr, "interval-scan: %s: %s\n", running_orders().c_str(), line.c_str());
     line.clear();
   }
   // A last line without its end waits for the rest.
@@ -96,19 +145,63 @@ void pass_on_caught_lines() {
   std::fseek(state.caught, 0, SEEK_END);
 }
 
-// One more evaluation, and the running line redrawn when it is due.
-void count_evaluation() {
-  if (!state.active) return;
-  ++state.evaluations;
-  if (state.running_line && seconds_since(state.order_start) > seconds_before_running_line &&
+// One more evaluation for `order`, and the running line redrawn when due.
+void count_evaluation(int order) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  Activity* activity = activity_of(order);
+  if (!state.active || activity == nullptr) return;
+  ++activity->evaluations;
+  if (state.running_line &&
+      seconds_since(state.running.front().start) > seconds_before_running_line &&
       (state.drawn_width == 0 || seconds_since(state.last_draw) >= seconds_between_redraws)) {
     draw_running_line();
+  }
+}
+
+void begin(int order, int search) {
+  pass_on_caught_lines();
+  Activity* activity = activity_of(order);
+  if (activity == nullptr) {
+    state.running.push_back(Activity{order, search, 0, Clock::now()});
+  } else {
+    *activity = Activity{order, search, 0, Clock::now()};
+  }
+}
+
+// The first closing of `order` not yet printed.
+Closing& closing_of(int order) {
+  for (std::size_t k = state.printed; k < state.closing.size(); ++k) {
+    if (state.closing[k].order == order) return state.closing[k];
+  }
+  // An order outside the announced ones closes after them.
+  state.closing.push_back(Closing{order, {}, false});
+  return state.closing.back();
+}
+
+// Ends the activity of `order` and holds `line` until its turn.
+void close_activity(int order, std::string line) {
+  pass_on_caught_lines();
+  std::erase_if(state.running, [order](const Activity& a) { return a.order == order; });
+  if (!state.quiet) closing_of(order).lines.push_back(std::move(line));
+}
+
+// Prints the held lines of every order whose turn has come.
+void print_closed() {
+  bool wiped = false;
+  while (state.printed < state.closing.size() && state.closing[state.printed].done) {
+    for (const std::string& line : state.closing[state.printed].lines) {
+      if (!wiped) wipe_running_line();
+      wiped = true;
+      std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    ++state.printed;
   }
 }
 
 }  // namespace
 
 ScanProgress::ScanProgress(bool quiet) {
+  const std::lock_guard<std::mutex> lock(mutex);
   state = ProgressState{};
   state.active = true;
   state.quiet = quiet;
@@ -125,8 +218,11 @@ ScanProgress::ScanProgress(bool quiet) {
 }
 
 ScanProgress::~ScanProgress() {
+  const std::lock_guard<std::mutex> lock(mutex);
   std::fflush(stdout);
   pass_on_caught_lines();
+  for (Closing& closing : state.closing) closing.done = true;
+  print_closed();
   if (state.saved_output >= 0) {
     dup2(state.saved_output, STDOUT_FILENO);
     close(state.saved_output);
@@ -136,48 +232,56 @@ ScanProgress::~ScanProgress() {
   state = ProgressState{};
 }
 
-void ScanProgress::begin_order(int order) {
-  state.order = order;
-  state.search = 0;
-  state.evaluations = 0;
-  state.order_start = Clock::now();
+void ScanProgress::expect(const std::vector<int>& orders) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  for (const int order : orders) state.closing.push_back(Closing{order, {}, false});
 }
 
-void ScanProgress::begin_information() {
-  pass_on_caught_lines();
-  state.search = -1;
+void ScanProgress::begin_order(int order) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  begin(order, 0);
+}
+
+void ScanProgress::begin_information(int order) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  begin(order, -1);
 }
 
 void ScanProgress::begin_profiles(int order) {
-  pass_on_caught_lines();
-  state.order = order;
-  state.search = -2;
-  state.evaluations = 0;
-  state.order_start = Clock::now();
+  const std::lock_guard<std::mutex> lock(mutex);
+  begin(order, -2);
 }
 
 void ScanProgress::end_profiles(int order, double seconds) {
-  pass_on_caught_lines();
-  wipe_running_line();
-  if (!state.quiet) std::fprintf(stderr, "order %d: profile intervals, %.3f s\n", order, seconds);
+  char line[100];
+  std::snprintf(line, sizeof line, "order %d: profile intervals, %.3f s", order, seconds);
+  const std::lock_guard<std::mutex> lock(mutex);
+  close_activity(order, line);
 }
 
 void ScanProgress::end_order(const OrderResult& result) {
-  pass_on_caught_lines();
-  wipe_running_line();
-  if (!state.quiet) std::fprintf(stderr, "%s\n", progress_line(result).c_str());
+  const std::lock_guard<std::mutex> lock(mutex);
+  close_activity(result.order, progress_line(result));
 }
 
-double counted_objective_with_gradient(const std::vector<double>& point,
-                                       std::vector<double>& gradient) {
-  const double value = negative_log_likelihood_and_gradient(point, gradient);
-  count_evaluation();
-  return value;
+void ScanProgress::order_done(int order) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  closing_of(order).done = true;
+  print_closed();
 }
 
-double counted_escape_objective_with_gradient(const std::vector<double>& point,
-                                              std::vector<double>& gradient) {
-  const double value = negative_log_likelihood_and_gradient_with_escape(point, gradient);
-  count_evaluation();
-  return value;
+ObjectiveWithGradient counted_objective_with_gradient(int order) {
+  return [order](const std::vector<double>& point, std::vector<double>& gradient) {
+    const double value = negative_log_likelihood_and_gradient(order, point, gradient);
+    count_evaluation(order);
+    return value;
+  };
+}
+
+ObjectiveWithGradient counted_escape_objective_with_gradient(int order) {
+  return [order](const std::vector<double>& point, std::vector<double>& gradient) {
+    const double value = negative_log_likelihood_and_gradient_with_escape(order, point, gradient);
+    count_evaluation(order);
+    return value;
+  };
 }

@@ -2,24 +2,25 @@
 // the table on standard output.
 //
 // - A running line, while an order has run for more than a second and
-//   standard error is a terminal: the order, which search (the first, or
-//   restart k, the information step or the profile intervals), the
-//   objective evaluations so far
-//   and the time, redrawn in place a few times a second and wiped when the
-//   order ends.
-// - The line that closes each order (its log-likelihood, restarts,
-//   evaluations and time).
-// - The minimiser's own messages ("Too many iterations in AMOEBA"), which it
-//   prints on standard output: while the fits run, standard output is
-//   caught, and each caught line is passed on to standard error after the
-//   search that printed it, with the order and the search it belongs to.
+//   standard error is a terminal: for each order under way, which search
+//   (the first, the information step or the profile intervals), the
+//   objective evaluations so far and the time, redrawn in place a few times
+//   a second and wiped when the lines below are printed.
+// - The lines that close each order (its log-likelihood, restarts,
+//   evaluations and time; its profile intervals' time).  Orders fitted at
+//   once on several threads end in any order; their lines are held and
+//   printed in the order announced by expect(), so that the same scan
+//   prints the same lines in the same order however many threads it had.
+// - Anything the minimiser prints on standard output: while the fits run,
+//   standard output is caught, and each caught line is passed on to
+//   standard error, with the orders under way.
 // --quiet silences the first two; the minimiser's messages are warnings
-// and always pass.
+// and always pass.  Every member may be called from any thread.
 #pragma once
 
 #include <vector>
 
-#include "foundation/index_ranged_arrays.hpp"
+#include "optimise/bounded_minimiser.hpp"
 
 struct OrderResult;
 
@@ -31,20 +32,24 @@ class ScanProgress {
   ScanProgress(const ScanProgress&) = delete;
   ScanProgress& operator=(const ScanProgress&) = delete;
 
+  // The orders whose closing lines come next, in the order to print them.
+  void expect(const std::vector<int>& orders);
+
   void begin_order(int order);
   // The information step, after the fit's searches.
-  void begin_information();
+  void begin_information(int order);
   void end_order(const OrderResult& result);
   // The profile-likelihood intervals of an order, after its fit.
   void begin_profiles(int order);
   void end_profiles(int order, double seconds);
+  // Nothing more is said of `order` for now: its lines are printed when
+  // those of the orders before it are.
+  void order_done(int order);
 };
 
-// The objective the scan minimises: the negative log-likelihood with its
-// exact gradient, counted and timed for the running line.
-double counted_objective_with_gradient(const std::vector<double>& point,
-                                       std::vector<double>& gradient);
+// The objective the scan minimises at `order`: the negative log-likelihood
+// with its exact gradient, counted for the running line.
+ObjectiveWithGradient counted_objective_with_gradient(int order);
 
 // The same with the escape fraction as the last coordinate.
-double counted_escape_objective_with_gradient(const std::vector<double>& point,
-                                              std::vector<double>& gradient);
+ObjectiveWithGradient counted_escape_objective_with_gradient(int order);

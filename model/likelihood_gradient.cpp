@@ -64,8 +64,9 @@ struct GradientWork {
   std::vector<double> beta, next_beta, g, g_total, spread;
 };
 
-DistinctRows rows;
-GradientWork work;
+// Per thread, so that several orders can be fitted at once.
+thread_local DistinctRows rows;
+thread_local GradientWork work;
 
 void build_distinct_rows() {
   const int count = observation_count;
@@ -374,6 +375,8 @@ double interval_slope(int t, const std::vector<double>& d_slopes,
 // to evaluate (no order, or no observation).
 bool prepare(int p, int n) {
   if (observation_count <= 0) return false;
+  // Orders fitted at once on several threads share the factorial table.
+  fill_factorial_table();
   if (!rows_are_current()) build_distinct_rows();
   size_work(p, n);
   return true;
@@ -382,7 +385,10 @@ bool prepare(int p, int n) {
 }  // namespace
 
 double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient) {
-  const int p = model_order;
+  return negative_log_likelihood_and_gradient(model_order, point, gradient);
+}
+
+double negative_log_likelihood_and_gradient(int p, DoubleVector point, DoubleVector gradient) {
   const int n = interval_count;
   if (p < 1) return std::numeric_limits<double>::quiet_NaN();
   for (int t = 1; t <= n; ++t) gradient[t] = 0.0;
@@ -395,16 +401,25 @@ double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gra
 
 double negative_log_likelihood_and_gradient(const std::vector<double>& point,
                                             std::vector<double>& gradient) {
+  return negative_log_likelihood_and_gradient(model_order, point, gradient);
+}
+
+double negative_log_likelihood_and_gradient(int p, const std::vector<double>& point,
+                                            std::vector<double>& gradient) {
   const int n = static_cast<int>(point.size());
   std::vector<double> copy = point;
   gradient.assign(point.size(), 0.0);
-  return negative_log_likelihood_and_gradient(DoubleVector{copy.data(), 1, n},
+  return negative_log_likelihood_and_gradient(p, DoubleVector{copy.data(), 1, n},
                                               DoubleVector{gradient.data(), 1, n});
 }
 
 double negative_log_likelihood_and_gradient_with_escape(const std::vector<double>& point,
                                                         std::vector<double>& gradient) {
-  const int p = model_order;
+  return negative_log_likelihood_and_gradient_with_escape(model_order, point, gradient);
+}
+
+double negative_log_likelihood_and_gradient_with_escape(int p, const std::vector<double>& point,
+                                                        std::vector<double>& gradient) {
   const int n = interval_count;
   gradient.assign(point.size(), 0.0);
   assert(point.size() == at(n + 1));

@@ -1,8 +1,11 @@
 // The negative log-likelihood together with its exact gradient with respect
 // to every interval parameter lambda_t, for searches that use derivatives.
 //
-// Conventions: the same model, observation table and order as
-// negative_log_likelihood (the process-wide values); parameters 1..n.  The
+// Conventions: the same model and observation table as
+// negative_log_likelihood (the process-wide values), and its order unless
+// one is given (the forms with p, for fits of several orders at once on
+// several threads; each thread keeps its own working storage); parameters
+// 1..n.  The
 // value agrees with negative_log_likelihood to rounding, not bit for bit:
 // the fitting program's numbers come from that function alone.
 //
@@ -39,10 +42,13 @@
 // derivatives into gradient[1..n].  Where some observation has likelihood 0
 // the value is +infinity and the gradient is not meaningful.
 double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient);
+double negative_log_likelihood_and_gradient(int p, DoubleVector point, DoubleVector gradient);
 
 // The same over 0-based vectors (parameter t at index t - 1), the form the
 // searches with derivatives take; `gradient` is resized to the point's size.
 double negative_log_likelihood_and_gradient(const std::vector<double>& point,
+                                            std::vector<double>& gradient);
+double negative_log_likelihood_and_gradient(int p, const std::vector<double>& point,
                                             std::vector<double>& gradient);
 
 // The model with an escape fraction q (see model/latent_state.hpp): the
@@ -53,4 +59,6 @@ double negative_log_likelihood_and_gradient(const std::vector<double>& point,
 // the same layout.  q outside [0, 1] gives NaN.  At q = 0 the value and the
 // interval gradient are those of the function above, to the bit.
 double negative_log_likelihood_and_gradient_with_escape(const std::vector<double>& point,
+                                                        std::vector<double>& gradient);
+double negative_log_likelihood_and_gradient_with_escape(int p, const std::vector<double>& point,
                                                         std::vector<double>& gradient);
