@@ -93,6 +93,12 @@ const DataSet data_sets[] = {
      "--lengths 0.3,0.2,0.25 --observations 50 --order 1 --missing-rate 0.05 --seed 106",
      "4\n2.0\n", ""},
     {"ParametersFarOutGiveANotANumberStandardError", far_out_table, "", "1\n0.5\n", "", "nan"},
+    // From a start of 1e308 the minimiser's first reflections overflow to
+    // infinite parameters, where 0 x inf makes the objective NaN: both
+    // objectives must return the same NaN, and the minimiser must rank it
+    // alike.  The standard errors come out not-a-number as well.
+    {"LargestEstimateMakesInfiniteProbesAndANotANumberObjective", "",
+     "--lengths 0.3,0.2 --observations 40 --order 1 --seed 108", "1\n1e308\n", "", "-nan -nan"},
     // Enough rows and intervals that an evaluation is shared among the
     // threads.
     {"SixIntervalsOrderTwoLargeEnoughForThreads", "",
