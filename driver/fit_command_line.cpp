@@ -37,6 +37,10 @@ constexpr const char* help_text =
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n"
     "\n"
+    "Environment:\n"
+    "  INTERVAL_THREADS  threads to use, 1 to 256 (default: the machine's cores);\n"
+    "                    the results are the same for any number\n"
+    "\n"
     "Exit status: 0 after a complete run; 1 when a file cannot be read, an answer\n"
     "is refused or a write fails (with a message); 2 for any other argument.\n";
 

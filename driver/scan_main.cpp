@@ -77,8 +77,10 @@ constexpr const char* footer =
     "best order with standard errors, 95% Wald and profile intervals, and the\n"
     "support set: the orders within 2 log-likelihood units of the best, which the\n"
     "data cannot tell apart from it.  etest.txt is not written.  Output files are\n"
-    "replaced only when complete.  Exit status: 0 done, 1 data file or output\n"
-    "problem, 2 bad options or colliding files.";
+    "replaced only when complete.  The orders are fitted on all cores at once;\n"
+    "INTERVAL_THREADS=N sets the number of threads (1 to 256), which changes no\n"
+    "result.  Exit status: 0 done, 1 data file or output problem, 2 bad options\n"
+    "or colliding files.";
 
 int report_failure(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", program_name, what.c_str());

@@ -84,8 +84,9 @@ long long restart_cost(GridPoint from, GridPoint to, int n) {
 // that a thread slowed by other work on the machine holds up little.
 std::vector<std::size_t> run_starts(const std::vector<GridPoint>& points, int n, int runs) {
   std::vector<long long> cost(points.size(), n);
-  for (std::size_t k = 1; k < points.size(); ++k)
+  for (std::size_t k = 1; k < points.size(); ++k) {
     cost[k] = restart_cost(points[k - 1], points[k], n);
+  }
   long long total = 0;
   for (const long long c : cost) total += c;
   std::vector<std::size_t> starts{0};

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/worker_threads.hpp"
 #include "model/likelihood.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/observations.hpp"
@@ -248,6 +249,37 @@ TEST(FastObjective, ReplacedTableInTheSameStorageIsNotServedFromStaleWork) {
   expect_fast_matches_reference(lambdas, "fewer rows");
   set_observations(codes, 40, n - 2);
   expect_fast_matches_reference({lambdas.begin(), lambdas.end() - 2}, "shorter rows");
+}
+
+TEST(FastObjective, EvaluationsOnSeveralThreadsAtOnceGiveTheReferenceBits) {
+  // The standard errors' points and the scan's orders are evaluated on
+  // several threads at once, each with its own working state: points of
+  // three orders, interleaved, each thread's state meeting a new order and
+  // point at every call.
+  std::mt19937_64 random(12);
+  const int n = 6;
+  InstalledTable table(random_rows(random, 300, n), n);
+  struct Call {
+    int p;
+    std::vector<double> lambdas;
+    double reference = 0.0;
+    double fast = 0.0;
+  };
+  std::vector<Call> calls;
+  for (int k = 0; k < 24; ++k) calls.push_back({1 + k % 3, random_parameters(random, n, 0)});
+  for (Call& call : calls) {
+    model_order = call.p;
+    const Point point(call.lambdas);
+    call.reference = straightforward_negative_log_likelihood(point.get());
+  }
+  run_in_parallel(static_cast<int>(calls.size()), [&calls](int k) {
+    Call& call = calls[static_cast<std::size_t>(k)];
+    const Point point(call.lambdas);
+    call.fast = negative_log_likelihood_of_order(call.p, point.get());
+  });
+  for (std::size_t k = 0; k < calls.size(); ++k) {
+    expect_same_bits(calls[k].fast, calls[k].reference, "call " + std::to_string(k));
+  }
 }
 
 TEST(FastObjective, ChangedModelOrderIsNotServedFromStaleWork) {
