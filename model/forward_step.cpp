@@ -167,13 +167,15 @@ int forward_step_for_target(const double* const* above, int batch, const double*
                             const double* transition, const unsigned char* row_finite,
                             const int* usual_rows, int usual_count, int states, int width,
                             double* weights, int* rows, double* const* sums) {
-  // w_b = above_b x factors, group by group; `check` adds 0 x above_b[k]
+  // w_b = above_b x factors, group by group; the checks add 0 x above_b[k]
   // for every k, which stays a signed zero while every entry is finite and
-  // becomes NaN at the first infinite or NaN entry.
-  Lanes check{};
+  // becomes NaN at the first infinite or NaN entry.  Four checks, for the
+  // vectors in turn, keep the additions from forming one long chain of
+  // latencies; how they are added up does not matter, as any sum of signed
+  // zeros is a zero and a NaN stays NaN.
   const double* w[batch_ceiling] = {};
   const int groups = width / lane_width;
-  for (int b = 0; b < batch; ++b) {
+  auto form = [&](int b, Lanes& check) {
     double* out = weights + offset(b, width);
     for (int g = 0; g < groups; ++g) {
       Lanes entries;
@@ -186,7 +188,22 @@ int forward_step_for_target(const double* const* above, int batch, const double*
       add_products(check, 0.0, entries);
     }
     w[b] = out;
+  };
+  Lanes check{};
+  Lanes check_1{};
+  Lanes check_2{};
+  Lanes check_3{};
+  int formed = 0;
+  for (; formed + 4 <= batch; formed += 4) {
+    form(formed, check);
+    form(formed + 1, check_1);
+    form(formed + 2, check_2);
+    form(formed + 3, check_3);
   }
+  for (; formed < batch; ++formed) form(formed, check);
+  add_products(check, 1.0, check_1);
+  add_products(check_2, 1.0, check_3);
+  add_products(check, 1.0, check_2);
   double lanes[lane_width];
   store_lanes(lanes, check);
   bool all_finite = true;

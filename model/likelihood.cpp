@@ -371,16 +371,21 @@ void step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& work, 
   const double* parent_sums = d == 1 ? nullptr : sums_of(state, work, part, d - 2, parents_begin);
   double* node_sums = sums_of(state, work, part, d - 1, begin);
 
+  // Plain pointers, held in locals: the stores into the batch's pointer
+  // arrays could otherwise alias the tree's byte codes, and the compiler
+  // would load the vectors' storage again for every node.
+  const unsigned char* const codes = part.code.data();
+  const std::size_t* const parents = part.parent.data();
+  const double* const initial = state.initial.data();
   const double* above[max_forward_step_batch] = {};
   double* sums[max_forward_step_batch] = {};
   for (std::size_t i = begin; i < end;) {
-    const unsigned char code = part.code[i];
+    const unsigned char code = codes[i];
     const double* factors =
         d == 1 ? state.ones.data() : state.emission.data() + offset(code, width);
     int batch = 0;
-    for (; i < end && batch < batch_limit && part.code[i] == code; ++i, ++batch) {
-      above[batch] = d == 1 ? state.initial.data()
-                            : parent_sums + offset(part.parent[i] - parents_begin, width);
+    for (; i < end && batch < batch_limit && codes[i] == code; ++i, ++batch) {
+      above[batch] = d == 1 ? initial : parent_sums + offset(parents[i] - parents_begin, width);
       sums[batch] = node_sums + offset(i - begin, width);
     }
     const std::size_t usual = (size(d - 1) * usual_kinds + code) * size(states);
