@@ -31,18 +31,6 @@ constexpr double closed_form_tolerance = 1e-14;
 constexpr double difference_step = 1e-5;
 constexpr double gradient_tolerance = 1e-6;
 
-std::vector<std::string> random_rows(std::mt19937_64& engine, int count, int n) {
-  const char codes[] = {'N', 'R', 'X', '-', 'N', 'R'};
-  std::uniform_int_distribution<int> pick(0, 5);
-  std::vector<std::string> rows(static_cast<std::size_t>(count),
-                                std::string(static_cast<std::size_t>(n), ' '));
-  for (std::string& row : rows) {
-    for (char& c : row) c = codes[pick(engine)];
-  }
-  rows.push_back(rows.front());
-  return rows;
-}
-
 // The rows of the example data file shipped with the sources.
 std::vector<std::string> example_rows(int& n) {
   std::ifstream file(std::string(INTERVAL_EXAMPLES_DIR) + "/example.dat");
@@ -102,7 +90,7 @@ TEST(EscapeLikelihood, AtZeroEscapeIsTheModelWithoutEscapeToTheBit) {
   for (int p = 1; p <= 8; ++p) {
     check(example, n, p);
     const int random_n = 1 + p % 5;
-    check(random_rows(engine, 60, random_n), random_n, p);
+    check(random_code_rows(engine, 60, random_n), random_n, p);
   }
   check(example, n, 40);
 }
@@ -113,7 +101,7 @@ TEST(EscapeLikelihood, GradientMatchesCentralDifferencesInLengthsAndEscape) {
   std::uniform_real_distribution<double> fraction(0.05, 0.9);
   for (int p = 1; p <= 6; ++p) {
     const int n = 1 + p % 4;
-    InstalledTable table(random_rows(engine, 40, n), n);
+    InstalledTable table(random_code_rows(engine, 40, n), n);
     model_order = p;
     double worst = 0.0;
     for (int trial = 0; trial < 4; ++trial) {

@@ -3,6 +3,7 @@
 // releases it again.
 #pragma once
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -56,3 +57,20 @@ class Point {
   int n_;
   DoubleVector point_;
 };
+
+// `count` rows of n codes drawn from N, R, X and one uninformative byte
+// (N and R twice as often), then a repeat of the first row and a row that
+// shares all but its last code with it: repeated rows and shared prefixes,
+// as real tables have.
+inline std::vector<std::string> random_code_rows(std::mt19937_64& engine, int count, int n) {
+  const char codes[] = {'N', 'R', 'X', '-', 'N', 'R'};
+  std::uniform_int_distribution<int> pick(0, 5);
+  std::vector<std::string> rows(static_cast<std::size_t>(count),
+                                std::string(static_cast<std::size_t>(n), ' '));
+  for (std::string& row : rows) {
+    for (char& c : row) c = codes[pick(engine)];
+  }
+  rows.push_back(rows.front());
+  rows.push_back(rows.front().substr(0, static_cast<std::size_t>(n - 1)) + "N");
+  return rows;
+}

@@ -30,25 +30,11 @@ constexpr double gradient_tolerance = 1e-6;
 // another order, a few hundred roundings of numbers near 1.
 constexpr double value_tolerance = 1e-12;
 
-std::vector<std::string> random_rows(std::mt19937_64& engine, int count, int n) {
-  const char codes[] = {'N', 'R', 'X', '-', 'N', 'R'};
-  std::uniform_int_distribution<int> pick(0, 5);
-  std::vector<std::string> rows(static_cast<std::size_t>(count),
-                                std::string(static_cast<std::size_t>(n), ' '));
-  for (std::string& row : rows) {
-    for (char& c : row) c = codes[pick(engine)];
-  }
-  // Repeated rows and shared prefixes, as real tables have.
-  rows.push_back(rows.front());
-  rows.push_back(rows.front().substr(0, static_cast<std::size_t>(n - 1)) + "N");
-  return rows;
-}
-
 TEST(LikelihoodGradient, MatchesCentralDifferencesOfTheObjectiveForOrdersOneToEight) {
   std::mt19937_64 engine(20261208);
   for (int p = 1; p <= 8; ++p) {
     const int n = 1 + p % 4;
-    InstalledTable table(random_rows(engine, 40, n), n);
+    InstalledTable table(random_code_rows(engine, 40, n), n);
     model_order = p;
     // Lengths 0.02..0.5, as parameters 2p times that.
     std::uniform_real_distribution<double> length(0.02, 0.5);
