@@ -33,7 +33,7 @@ TEST(WorkerThreads, RunTheTasksOfACallFromInsideATaskOnThatTask) {
   std::vector<std::atomic<int>> runs(std::size_t{outer} * inner);
   run_in_parallel(outer, [&runs](int task) {
     run_in_parallel(inner, [&runs, task](int step) {
-      runs[static_cast<std::size_t>(task * inner + step)] += 1;
+      runs[static_cast<std::size_t>(task) * inner + static_cast<std::size_t>(step)] += 1;
     });
   });
   for (const std::atomic<int>& count : runs) EXPECT_EQ(count.load(), 1);

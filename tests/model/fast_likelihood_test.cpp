@@ -265,8 +265,11 @@ TEST(FastObjective, EvaluationsOnSeveralThreadsAtOnceGiveTheReferenceBits) {
     double reference = 0.0;
     double fast = 0.0;
   };
-  std::vector<Call> calls;
-  for (int k = 0; k < 24; ++k) calls.push_back({1 + k % 3, random_parameters(random, n, 0)});
+  std::vector<Call> calls(24);
+  for (std::size_t k = 0; k < calls.size(); ++k) {
+    calls[k].p = 1 + static_cast<int>(k % 3);
+    calls[k].lambdas = random_parameters(random, n, 0);
+  }
   for (Call& call : calls) {
     model_order = call.p;
     const Point point(call.lambdas);
