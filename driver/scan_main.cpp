@@ -193,8 +193,8 @@ void add_standard_errors(OrderResult& result) {
   const int n = interval_count;
   const std::vector<double> point = fitted_point(result);
   const std::size_t size = point.size();
-  const ParameterCovariance information =
-      covariance_from_gradient(objective_of(result), point, bounds_of(result).upper_bounds);
+  const ParameterCovariance information = covariance_from_gradient(
+      objective_of(result), point, bounds_of(result).upper_bounds, Evaluation::concurrent);
   result.at_bound.assign(information.at_bound.begin(),
                          information.at_bound.begin() + static_cast<std::ptrdiff_t>(n));
   DoubleMatrix covariance = dmatrix(1, n, 1, n);

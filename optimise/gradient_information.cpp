@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "foundation/index_ranged_arrays.hpp"
+#include "foundation/worker_threads.hpp"
 #include "optimise/observed_information.hpp"
 
 namespace {
@@ -19,7 +20,8 @@ bool parameter_at_bound(double x) { return x - step_for(x) < 0.0; }
 
 ParameterCovariance covariance_from_gradient(const ObjectiveWithGradient& objective,
                                              const std::vector<double>& x,
-                                             const std::vector<double>& upper_bounds) {
+                                             const std::vector<double>& upper_bounds,
+                                             Evaluation evaluation) {
   const std::size_t n = x.size();
   ParameterCovariance result;
   result.at_bound.assign(n, false);
@@ -36,23 +38,27 @@ ParameterCovariance covariance_from_gradient(const ObjectiveWithGradient& object
   // Rows of the Hessian for the free parameters, restricted to free columns.
   DoubleMatrix information = dmatrix(1, m, 1, m);
   DoubleMatrix inverse = dmatrix(1, m, 1, m);
-  std::vector<double> point = x;
-  std::vector<double> up(n), down(n);
-  for (int a = 1; a <= m; ++a) {
+  auto difference_row = [&](int a) {
     const std::size_t i = free[static_cast<std::size_t>(a - 1)];
     const double h = step_for(x[i]);
+    std::vector<double> point = x;
+    std::vector<double> up(n), down(n);
     point[i] = x[i] + h;
     objective(point, up);
     point[i] = x[i] - h;
     objective(point, down);
-    point[i] = x[i];
-    result.evaluations += 2;
     for (int b = 1; b <= m; ++b) {
       const std::size_t j = free[static_cast<std::size_t>(b - 1)];
       // (g_j(x + h e_i) - g_j(x - h e_i)) / 2h
       information[a][b] = (up[j] - down[j]) / (2.0 * h);
     }
+  };
+  if (evaluation == Evaluation::concurrent) {
+    run_in_parallel(m, [&difference_row](int task) { difference_row(task + 1); });
+  } else {
+    for (int a = 1; a <= m; ++a) difference_row(a);
   }
+  result.evaluations = 2LL * m;
   for (int a = 1; a <= m; ++a) {
     for (int b = a + 1; b <= m; ++b) {
       const double mean = 0.5 * (information[a][b] + information[b][a]);

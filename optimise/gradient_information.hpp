@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "optimise/bounded_minimiser.hpp"
+#include "optimise/objective_function.hpp"
 
 // Step of the gradient differences, relative to max(|x_i|, floor).
 inline constexpr double information_step = 1e-5;
@@ -44,6 +45,9 @@ bool parameter_at_bound(double x);
 
 // A parameter with an upper bound (`upper_bounds`, where given) is at bound
 // too when its step would cross it.
+// The rows of the Hessian are independent; with Evaluation::concurrent
+// they are computed on the worker threads, each into its own row.
 ParameterCovariance covariance_from_gradient(const ObjectiveWithGradient& objective,
                                              const std::vector<double>& x,
-                                             const std::vector<double>& upper_bounds = {});
+                                             const std::vector<double>& upper_bounds = {},
+                                             Evaluation evaluation = Evaluation::sequential);

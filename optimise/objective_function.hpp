@@ -9,3 +9,9 @@
 #include "foundation/index_ranged_arrays.hpp"
 
 using ObjectiveFunction = double (*)(DoubleVector point);
+
+// Whether a routine that evaluates an objective at many independent points
+// may evaluate them on several threads at once: only for an objective that
+// may be called concurrently (the model's, which keeps its working storage
+// per thread, is one).  The results are the same bits either way.
+enum class Evaluation { sequential, concurrent };

@@ -22,10 +22,6 @@
 extern DoubleVector best_point;
 extern double best_value;
 
-// Whether the grid's points may be evaluated on several threads at once:
-// only for an objective that may be called concurrently.
-enum class Evaluation { sequential, concurrent };
-
 // Fills curvature[1..n][1..n] (allocated by the caller) with the matrix
 // above for `objective` around x, f0 being the objective at x.  Each
 // distinct point is evaluated once, n(n+1)/2 calls in all; the objective
