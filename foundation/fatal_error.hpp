@@ -5,5 +5,5 @@
 
 // Writes three lines to standard error, the banner, the message and the
 // farewell, then ends the process through exit(1), which flushes every open
-// output stream.
+// output stream.  Any thread may call it; only the first call reports.
 [[noreturn]] void fatal_numeric_error(const char* message);

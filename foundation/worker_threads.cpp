@@ -49,14 +49,8 @@ class WorkerPool {
   }
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
-  ~WorkerPool() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    wake_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-  }
+  // The pool lives as long as the process (see pool() below).
+  ~WorkerPool() = delete;
 
   void run(int tasks, const std::function<void(int)>& task) {
     std::uint64_t batch = 0;
@@ -105,8 +99,7 @@ class WorkerPool {
       int tasks = 0;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this, seen] { return stopping_ || batch_ != seen; });
-        if (stopping_) return;
+        wake_.wait(lock, [this, seen] { return batch_ != seen; });
         seen = batch_;
         task = task_;
         tasks = task_count_;
@@ -124,12 +117,15 @@ class WorkerPool {
   int finished_ = 0;
   std::atomic<std::uint64_t> ticket_{0};
   std::uint64_t batch_ = 0;
-  bool stopping_ = false;
 };
 
+// Made on first use and never destroyed: the workers live as long as the
+// process.  A fatal error may end the process from a worker, through
+// exit(), and a pool destroyed then would join the very thread that is
+// exiting.
 WorkerPool& pool() {
-  static WorkerPool workers(worker_thread_count());
-  return workers;
+  static WorkerPool* const workers = new WorkerPool(worker_thread_count());
+  return *workers;
 }
 
 }  // namespace

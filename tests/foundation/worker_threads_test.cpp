@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <vector>
+
+#include "foundation/fatal_error.hpp"
 
 namespace {
 
@@ -37,6 +41,24 @@ TEST(WorkerThreads, RunTheTasksOfACallFromInsideATaskOnThatTask) {
     });
   });
   for (const std::atomic<int>& count : runs) EXPECT_EQ(count.load(), 1);
+}
+
+TEST(WorkerThreadsDeathTest, AFatalErrorOnAWorkerEndsTheProcessWithItsMessage) {
+  // A task on a worker thread meets a fatal error, which ends the process
+  // through exit(): the pool must not be torn down then, as that would
+  // join the very thread that is exiting (and abort instead).
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("INTERVAL_THREADS", "2", 1);
+        const std::thread::id caller = std::this_thread::get_id();
+        run_in_parallel(2, [caller](int) {
+          if (std::this_thread::get_id() != caller) fatal_numeric_error("failed on a worker");
+          // The caller's task waits for the worker's to end the process.
+          for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+      },
+      ::testing::ExitedWithCode(1), "failed on a worker");
 }
 
 TEST(WorkerThreadsDeathTest, RefuseAThreadCountThatIsNotAWholeNumberInRange) {
