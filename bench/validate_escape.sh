@@ -21,20 +21,9 @@
 # Exit status 0 when every check passes, 1 when one fails.
 set -euo pipefail
 
-build_dir=${1:-build/release}
 replicates=${REPLICATES:-1000}
-jobs=${JOBS:-2}
-simulate="$build_dir/interval-simulate"
-scan="$build_dir/interval-scan"
-for program in "$simulate" "$scan"; do
-  [[ -x $program ]] || { echo "no program $program: build it first" >&2; exit 1; }
-done
-simulate=$(realpath "$simulate")
-scan=$(realpath "$scan")
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export simulate scan work
+# simulate, scan, work, jobs and run_replicates.
+source "$(dirname "$0")/replicates.sh" "${1:-build/release}"
 
 # One replicate: simulate, scan at the true order with --escape, and print
 #   seed,q,profile_lower,profile_upper,p_value,converged
@@ -56,9 +45,7 @@ run_replicate() {
 export -f run_replicate
 
 run_case() {
-  local order=$1 lengths=$2 observations=$3 q=$4
-  seq 1 "$replicates" | xargs -P "$jobs" -I{} bash -c \
-    "run_replicate '$order' '$lengths' '$observations' '$q' {}"
+  run_replicates "$replicates" "$@"
 }
 
 started=$(date +%s)

@@ -22,21 +22,10 @@
 # Exit status 0 when every check passes, 1 when one fails.
 set -euo pipefail
 
-build_dir=${1:-build/release}
 replicates=${REPLICATES:-1000}
 order_replicates=${ORDER_REPLICATES:-100}
-jobs=${JOBS:-2}
-simulate="$build_dir/interval-simulate"
-scan="$build_dir/interval-scan"
-for program in "$simulate" "$scan"; do
-  [[ -x $program ]] || { echo "no program $program: build it first" >&2; exit 1; }
-done
-simulate=$(realpath "$simulate")
-scan=$(realpath "$scan")
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export simulate scan work
+# simulate, scan, work, jobs and run_replicates.
+source "$(dirname "$0")/replicates.sh" "${1:-build/release}"
 
 # Replicate SEED of a case: simulate, scan, and print the CSV rows (without
 # header) prefixed by the case name and the replicate number.
@@ -58,8 +47,7 @@ export -f run_replicate
 #   wald_lower,wald_upper,profile_lower,profile_upper
 run_case() {
   local name=$1 true_order=$2 lengths=$3 observations=$4 orders=$5 count=$6
-  seq 1 "$count" | xargs -P "$jobs" -I{} bash -c \
-    "run_replicate '$name' '$true_order' '$lengths' '$observations' '$orders' {}"
+  run_replicates "$count" "$name" "$true_order" "$lengths" "$observations" "$orders"
 }
 
 started=$(date +%s)
