@@ -117,6 +117,9 @@ bool rows_are_current() {
 
 void size_work(int p, int n) {
   if (work.p == p && work.n == n) return;
+  // Orders fitted at once on several threads share the factorial table:
+  // it is filled before this thread's first evaluation.
+  fill_factorial_table();
   work.p = p;
   work.n = n;
   work.levels_by_class = class_count * p;
@@ -375,20 +378,13 @@ double interval_slope(int t, const std::vector<double>& d_slopes,
 // to evaluate (no order, or no observation).
 bool prepare(int p, int n) {
   if (observation_count <= 0) return false;
-  // Orders fitted at once on several threads share the factorial table.
-  fill_factorial_table();
   if (!rows_are_current()) build_distinct_rows();
   size_work(p, n);
   return true;
 }
 
-}  // namespace
-
-double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient) {
-  return negative_log_likelihood_and_gradient(model_order, point, gradient);
-}
-
-double negative_log_likelihood_and_gradient(int p, DoubleVector point, DoubleVector gradient) {
+// The value at order p, and its gradient in gradient[1..n].
+double value_and_gradient(int p, DoubleVector point, DoubleVector gradient) {
   const int n = interval_count;
   if (p < 1) return std::numeric_limits<double>::quiet_NaN();
   for (int t = 1; t <= n; ++t) gradient[t] = 0.0;
@@ -397,6 +393,12 @@ double negative_log_likelihood_and_gradient(int p, DoubleVector point, DoubleVec
   if (!std::isfinite(total)) return total;
   for (int t = 1; t <= n; ++t) gradient[t] = -interval_slope(t, work.d_slope, work.e_slope);
   return total;
+}
+
+}  // namespace
+
+double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient) {
+  return value_and_gradient(model_order, point, gradient);
 }
 
 double negative_log_likelihood_and_gradient(const std::vector<double>& point,
@@ -409,8 +411,8 @@ double negative_log_likelihood_and_gradient(int p, const std::vector<double>& po
   const int n = static_cast<int>(point.size());
   std::vector<double> copy = point;
   gradient.assign(point.size(), 0.0);
-  return negative_log_likelihood_and_gradient(p, DoubleVector{copy.data(), 1, n},
-                                              DoubleVector{gradient.data(), 1, n});
+  return value_and_gradient(p, DoubleVector{copy.data(), 1, n},
+                            DoubleVector{gradient.data(), 1, n});
 }
 
 double negative_log_likelihood_and_gradient_with_escape(const std::vector<double>& point,

@@ -42,7 +42,6 @@
 // derivatives into gradient[1..n].  Where some observation has likelihood 0
 // the value is +infinity and the gradient is not meaningful.
 double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient);
-double negative_log_likelihood_and_gradient(int p, DoubleVector point, DoubleVector gradient);
 
 // The same over 0-based vectors (parameter t at index t - 1), the form the
 // searches with derivatives take; `gradient` is resized to the point's size.
