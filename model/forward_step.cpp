@@ -165,8 +165,9 @@ namespace {
 FORWARD_STEP_TARGETS
 int forward_step_for_target(const double* const* above, int batch, const double* factors,
                             const double* transition, const unsigned char* row_finite,
-                            const int* usual_rows, int usual_count, int states, int width,
-                            double* weights, int* rows, double* const* sums) {
+                            const int* usual_rows, int usual_count, const int* state_rows,
+                            int states, int width, double* weights, int* rows,
+                            double* const* sums) {
   // w_b = above_b x factors, group by group; the checks add 0 x above_b[k]
   // for every k, which stays a signed zero while every entry is finite and
   // becomes NaN at the first infinite or NaN entry.  Four checks, for the
@@ -220,10 +221,11 @@ int forward_step_for_target(const double* const* above, int batch, const double*
   if (!all_finite) {
     row_count = 0;
     for (int l = 0; l < states; ++l) {
+      const int folded = state_rows[l];
       double magnitude = 0.0;
-      for (int b = 0; b < batch; ++b) magnitude += std::fabs(w[b][l]);
-      rows[row_count] = l;
-      row_count += static_cast<int>(magnitude != 0.0 || row_finite[l] == 0);
+      for (int b = 0; b < batch; ++b) magnitude += std::fabs(w[b][folded]);
+      rows[row_count] = folded;
+      row_count += static_cast<int>(magnitude != 0.0 || row_finite[folded] == 0);
     }
     used = rows;
   }
@@ -253,10 +255,10 @@ int forward_step_for_target(const double* const* above, int batch, const double*
 
 int forward_step(const double* const* above, int batch, const double* factors,
                  const double* transition, const unsigned char* row_finite, const int* usual_rows,
-                 int usual_count, int states, int width, double* weights, int* rows,
-                 double* const* sums) {
+                 int usual_count, const int* state_rows, int states, int width, double* weights,
+                 int* rows, double* const* sums) {
   return forward_step_for_target(above, batch, factors, transition, row_finite, usual_rows,
-                                 usual_count, states, width, weights, rows, sums);
+                                 usual_count, state_rows, states, width, weights, rows, sums);
 }
 
 const char* forward_step_target() {

@@ -1,16 +1,19 @@
 // The forward step for several weight vectors at once.
 //
 // For a batch of weight vectors w_b (b < batch) and one interval's transition
-// matrix T (rows l < states, padded to `width` columns, a multiple of
-// lane_width, the padding zero):
+// matrix T, both in folded form (model/latent_state.hpp: one state of each
+// twin pair, `width` columns, a multiple of lane_width, the padding zero):
 //
-//   sums[b][k] = sum_{l ascending} w_b[l] T[l][k]          (k < width)
+//   sums[b][k] = sum_{l = 1..states} w_b[f(l)] T[f(l)][k]      (k < width)
 //
-// Each sum starts from +0.0 and adds its products in ascending l, with a
+// with f(l) the folded state of state l, `state_rows`.  Each sum starts from
+// +0.0 and adds its products in the full order of the states, with a
 // separate multiply and add: the operations and their order of the
-// step-by-step recursion, so the same bits.  The batch only lets every
-// loaded row of T serve several vectors, and the columns are cut into
-// blocks whose sums stay in registers across all rows.
+// step-by-step recursion, so the same bits; the twin columns that recursion
+// also forms are the same bits as their folded one and are not formed
+// again.  The batch only lets every loaded row of T serve several vectors,
+// and the columns are cut into blocks whose sums stay in registers across
+// all rows.
 //
 // Rows l missing from `rows` are skipped.  A caller may leave out a row only
 // when every w_b[l] is zero and the row of T is finite: the skipped product
@@ -35,17 +38,18 @@ int forward_step_batch_limit(int width);
 //   w_b[k] = above[b][k] factors[k]
 // formed into `weights` (batch rows of `width`), then sums[b] as above.
 // When every above[b][k] is finite the rows summed are `usual_rows`: the
-// caller lists there every row whose factor is not zero or whose row of T
-// is not finite (`row_finite`, one byte per row), since a finite entry
-// times a zero factor is a zero weight.  Otherwise the rows are those where
-// some w_b[l] is not zero or row l of T is not finite, listed in `rows`
-// (scratch for `states` ints).  `transition` points at row 0 of T, rows
-// `width` doubles apart.  Returns the number of rows summed.
+// caller lists there, as folded rows in the order of the states, every
+// state whose factor is not zero or whose row of T is not finite
+// (`row_finite`, one byte per folded row), since a finite entry times a
+// zero factor is a zero weight.  Otherwise the rows are those states l
+// where some w_b[f(l)] is not zero or row f(l) of T is not finite, listed
+// in `rows` (scratch for `states` ints).  `transition` points at row 0 of
+// T, rows `width` doubles apart.  Returns the number of rows summed.
 // 1 <= batch <= forward_step_batch_limit(width).
 int forward_step(const double* const* above, int batch, const double* factors,
                  const double* transition, const unsigned char* row_finite, const int* usual_rows,
-                 int usual_count, int states, int width, double* weights, int* rows,
-                 double* const* sums);
+                 int usual_count, const int* state_rows, int states, int width, double* weights,
+                 int* rows, double* const* sums);
 
 // The instruction set the running forward step was compiled for, as a word
 // for benchmarks and reports: "avx512f", "avx2" or "portable".

@@ -161,9 +161,9 @@ void BM_ForwardStep(benchmark::State& state) {
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     const double start = cycles();
     for (int r = 0; r < repeats; ++r) {
-      const int used =
-          forward_step(above, batch, factors.data(), transition.data(), finite.data(),
-                       all_rows.data(), states, states, width, weights.data(), rows.data(), out);
+      const int used = forward_step(above, batch, factors.data(), transition.data(), finite.data(),
+                                    all_rows.data(), states, all_rows.data(), states, width,
+                                    weights.data(), rows.data(), out);
       benchmark::DoNotOptimize(sums.data());
       multiply_adds += double{1} * batch * used * states;
     }

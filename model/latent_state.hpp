@@ -46,6 +46,30 @@ int sub_state_class(int sub_state);
 // Whether b is a or its twin.
 inline bool same_class(int a, int b) { return b == a || b == twin(a); }
 
+// Twin symmetry.  The starting weights, every emission row and every entry
+// of a transition matrix depend on a sub-state only through its class, and
+// each is written from one double for both twins.  So the two states of a
+// twin pair ((L, a) and (L, 7 - a)) have identical rows and identical
+// columns in every matrix, and by induction the forward weights of the two
+// are the same bits at every step: their sums take the same products in the
+// same order.  A forward recursion may keep one state of each pair, the
+// folded state (L, class), and still add its rows in the full order 1..6p,
+// each row read from its folded state.
+inline int folded_state_count(int p) { return (sub_state_count / 2) * p; }
+
+// The folded state (0..3p - 1) that state s (1..6p) reads and writes:
+// 3(L - 1) + class.
+inline int folded_state(int state) {
+  return (sub_state_count / 2) * (level_of_state(state) - 1) +
+         sub_state_class(sub_state_of_state(state));
+}
+
+// The state (1..6p) standing for folded state h: sub-state class + 1, the
+// smaller of the pair.
+inline int state_of_folded(int folded) {
+  return state_number(folded / (sub_state_count / 2) + 1, folded % (sub_state_count / 2) + 1);
+}
+
 // Every observation starts in the class of this sub-state, in it or its
 // twin with equal weight.
 inline constexpr int starting_sub_state = 1;

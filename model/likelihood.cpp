@@ -12,7 +12,9 @@
 //   nodes of one depth share the interval's matrix, and a batch of parents
 //   with the same code (hence the same zeros in their weights) shares every
 //   loaded row of it (model/forward_step).  The children of one parent
-//   share its sums and differ only in the emission factors.
+//   share its sums and differ only in the emission factors.  The weights of
+//   a state and its twin are always the same bits (model/latent_state.hpp),
+//   so only one of each pair is kept and formed: half the columns.
 //
 // - Weights of every depth are kept, within a memory limit, together with
 //   the point they were computed at.  The weights at depth t depend only on
@@ -96,7 +98,7 @@ struct PartWork {
 //   Parameters are compared as bit patterns, so -0.0 and +0.0, and NaNs of
 //   different payloads, count as changed.
 //
-// Memory: the transitions take n (6p)^2 doubles (rounded up to 8 columns),
+// Memory: the transitions take n 3p x 3p doubles (rounded up to 8 columns),
 // the working halves twice the widest depth's nodes x width doubles, and
 // the cache (nodes at the checkpoint depths) x width doubles; the cache is
 // used only within the thread's share of cache_limit (each thread that
@@ -120,24 +122,26 @@ struct LikelihoodState {
   bool laid_out = false;
   unsigned layout_generation = 0;
   int p = 0;
-  int states = 0;
-  int width = 0;
+  int states = 0;                     // 6p, the rows each step adds in order
+  int width = 0;                      // the folded states 3p, padded to whole lane groups
+  std::vector<int> state_rows;        // the folded row of each state
   std::vector<double> terms;          // P(lambda_t, N), N = 0..largest count
   std::vector<double> same_weights;   // W_same(m), m = 0..T
   std::vector<double> cross_weights;  // W_cross(m)
   std::vector<double> same_sums;      // one interval's offset sums, c = 1..2p-1
   std::vector<double> cross_sums;
-  std::vector<double> transitions;        // n matrices of states rows x width
-  std::vector<double*> transition_rows;   // row pointers of one matrix, for the builder
-  std::vector<unsigned char> row_finite;  // n x states: transition row has no inf/NaN
+  std::vector<double> transitions;        // n folded matrices, 3p rows x width
+  std::vector<double> full_matrix;        // one whole matrix, 6p x 6p, for the builder
+  std::vector<double*> full_rows;         // its row pointers
+  std::vector<unsigned char> row_finite;  // n x 3p: folded transition row has no inf/NaN
   // Per interval and code (the root's last): the rows a batch of finite
-  // sums needs, those with a nonzero factor or not finite; n x 5 lists.
+  // sums needs, those with a nonzero factor or not finite, as folded rows in
+  // the order of the states; n x 5 lists.
   std::vector<int> usual_rows;
   std::vector<int> usual_count;
-  std::vector<double> emission;  // 4 code rows x width
-  std::vector<double*> emission_rows;
-  std::vector<double> initial;  // the root's weights, width
-  std::vector<double> ones;     // the root's factors: x 1.0 leaves x as it is
+  std::vector<double> emission;  // 4 code rows x width, folded
+  std::vector<double> initial;   // the root's weights, width
+  std::vector<double> ones;      // the root's factors: x 1.0 leaves x as it is
   std::vector<PartWork> parts;
   std::vector<double> neg_log;  // per distinct row
   bool cache_on = false;
@@ -171,7 +175,9 @@ std::size_t thread_cache_limit() {
 
 int wanted_part_count() { return requested_parts > 0 ? requested_parts : worker_thread_count(); }
 
-int padded_width(int p) { return (sub_state_count * p + lane_width - 1) / lane_width * lane_width; }
+int padded_width(int p) {
+  return (folded_state_count(p) + lane_width - 1) / lane_width * lane_width;
+}
 
 // Distinct rows per part: the widest depth of a part then holds at most
 // this many nodes, and its two working depths stay within part_working_bytes,
@@ -265,8 +271,11 @@ void lay_out(LikelihoodState& state, int p) {
   state.states = sub_state_count * p;
   state.width = padded_width(p);
   const int states = state.states;
+  const int folded = folded_state_count(p);
   const int width = state.width;
   const int wraps = wrap_limit(p);
+  state.state_rows.assign(size(states), 0);
+  for (int l = 0; l < states; ++l) state.state_rows[size(l)] = folded_state(l + 1);
   state.terms.assign(size(largest_event_count(p) + 1), 0.0);
   state.same_weights.assign(size(wraps + 1), 0.0);
   state.cross_weights.assign(size(wraps + 1), 0.0);
@@ -274,21 +283,35 @@ void lay_out(LikelihoodState& state, int p) {
                     DoubleVector{state.cross_weights.data(), 0, wraps});
   state.same_sums.assign(size(2 * p - 1), 0.0);
   state.cross_sums.assign(size(2 * p - 1), 0.0);
-  // Padding columns stay zero from here on: the builder writes 1..states.
-  state.transitions.assign(offset(size(n) * size(states), width), 0.0);
-  state.transition_rows.assign(size(states), nullptr);
-  state.row_finite.assign(size(n) * size(states), 0);
+  // Padding columns stay zero from here on: only the folded states' columns
+  // are written.
+  state.transitions.assign(offset(size(n) * size(folded), width), 0.0);
+  state.full_matrix.assign(size(states) * size(states), 0.0);
+  state.full_rows.assign(size(states), nullptr);
+  for (int l = 0; l < states; ++l) {
+    state.full_rows[size(l)] = state.full_matrix.data() + offset(size(l), states);
+  }
+  state.row_finite.assign(size(n) * size(folded), 0);
   state.usual_rows.assign(size(n) * usual_kinds * size(states), 0);
   state.usual_count.assign(size(n) * usual_kinds, 0);
-  state.emission.assign(offset(size(code_row_count), width), 0.0);
-  state.emission_rows.assign(size(code_row_count), nullptr);
+  // The emission table and the starting weights, whole, then folded.
+  std::vector<double> whole(size(code_row_count) * size(states), 0.0);
+  std::vector<double*> whole_rows(size(code_row_count), nullptr);
   for (int row = 0; row < code_row_count; ++row) {
-    state.emission_rows[size(row)] = state.emission.data() + offset(size(row), width);
+    whole_rows[size(row)] = whole.data() + offset(size(row), states);
   }
-  fill_emission_table(DoubleMatrix{state.emission_rows.data(), 0, code_row_count - 1, 1, states},
-                      p);
+  fill_emission_table(DoubleMatrix{whole_rows.data(), 0, code_row_count - 1, 1, states}, p);
+  state.emission.assign(offset(size(code_row_count), width), 0.0);
+  for (int row = 0; row < code_row_count; ++row) {
+    for (int h = 0; h < folded; ++h) {
+      state.emission[offset(size(row), width) + size(h)] =
+          whole_rows[size(row)][state_of_folded(h) - 1];
+    }
+  }
+  std::vector<double> start(size(states), 0.0);
+  fill_initial_weights(DoubleVector{start.data(), 1, states}, p);
   state.initial.assign(size(width), 0.0);
-  fill_initial_weights(DoubleVector{state.initial.data(), 1, states}, p);
+  for (int h = 0; h < folded; ++h) state.initial[size(h)] = start[size(state_of_folded(h) - 1)];
   state.ones.assign(size(width), 1.0);
   state.neg_log.assign(state.levels.distinct_row.size(), 0.0);
   lay_out_parts(state);
@@ -315,16 +338,18 @@ void build_transition(LikelihoodState& state, int t, double lambda) {
   fill_offset_sums(terms, DoubleVector{state.same_weights.data(), 0, wraps},
                    DoubleVector{state.cross_weights.data(), 0, wraps}, p, same_sums, cross_sums);
 
-  double* matrix = state.transitions.data() + offset(size(t - 1) * size(states), state.width);
-  for (int l = 0; l < states; ++l) {
-    state.transition_rows[size(l)] = matrix + offset(size(l), state.width);
-  }
   build_transition_matrix(same_sums, cross_sums, p,
-                          DoubleMatrix{state.transition_rows.data(), 1, states, 1, states});
-  unsigned char* finite = state.row_finite.data() + size(t - 1) * size(states);
-  for (int l = 0; l < states; ++l) {
-    const double* entries = state.transition_rows[size(l)];
-    finite[l] = std::all_of(entries, entries + states, [](double x) { return std::isfinite(x); });
+                          DoubleMatrix{state.full_rows.data(), 1, states, 1, states});
+  // The folded matrix: the entries of each pair's first state, whose twin's
+  // row and column are the same bits.
+  const int folded = folded_state_count(p);
+  double* matrix = state.transitions.data() + offset(size(t - 1) * size(folded), state.width);
+  unsigned char* finite = state.row_finite.data() + size(t - 1) * size(folded);
+  for (int h = 0; h < folded; ++h) {
+    const double* whole = state.full_rows[size(state_of_folded(h) - 1)];
+    double* row = matrix + offset(size(h), state.width);
+    for (int j = 0; j < folded; ++j) row[j] = whole[state_of_folded(j) - 1];
+    finite[h] = std::all_of(row, row + folded, [](double x) { return std::isfinite(x); });
   }
   for (std::size_t code = 0; code < usual_kinds; ++code) {
     const double* factors = code == size(root_code)
@@ -334,7 +359,8 @@ void build_transition(LikelihoodState& state, int t, double lambda) {
     int* rows = state.usual_rows.data() + list * size(states);
     int count = 0;
     for (int l = 0; l < states; ++l) {
-      if (factors[l] != 0.0 || finite[l] == 0) rows[count++] = l;
+      const int h = state.state_rows[size(l)];
+      if (factors[h] != 0.0 || finite[h] == 0) rows[count++] = h;
     }
     state.usual_count[list] = count;
   }
@@ -359,9 +385,10 @@ double* sums_of(const LikelihoodState& state, PartWork& work, const PrefixPart& 
 // row is not finite (see forward_step.hpp).
 void step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& work, int d) {
   const int states = state.states;
+  const int folded = folded_state_count(state.p);
   const int width = state.width;
-  const double* transition = state.transitions.data() + offset(size(d - 1) * size(states), width);
-  const unsigned char* finite = state.row_finite.data() + size(d - 1) * size(states);
+  const double* transition = state.transitions.data() + offset(size(d - 1) * size(folded), width);
+  const unsigned char* finite = state.row_finite.data() + size(d - 1) * size(folded);
   const int batch_limit = forward_step_batch_limit(width);
   const std::size_t begin = part.node_begin[size(d - 1)];
   const std::size_t end = part.node_begin[size(d)];
@@ -391,14 +418,15 @@ void step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& work, 
     const std::size_t usual = (size(d - 1) * usual_kinds + code) * size(states);
     const int row_count =
         forward_step(above, batch, factors, transition, finite, state.usual_rows.data() + usual,
-                     state.usual_count[usual / size(states)], states, width, work.weights.data(),
-                     work.rows.data(), sums);
-    work.multiply_adds += static_cast<long long>(batch) * row_count * states;
+                     state.usual_count[usual / size(states)], state.state_rows.data(), states,
+                     width, work.weights.data(), work.rows.data(), sums);
+    work.multiply_adds += static_cast<long long>(batch) * row_count * folded;
   }
 }
 
 // The distinct rows of one part: each row's likelihood is the sum of its
-// final weights, k ascending, and its -log goes to the row's slot.
+// final weights over the states in order, each read from its folded state,
+// and its -log goes to the row's slot.
 void score_leaves(LikelihoodState& state, const PrefixPart& part, PartWork& work) {
   const int n = state.n;
   const int states = state.states;
@@ -406,8 +434,9 @@ void score_leaves(LikelihoodState& state, const PrefixPart& part, PartWork& work
   for (std::size_t leaf = part.node_begin[size(n)]; leaf < part.node_begin[size(n) + 1]; ++leaf) {
     const double* sums = sums_of(state, work, part, n - 1, part.parent[leaf]);
     const double* factors = state.emission.data() + offset(part.code[leaf], width);
+    const int* state_rows = state.state_rows.data();
     double likelihood = 0.0;
-    for (int k = 0; k < states; ++k) likelihood += sums[k] * factors[k];
+    for (int k = 0; k < states; ++k) likelihood += sums[state_rows[k]] * factors[state_rows[k]];
     state.neg_log[size(part.leaf_row[leaf - part.node_begin[size(n)]])] = -std::log(likelihood);
   }
 }
@@ -428,14 +457,15 @@ int restart_step(const LikelihoodState& state, int t) {
   return 2 + (t - 2) / state.spacing * state.spacing;
 }
 
-// Multiply-adds of the depths first_depth..n if no row were skipped.
+// Multiply-adds of the depths first_depth..n if no row were skipped: every
+// state's row times the folded columns.
 long long work_estimate(const LikelihoodState& state, int first_depth) {
   long long parents = 0;
   for (const PrefixPart& part : state.levels.parts) {
     parents += static_cast<long long>(part.node_begin[size(state.n)] -
                                       part.node_begin[size(first_depth - 1)]);
   }
-  return parents * state.states * state.states;
+  return parents * state.states * folded_state_count(state.p);
 }
 
 // Rows of no intervals keep the starting weights: each row's likelihood is
