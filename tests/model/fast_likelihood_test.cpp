@@ -399,6 +399,19 @@ TEST(FastObjective, EachDistinctPrefixCostsOneForwardStep) {
     negative_log_likelihood(point.get());
     EXPECT_EQ(last_likelihood_work().distinct_rows, 1);
   }
+  {
+    // Rows longer than one sorting word (32 codes) that differ only in the
+    // first or only in the last: equal rows must still meet, and the two
+    // that share 39 codes share their nodes.
+    const std::string all_n(40, 'N');
+    const std::string last_r = all_n.substr(0, 39) + "R";
+    const std::string first_r = "R" + all_n.substr(1);
+    InstalledTable table({all_n, first_r, last_r, all_n, first_r, last_r}, 40);
+    Point long_point(std::vector<double>(40, 0.5));
+    negative_log_likelihood(long_point.get());
+    EXPECT_EQ(last_likelihood_work().distinct_rows, 3);
+    EXPECT_EQ(last_likelihood_work().forward_steps, 81);
+  }
 }
 
 }  // namespace
