@@ -38,6 +38,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -84,12 +86,30 @@ struct PartWork {
   long long multiply_adds = 0;
 };
 
+// What a prefix tree is built from: the table (its announcement, sizes and
+// storage) and the parts it is cut into.
+struct TreeKey {
+  unsigned generation = 0;
+  int count = 0;
+  int n = 0;
+  const unsigned char* table = nullptr;
+  int part_count = 0;
+  int leaves_per_part = 0;
+
+  bool same_table(const TreeKey& other) const {
+    return generation == other.generation && count == other.count && n == other.n &&
+           table == other.table;
+  }
+  bool operator==(const TreeKey&) const = default;
+};
+
 // Everything the likelihood keeps between evaluations, and when it goes
 // stale:
 //
-// - `levels` (the prefix tree) depends on the table and the part count: it
-//   is rebuilt when set_observations announces a new table, the table's
-//   sizes or storage change, or the part count changes.
+// - `levels` (the prefix tree) depends on the table and the parts it is cut
+//   into (`tree`): it is looked up again when set_observations announces a
+//   new table, the table's sizes or storage change, or the parts change.
+//   The trees are shared by all threads (shared_tree below).
 // - The sizes of everything else depend on p, n and the tree: when any of
 //   them changes, the storage is laid out again and the cache is emptied.
 // - `transitions[t]` depends on point[t] and p only; the sums of depth e on
@@ -107,16 +127,12 @@ struct PartWork {
 // at or below t - 2 (at most spacing - 1 depths more than needed), while a
 // full evaluation writes only every spacing-th depth to memory that does
 // not fit in the processor's caches.
+
 struct LikelihoodState {
   // The tree.
-  bool built = false;
-  unsigned generation = 0;
-  int count = 0;
+  TreeKey tree;
+  std::shared_ptr<const PrefixLevels> levels;
   int n = 0;
-  const unsigned char* table = nullptr;
-  int part_count = 0;
-  int leaves_per_part = 0;
-  PrefixLevels levels;
 
   // Storage laid out for (p, n, tree) and the knobs of layout_generation.
   bool laid_out = false;
@@ -188,16 +204,32 @@ int leaves_per_part(int width) {
   return static_cast<int>(std::max<std::size_t>(1, part_working_bytes / 2 / per_node));
 }
 
-bool tree_is_current(const LikelihoodState& state, int p) {
-  return state.built && state.generation == observation_generation &&
-         state.count == observation_count && state.n == interval_count &&
-         state.table == observations.origin && state.part_count == wanted_part_count() &&
-         state.leaves_per_part == leaves_per_part(padded_width(p));
+TreeKey wanted_tree(int p) {
+  return TreeKey{observation_generation, observation_count,   interval_count,
+                 observations.origin,    wanted_part_count(), leaves_per_part(padded_width(p))};
 }
 
-void build_tree(LikelihoodState& state, int p) {
-  const int count = observation_count;
-  const int n = interval_count;
+// The trees of the current table, one per way of cutting it into parts,
+// shared by every thread that evaluates: a tree is read only once built,
+// so the standard errors' threads and the scan's orders build it once, not
+// once each.  A tree of an earlier table is let go when the first tree of
+// a new one is built (a thread still holding it keeps it until its next
+// evaluation).
+std::mutex trees_mutex;
+std::vector<std::shared_ptr<const PrefixLevels>> shared_trees;
+std::vector<TreeKey> shared_tree_keys;
+
+std::shared_ptr<const PrefixLevels> shared_tree(const TreeKey& key) {
+  const std::lock_guard<std::mutex> lock(trees_mutex);
+  for (std::size_t k = 0; k < shared_tree_keys.size(); ++k) {
+    if (shared_tree_keys[k] == key) return shared_trees[k];
+  }
+  if (!shared_tree_keys.empty() && !shared_tree_keys.front().same_table(key)) {
+    shared_trees.clear();
+    shared_tree_keys.clear();
+  }
+  const int count = key.count;
+  const int n = key.n;
   std::vector<unsigned char> codes(offset(size(count), n), 0);
   for (int i = 0; i < count; ++i) {
     for (int t = 0; t < n; ++t) {
@@ -205,15 +237,21 @@ void build_tree(LikelihoodState& state, int p) {
           static_cast<unsigned char>(code_row(observations[i * n + t]));
     }
   }
-  state.part_count = wanted_part_count();
-  state.leaves_per_part = leaves_per_part(padded_width(p));
-  build_prefix_levels(std::move(codes), count, n, state.part_count, state.leaves_per_part,
-                      state.levels);
-  state.built = true;
-  state.generation = observation_generation;
-  state.count = count;
-  state.n = n;
-  state.table = observations.origin;
+  auto tree = std::make_shared<PrefixLevels>();
+  build_prefix_levels(std::move(codes), count, n, key.part_count, key.leaves_per_part, *tree);
+  shared_trees.push_back(tree);
+  shared_tree_keys.push_back(key);
+  return tree;
+}
+
+bool tree_is_current(const LikelihoodState& state, int p) {
+  return state.levels != nullptr && state.tree == wanted_tree(p);
+}
+
+void use_tree(LikelihoodState& state, int p) {
+  state.tree = wanted_tree(p);
+  state.levels = shared_tree(state.tree);
+  state.n = state.tree.n;
   state.laid_out = false;
 }
 
@@ -224,17 +262,17 @@ void lay_out_parts(LikelihoodState& state) {
   const int width = state.width;
   state.spacing = checkpoint_spacing;
   std::size_t kept = 0;
-  for (const PrefixPart& part : state.levels.parts) {
+  for (const PrefixPart& part : state.levels->parts) {
     for (int e = 0; e < n; e += state.spacing) kept += part.nodes_at(e);
   }
   const std::size_t kept_bytes = kept * size(width) * sizeof(double);
-  state.parts.assign(state.levels.parts.size(), PartWork{});
+  state.parts.assign(state.levels->parts.size(), PartWork{});
   state.cache_on = false;
   state.cache_bytes = 0;
   if (kept_bytes <= thread_cache_limit()) {
     try {
       for (std::size_t k = 0; k < state.parts.size(); ++k) {
-        const PrefixPart& part = state.levels.parts[k];
+        const PrefixPart& part = state.levels->parts[k];
         PartWork& work = state.parts[k];
         std::size_t slots = 0;
         for (int e = 0; e < n; e += state.spacing) {
@@ -246,11 +284,11 @@ void lay_out_parts(LikelihoodState& state) {
       state.cache_on = true;
       state.cache_bytes = kept_bytes;
     } catch (const std::bad_alloc&) {
-      state.parts.assign(state.levels.parts.size(), PartWork{});
+      state.parts.assign(state.levels->parts.size(), PartWork{});
     }
   }
   for (std::size_t k = 0; k < state.parts.size(); ++k) {
-    const PrefixPart& part = state.levels.parts[k];
+    const PrefixPart& part = state.levels->parts[k];
     PartWork& work = state.parts[k];
     std::size_t widest = 0;
     for (int d = 0; d < n; ++d) widest = std::max(widest, part.nodes_at(d));
@@ -313,7 +351,7 @@ void lay_out(LikelihoodState& state, int p) {
   state.initial.assign(size(width), 0.0);
   for (int h = 0; h < folded; ++h) state.initial[size(h)] = start[size(state_of_folded(h) - 1)];
   state.ones.assign(size(width), 1.0);
-  state.neg_log.assign(state.levels.distinct_row.size(), 0.0);
+  state.neg_log.assign(state.levels->distinct_row.size(), 0.0);
   lay_out_parts(state);
   state.cached_point.assign(size(n), 0.0);
   state.cache_valid = false;
@@ -442,7 +480,7 @@ void score_leaves(LikelihoodState& state, const PrefixPart& part, PartWork& work
 }
 
 void run_part(LikelihoodState& state, std::size_t k, int first_depth) {
-  const PrefixPart& part = state.levels.parts[k];
+  const PrefixPart& part = state.levels->parts[k];
   PartWork& work = state.parts[k];
   work.multiply_adds = 0;
   for (int d = first_depth; d <= state.n; ++d) step_depth(state, part, work, d);
@@ -461,7 +499,7 @@ int restart_step(const LikelihoodState& state, int t) {
 // state's row times the folded columns.
 long long work_estimate(const LikelihoodState& state, int first_depth) {
   long long parents = 0;
-  for (const PrefixPart& part : state.levels.parts) {
+  for (const PrefixPart& part : state.levels->parts) {
     parents += static_cast<long long>(part.node_begin[size(state.n)] -
                                       part.node_begin[size(first_depth - 1)]);
   }
@@ -520,7 +558,7 @@ double negative_log_likelihood_of_order(int p, DoubleVector point) {
   if (n < 1) return rows_without_intervals(p);
 
   LikelihoodState& state = this_thread_state;
-  if (!tree_is_current(state, p)) build_tree(state, p);
+  if (!tree_is_current(state, p)) use_tree(state, p);
   if (!is_laid_out(state, p)) lay_out(state, p);
 
   // Rebuild the matrices whose parameter changed; the first of them is
@@ -534,7 +572,7 @@ double negative_log_likelihood_of_order(int p, DoubleVector point) {
     first_depth = std::min(first_depth, t);
   }
 
-  const std::size_t distinct = state.levels.distinct_row.size();
+  const std::size_t distinct = state.levels->distinct_row.size();
   long long multiply_adds = 0;
   double total = state.cached_total;
   if (first_depth <= n || !state.cache_valid) {
@@ -551,7 +589,7 @@ double negative_log_likelihood_of_order(int p, DoubleVector point) {
 
     total = 0.0;
     for (int i = 0; i < observation_count; ++i) {
-      total += state.neg_log[size(state.levels.distinct_index_of[size(i)])];
+      total += state.neg_log[size(state.levels->distinct_index_of[size(i)])];
     }
     if (std::isnan(total)) total = objective_not_a_number;
     state.cached_total = total;
@@ -559,7 +597,7 @@ double negative_log_likelihood_of_order(int p, DoubleVector point) {
   }
 
   last_work.distinct_rows = static_cast<long long>(distinct);
-  last_work.forward_steps = state.levels.forward_steps;
+  last_work.forward_steps = state.levels->forward_steps;
   last_work.multiply_adds = multiply_adds;
   last_work.first_depth = first_depth;
   last_work.cache_bytes = state.cache_bytes;
