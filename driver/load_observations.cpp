@@ -11,10 +11,18 @@
 
 namespace {
 
+// Each row's codes and a line feed, a block of rows at a time.
 void echo_table(ObservationTable table, int count, int n) {
+  constexpr std::size_t block_bytes = std::size_t{1} << 16;
+  std::string block;
+  block.reserve(block_bytes + static_cast<std::size_t>(n) + 1);
   for (int i = 0; i < count; ++i) {
-    for (int j = 0; j < n; ++j) std::putchar(table[i * n + j]);
-    std::putchar('\n');
+    for (int j = 0; j < n; ++j) block.push_back(static_cast<char>(table[i * n + j]));
+    block.push_back('\n');
+    if (block.size() >= block_bytes || i + 1 == count) {
+      std::fwrite(block.data(), 1, block.size(), stdout);
+      block.clear();
+    }
   }
 }
 

@@ -117,20 +117,26 @@ bool header_is_settled(const ObservationFileHeader& header, std::size_t text_siz
 }
 
 void fold_more_line_ends(LineEndFolding& folding, std::string_view raw_piece) {
-  for (const char c : raw_piece) {
+  // The stretches between carriage returns are copied whole.
+  std::size_t at = 0;
+  while (at < raw_piece.size()) {
     if (folding.carriage_return_pending) {
       folding.carriage_return_pending = false;
-      if (c == '\n') {
+      if (raw_piece[at] == '\n') {
         folding.text.push_back('\n');
+        ++at;
         continue;
       }
       folding.text.push_back('\r');
     }
-    if (c == '\r') {
-      folding.carriage_return_pending = true;
-    } else {
-      folding.text.push_back(c);
+    const std::size_t carriage_return = raw_piece.find('\r', at);
+    if (carriage_return == std::string_view::npos) {
+      folding.text.append(raw_piece.substr(at));
+      return;
     }
+    folding.text.append(raw_piece.substr(at, carriage_return - at));
+    folding.carriage_return_pending = true;
+    at = carriage_return + 1;
   }
 }
 
