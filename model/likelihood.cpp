@@ -75,8 +75,10 @@ std::size_t offset(std::size_t index, int stride) {
 // times the factors of its own code, formed where they are used.  The sums
 // of depth e live in `checkpoints` when the cache is on and e is a multiple
 // of the checkpoint spacing, otherwise in half e % 2 of `working`, which
-// holds the widest depth twice.
-struct PartWork {
+// holds the widest depth twice.  Parts run on different threads: each
+// starts on a cache line of its own, so that one thread's writes never
+// take the line of another's.
+struct alignas(64) PartWork {
   std::vector<double> working;
   std::size_t half = 0;  // nodes per half of `working`
   std::vector<double> checkpoints;
@@ -420,8 +422,8 @@ double* sums_of(const LikelihoodState& state, PartWork& work, const PrefixPart& 
 //   w[k] = (parent's sums)[k] emission[code][k]
 // (the root's are the starting weights), formed once per batch into a
 // small buffer; a row is used when some weight on it is not zero or the
-// row is not finite (see forward_step.hpp).
-void step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& work, int d) {
+// row is not finite (see forward_step.hpp).  Returns the multiply-adds.
+long long step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& work, int d) {
   const int states = state.states;
   const int folded = folded_state_count(state.p);
   const int width = state.width;
@@ -443,6 +445,7 @@ void step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& work, 
   const std::size_t* const parents = part.parent.data();
   const double* const initial = state.initial.data();
   const double* above[max_forward_step_batch] = {};
+  long long multiply_adds = 0;
   double* sums[max_forward_step_batch] = {};
   for (std::size_t i = begin; i < end;) {
     const unsigned char code = codes[i];
@@ -458,8 +461,9 @@ void step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& work, 
         forward_step(above, batch, factors, transition, finite, state.usual_rows.data() + usual,
                      state.usual_count[usual / size(states)], state.state_rows.data(), states,
                      width, work.weights.data(), work.rows.data(), sums);
-    work.multiply_adds += static_cast<long long>(batch) * row_count * folded;
+    multiply_adds += static_cast<long long>(batch) * row_count * folded;
   }
+  return multiply_adds;
 }
 
 // The distinct rows of one part: each row's likelihood is the sum of its
@@ -482,8 +486,9 @@ void score_leaves(LikelihoodState& state, const PrefixPart& part, PartWork& work
 void run_part(LikelihoodState& state, std::size_t k, int first_depth) {
   const PrefixPart& part = state.levels->parts[k];
   PartWork& work = state.parts[k];
-  work.multiply_adds = 0;
-  for (int d = first_depth; d <= state.n; ++d) step_depth(state, part, work, d);
+  long long multiply_adds = 0;
+  for (int d = first_depth; d <= state.n; ++d) multiply_adds += step_depth(state, part, work, d);
+  work.multiply_adds = multiply_adds;
   score_leaves(state, part, work);
 }
 
