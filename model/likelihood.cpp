@@ -32,6 +32,7 @@
 #include "model/likelihood.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cassert>
 #include <cmath>
@@ -41,6 +42,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "foundation/worker_threads.hpp"
@@ -69,6 +71,27 @@ std::size_t offset(std::size_t index, int stride) {
   return index * static_cast<std::size_t>(stride);
 }
 
+// What building one transition matrix writes along the way.  Each part has
+// its own, so that the parts' threads can build matrices at once.
+struct MatrixScratch {
+  std::vector<double> terms;      // P(lambda_t, N), N = 0..largest count
+  std::vector<double> same_sums;  // one interval's offset sums, c = 1..2p-1
+  std::vector<double> cross_sums;
+  std::vector<double> full_matrix;  // one whole matrix, 6p x 6p
+  std::vector<double*> full_rows;   // its row pointers
+
+  void lay_out(int p) {
+    const int states = sub_state_count * p;
+    terms.assign(size(largest_event_count(p) + 1), 0.0);
+    same_sums.assign(size(2 * p - 1), 0.0);
+    cross_sums.assign(size(2 * p - 1), 0.0);
+    full_matrix.assign(size(states) * size(states), 0.0);
+    full_rows.assign(size(states), nullptr);
+    for (int l = 0; l < states; ++l)
+      full_rows[size(l)] = full_matrix.data() + offset(size(l), states);
+  }
+};
+
 // The working storage of one part of the tree.  Each node at depths
 // 0..n-1 has its sums through the next interval's matrix (before the
 // emission factors of its children); a node's weights are its parent's sums
@@ -85,6 +108,7 @@ struct alignas(64) PartWork {
   std::vector<std::size_t> checkpoint_at;  // per checkpoint depth: first node's slot
   std::vector<double> weights;             // one batch of weight vectors
   std::vector<int> rows;                   // the rows one batch uses
+  MatrixScratch scratch;
   long long multiply_adds = 0;
 };
 
@@ -140,17 +164,12 @@ struct LikelihoodState {
   bool laid_out = false;
   unsigned layout_generation = 0;
   int p = 0;
-  int states = 0;                     // 6p, the rows each step adds in order
-  int width = 0;                      // the folded states 3p, padded to whole lane groups
-  std::vector<int> state_rows;        // the folded row of each state
-  std::vector<double> terms;          // P(lambda_t, N), N = 0..largest count
-  std::vector<double> same_weights;   // W_same(m), m = 0..T
-  std::vector<double> cross_weights;  // W_cross(m)
-  std::vector<double> same_sums;      // one interval's offset sums, c = 1..2p-1
-  std::vector<double> cross_sums;
+  int states = 0;                         // 6p, the rows each step adds in order
+  int width = 0;                          // the folded states 3p, padded to whole lane groups
+  std::vector<int> state_rows;            // the folded row of each state
+  std::vector<double> same_weights;       // W_same(m), m = 0..T
+  std::vector<double> cross_weights;      // W_cross(m)
   std::vector<double> transitions;        // n folded matrices, 3p rows x width
-  std::vector<double> full_matrix;        // one whole matrix, 6p x 6p, for the builder
-  std::vector<double*> full_rows;         // its row pointers
   std::vector<unsigned char> row_finite;  // n x 3p: folded transition row has no inf/NaN
   // Per interval and code (the root's last): the rows a batch of finite
   // sums needs, those with a nonzero factor or not finite, as folded rows in
@@ -169,6 +188,7 @@ struct LikelihoodState {
   // The cache.
   bool cache_valid = false;
   std::vector<double> cached_point;  // entries 1..n at 0..n-1
+  std::vector<int> changed;          // the intervals this evaluation builds again
   double cached_total = 0.0;
 };
 
@@ -299,6 +319,7 @@ void lay_out_parts(LikelihoodState& state) {
     const int batch = forward_step_batch_limit(width);
     work.weights.assign(offset(size(batch), width), 0.0);
     work.rows.assign(size(state.states), 0);
+    work.scratch.lay_out(state.p);
   }
 }
 
@@ -316,21 +337,13 @@ void lay_out(LikelihoodState& state, int p) {
   const int wraps = wrap_limit(p);
   state.state_rows.assign(size(states), 0);
   for (int l = 0; l < states; ++l) state.state_rows[size(l)] = folded_state(l + 1);
-  state.terms.assign(size(largest_event_count(p) + 1), 0.0);
   state.same_weights.assign(size(wraps + 1), 0.0);
   state.cross_weights.assign(size(wraps + 1), 0.0);
   fill_wrap_weights(p, DoubleVector{state.same_weights.data(), 0, wraps},
                     DoubleVector{state.cross_weights.data(), 0, wraps});
-  state.same_sums.assign(size(2 * p - 1), 0.0);
-  state.cross_sums.assign(size(2 * p - 1), 0.0);
   // Padding columns stay zero from here on: only the folded states' columns
   // are written.
   state.transitions.assign(offset(size(n) * size(folded), width), 0.0);
-  state.full_matrix.assign(size(states) * size(states), 0.0);
-  state.full_rows.assign(size(states), nullptr);
-  for (int l = 0; l < states; ++l) {
-    state.full_rows[size(l)] = state.full_matrix.data() + offset(size(l), states);
-  }
   state.row_finite.assign(size(n) * size(folded), 0);
   state.usual_rows.assign(size(n) * usual_kinds * size(states), 0);
   state.usual_count.assign(size(n) * usual_kinds, 0);
@@ -367,26 +380,26 @@ bool same_bits(double a, double b) {
 
 // Interval t's transition matrix at lambda, from its Poisson terms and
 // offset sums (model/transitions), with the rows a batch needs per code.
-void build_transition(LikelihoodState& state, int t, double lambda) {
+void build_transition(LikelihoodState& state, MatrixScratch& scratch, int t, double lambda) {
   const int p = state.p;
   const int states = state.states;
   const int wraps = wrap_limit(p);
-  const DoubleVector same_sums{state.same_sums.data(), 1, 2 * p - 1};
-  const DoubleVector cross_sums{state.cross_sums.data(), 1, 2 * p - 1};
-  const DoubleVector terms{state.terms.data(), 0, largest_event_count(p)};
+  const DoubleVector same_sums{scratch.same_sums.data(), 1, 2 * p - 1};
+  const DoubleVector cross_sums{scratch.cross_sums.data(), 1, 2 * p - 1};
+  const DoubleVector terms{scratch.terms.data(), 0, largest_event_count(p)};
   fill_poisson_terms(lambda, p, terms);
   fill_offset_sums(terms, DoubleVector{state.same_weights.data(), 0, wraps},
                    DoubleVector{state.cross_weights.data(), 0, wraps}, p, same_sums, cross_sums);
 
   build_transition_matrix(same_sums, cross_sums, p,
-                          DoubleMatrix{state.full_rows.data(), 1, states, 1, states});
+                          DoubleMatrix{scratch.full_rows.data(), 1, states, 1, states});
   // The folded matrix: the entries of each pair's first state, whose twin's
   // row and column are the same bits.
   const int folded = folded_state_count(p);
   double* matrix = state.transitions.data() + offset(size(t - 1) * size(folded), state.width);
   unsigned char* finite = state.row_finite.data() + size(t - 1) * size(folded);
   for (int h = 0; h < folded; ++h) {
-    const double* whole = state.full_rows[size(state_of_folded(h) - 1)];
+    const double* whole = scratch.full_rows[size(state_of_folded(h) - 1)];
     double* row = matrix + offset(size(h), state.width);
     for (int j = 0; j < folded; ++j) row[j] = whole[state_of_folded(j) - 1];
     finite[h] = std::all_of(row, row + folded, [](double x) { return std::isfinite(x); });
@@ -566,13 +579,14 @@ double negative_log_likelihood_of_order(int p, DoubleVector point) {
   if (!tree_is_current(state, p)) use_tree(state, p);
   if (!is_laid_out(state, p)) lay_out(state, p);
 
-  // Rebuild the matrices whose parameter changed; the first of them is
-  // where the forward recursion must start again.
+  // The matrices whose parameter changed must be built again; the first of
+  // them is where the forward recursion must start again.
   int first_depth = n + 1;
+  state.changed.clear();
   for (int t = 1; t <= n; ++t) {
     double& cached = state.cached_point[size(t - 1)];
     if (state.cache_valid && same_bits(cached, point[t])) continue;
-    build_transition(state, t, point[t]);
+    state.changed.push_back(t);
     cached = point[t];
     first_depth = std::min(first_depth, t);
   }
@@ -584,11 +598,29 @@ double negative_log_likelihood_of_order(int p, DoubleVector point) {
     first_depth = restart_step(state, first_depth);
     state.cache_valid = false;
     const auto parts = static_cast<int>(state.parts.size());
-    auto run = [&state, first_depth](int k) { run_part(state, size(k), first_depth); };
     if (parts > 1 && work_estimate(state, first_depth) >= parallel_threshold) {
-      run_in_parallel(parts, run);
+      // The parts' threads build the matrices between them first: each
+      // claims the next one not yet claimed, and once none is left waits
+      // for those the others are still building (claimed only by running
+      // tasks, so always finished).  The counter's release and acquire make
+      // every built matrix visible to every part.
+      std::atomic<std::size_t> next_matrix{0};
+      std::atomic<std::size_t> built{0};
+      const std::size_t wanted = state.changed.size();
+      run_in_parallel(parts, [&](int k) {
+        MatrixScratch& scratch = state.parts[size(k)].scratch;
+        for (std::size_t j = next_matrix.fetch_add(1); j < wanted; j = next_matrix.fetch_add(1)) {
+          const int t = state.changed[j];
+          build_transition(state, scratch, t, point[t]);
+          built.fetch_add(1, std::memory_order_release);
+        }
+        while (built.load(std::memory_order_acquire) < wanted) std::this_thread::yield();
+        run_part(state, size(k), first_depth);
+      });
     } else {
-      for (int k = 0; k < parts; ++k) run(k);
+      for (const int t : state.changed)
+        build_transition(state, state.parts[0].scratch, t, point[t]);
+      for (int k = 0; k < parts; ++k) run_part(state, size(k), first_depth);
     }
     for (const PartWork& work : state.parts) multiply_adds += work.multiply_adds;
 
