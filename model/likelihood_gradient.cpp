@@ -180,7 +180,10 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
   const int largest = largest_event_count(p);
   for (int t = 1; t <= work.n; ++t) {
     const double lambda = lambdas[t - 1];
-    for (int k = 0; k <= largest; ++k) work.terms[at(k)] = poisson_term(lambda, k);
+    const double exp_minus_lambda = std::exp(-lambda);
+    for (int k = 0; k <= largest; ++k) {
+      work.terms[at(k)] = poisson_term(lambda, k, exp_minus_lambda);
+    }
     // dP(lambda, k)/dlambda = P(lambda, k - 1) - P(lambda, k)
     work.term_slopes[0] = -work.terms[0];
     for (int k = 1; k <= largest; ++k) {

@@ -23,9 +23,11 @@ constexpr double lanczos_scale = 2.50662827465;
 double factorial_table[factorial_table_top + 1] = {1.0, 1.0, 2.0, 6.0, 24.0};
 int factorial_top = 4;
 
-double poisson_term(double lambda, int k) {
+double poisson_term(double lambda, int k) { return poisson_term(lambda, k, std::exp(-lambda)); }
+
+double poisson_term(double lambda, int k, double exp_minus_lambda) {
   // lambda^k e^(-lambda) / k!
-  const double e = std::exp(-lambda);
+  const double e = exp_minus_lambda;
   const double q = std::pow(lambda, static_cast<double>(k));
   const double written = (q * e) / factorial(k);
   if (std::isfinite(written)) return written;

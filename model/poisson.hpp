@@ -28,6 +28,10 @@ extern int factorial_top;
 // the process through factorial.
 double poisson_term(double lambda, int k);
 
+// The same term given e^(-lambda), which is the same for every k of one
+// lambda: filling all the terms of an interval then takes one exponential.
+double poisson_term(double lambda, int k, double exp_minus_lambda);
+
 // n! as a double.  A negative n ends the process with "Negative Factor".
 double factorial(int n);
 

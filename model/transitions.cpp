@@ -1,5 +1,7 @@
 #include "model/transitions.hpp"
 
+#include <cmath>
+
 #include "model/latent_state.hpp"
 #include "model/poisson.hpp"
 #include "model/wrap_weights.hpp"
@@ -12,8 +14,9 @@ constexpr double cross_share = 0.25;
 }  // namespace
 
 void fill_poisson_terms(double lambda, int p, DoubleVector terms) {
+  const double exp_minus_lambda = std::exp(-lambda);
   for (int count = 0; count <= largest_event_count(p); ++count) {
-    terms[count] = poisson_term(lambda, count);
+    terms[count] = poisson_term(lambda, count, exp_minus_lambda);
   }
 }
 
