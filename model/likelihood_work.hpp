@@ -8,7 +8,7 @@
 struct LikelihoodWork {
   long long distinct_rows = 0;  // distinct code rows of the table
   long long forward_steps = 0;  // nodes of the prefix tree: one forward step each
-  long long multiply_adds = 0;  // products w[l] T[l][k] formed, k over the states
+  long long multiply_adds = 0;  // products w[l] T[l][k] formed, k over the folded states
   int first_depth = 0;          // the first forward step run (n + 1: none)
   std::size_t cache_bytes = 0;  // weights kept for reuse, 0 when the cache is off
 };
