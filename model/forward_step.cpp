@@ -78,8 +78,7 @@ struct Lanes {
 template <int Batch, int Groups>
 [[gnu::always_inline]] inline void accumulate_block(const double* const* weights,
                                                     const double* transition, int width, int column,
-                                                    const int* rows, int row_count,
-                                                    double* const* sums) {
+                                                    const int* rows, int row_count, double* sums) {
   Lanes accumulators[std::size_t{Batch}][std::size_t{Groups}] = {};  // every sum +0.0
   for (int i = 0; i < row_count; ++i) {
     const int l = rows[i];
@@ -93,8 +92,9 @@ template <int Batch, int Groups>
   }
   for (int b = 0; b < Batch; ++b) {
     for (int g = 0; g < Groups; ++g) {
-      store_lanes(sums[b] + static_cast<std::size_t>(column) + offset(g, lane_width),
-                  accumulators[b][g]);
+      store_lanes(
+          sums + offset(b, width) + static_cast<std::size_t>(column) + offset(g, lane_width),
+          accumulators[b][g]);
     }
   }
 }
@@ -102,8 +102,7 @@ template <int Batch, int Groups>
 template <int Groups>
 [[gnu::always_inline]] inline void accumulate_batch(const double* const* weights, int batch,
                                                     const double* transition, int width, int column,
-                                                    const int* rows, int row_count,
-                                                    double* const* sums) {
+                                                    const int* rows, int row_count, double* sums) {
   static_assert(batch_limit_for(Groups) <= 16);
   switch (batch) {
 #define INTERVAL_BATCH_CASE(B)                                                                  \
@@ -163,11 +162,11 @@ namespace {
 // the clones and their resolver stay inside this file (clang wants every
 // declaration of a cloned function to carry the attribute).
 FORWARD_STEP_TARGETS
-int forward_step_for_target(const double* const* above, int batch, const double* factors,
+int forward_step_for_target(const double* parent_sums, const std::size_t* parents,
+                            std::size_t parents_begin, int batch, const double* factors,
                             const double* transition, const unsigned char* row_finite,
                             const int* usual_rows, int usual_count, const int* state_rows,
-                            int states, int width, double* weights, int* rows,
-                            double* const* sums) {
+                            int states, int width, double* weights, int* rows, double* sums) {
   // w_b = above_b x factors, group by group; the checks add 0 x above_b[k]
   // for every k, which stays a signed zero while every entry is finite and
   // becomes NaN at the first infinite or NaN entry.  Four checks, for the
@@ -177,11 +176,13 @@ int forward_step_for_target(const double* const* above, int batch, const double*
   const double* w[batch_ceiling] = {};
   const int groups = width / lane_width;
   auto form = [&](int b, Lanes& check) {
+    const double* above =
+        parent_sums + (parents[b] - parents_begin) * static_cast<std::size_t>(width);
     double* out = weights + offset(b, width);
     for (int g = 0; g < groups; ++g) {
       Lanes entries;
       Lanes scale;
-      load_lanes(entries, above[b] + offset(g, lane_width));
+      load_lanes(entries, above + offset(g, lane_width));
       load_lanes(scale, factors + offset(g, lane_width));
       Lanes product;
       multiply_lanes(product, entries, scale);
@@ -253,12 +254,14 @@ int forward_step_for_target(const double* const* above, int batch, const double*
 
 }  // namespace
 
-int forward_step(const double* const* above, int batch, const double* factors,
-                 const double* transition, const unsigned char* row_finite, const int* usual_rows,
-                 int usual_count, const int* state_rows, int states, int width, double* weights,
-                 int* rows, double* const* sums) {
-  return forward_step_for_target(above, batch, factors, transition, row_finite, usual_rows,
-                                 usual_count, state_rows, states, width, weights, rows, sums);
+int forward_step(const double* parent_sums, const std::size_t* parents, std::size_t parents_begin,
+                 int batch, const double* factors, const double* transition,
+                 const unsigned char* row_finite, const int* usual_rows, int usual_count,
+                 const int* state_rows, int states, int width, double* weights, int* rows,
+                 double* sums) {
+  return forward_step_for_target(parent_sums, parents, parents_begin, batch, factors, transition,
+                                 row_finite, usual_rows, usual_count, state_rows, states, width,
+                                 weights, rows, sums);
 }
 
 const char* forward_step_target() {

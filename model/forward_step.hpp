@@ -25,6 +25,8 @@
 // neither kind of row may be skipped.
 #pragma once
 
+#include <cstddef>
+
 // Doubles per vector lane group, the width of the widest vector register
 // (AVX-512); transition rows and weight vectors are padded to a multiple.
 inline constexpr int lane_width = 8;
@@ -35,9 +37,11 @@ int forward_step_batch_limit(int width);
 
 // One batch of the forward recursion, from the sums of each vector's
 // parent and the factors of the batch's code:
-//   w_b[k] = above[b][k] factors[k]
-// formed into `weights` (batch rows of `width`), then sums[b] as above.
-// When every above[b][k] is finite the rows summed are `usual_rows`: the
+//   w_b[k] = above_b[k] factors[k],   above_b = parent_sums + (parents[b] -
+//   parents_begin) x width
+// formed into `weights` (batch rows of `width`), then the batch's sums, rows
+// `width` apart from `sums`, as above.
+// When every above_b[k] is finite the rows summed are `usual_rows`: the
 // caller lists there, as folded rows in the order of the states, every
 // state whose factor is not zero or whose row of T is not finite
 // (`row_finite`, one byte per folded row), since a finite entry times a
@@ -46,10 +50,11 @@ int forward_step_batch_limit(int width);
 // in `rows` (scratch for `states` ints).  `transition` points at row 0 of
 // T, rows `width` doubles apart.  Returns the number of rows summed.
 // 1 <= batch <= forward_step_batch_limit(width).
-int forward_step(const double* const* above, int batch, const double* factors,
-                 const double* transition, const unsigned char* row_finite, const int* usual_rows,
-                 int usual_count, const int* state_rows, int states, int width, double* weights,
-                 int* rows, double* const* sums);
+int forward_step(const double* parent_sums, const std::size_t* parents, std::size_t parents_begin,
+                 int batch, const double* factors, const double* transition,
+                 const unsigned char* row_finite, const int* usual_rows, int usual_count,
+                 const int* state_rows, int states, int width, double* weights, int* rows,
+                 double* sums);
 
 // The instruction set the running forward step was compiled for, as a word
 // for benchmarks and reports: "avx512f", "avx2" or "portable".

@@ -165,21 +165,20 @@ void BM_ForwardStep(benchmark::State& state) {
   std::vector<double> sums(at(batch, width));
   std::vector<double> weights(at(batch, width));
   std::vector<int> rows(static_cast<std::size_t>(states));
-  const double* above[max_forward_step_batch] = {};
-  double* out[max_forward_step_batch] = {};
-  for (int b = 0; b < batch; ++b) {
-    above[b] = parents.data() + at(b, width);
-    out[b] = sums.data() + at(b, width);
-  }
+  // Each vector of the batch has a parent of its own.
+  std::vector<std::size_t> parent_of(static_cast<std::size_t>(batch));
+  for (int b = 0; b < batch; ++b)
+    parent_of[static_cast<std::size_t>(b)] = static_cast<std::size_t>(b);
   constexpr int repeats = 64;
   double elapsed = 0.0;
   double multiply_adds = 0.0;
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     const double start = cycles();
     for (int r = 0; r < repeats; ++r) {
-      const int used = forward_step(above, batch, factors.data(), transition.data(), finite.data(),
-                                    state_rows.data(), states, state_rows.data(), states, width,
-                                    weights.data(), rows.data(), out);
+      const int used =
+          forward_step(parents.data(), parent_of.data(), 0, batch, factors.data(),
+                       transition.data(), finite.data(), state_rows.data(), states,
+                       state_rows.data(), states, width, weights.data(), rows.data(), sums.data());
       benchmark::DoNotOptimize(sums.data());
       multiply_adds += double{1} * batch * used * folded;
     }

@@ -451,29 +451,27 @@ long long step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& w
   const double* parent_sums = d == 1 ? nullptr : sums_of(state, work, part, d - 2, parents_begin);
   double* node_sums = sums_of(state, work, part, d - 1, begin);
 
-  // Plain pointers, held in locals: the stores into the batch's pointer
-  // arrays could otherwise alias the tree's byte codes, and the compiler
-  // would load the vectors' storage again for every node.
+  // Plain pointers, held in locals: the compiler need not load the vectors'
+  // storage again for every node.  The root's children all read the
+  // starting weights: their parent is node 0 of depth 0.
   const unsigned char* const codes = part.code.data();
   const std::size_t* const parents = part.parent.data();
-  const double* const initial = state.initial.data();
-  const double* above[max_forward_step_batch] = {};
+  const double* const above = d == 1 ? state.initial.data() : parent_sums;
   long long multiply_adds = 0;
-  double* sums[max_forward_step_batch] = {};
   for (std::size_t i = begin; i < end;) {
     const unsigned char code = codes[i];
     const double* factors =
         d == 1 ? state.ones.data() : state.emission.data() + offset(code, width);
-    int batch = 0;
-    for (; i < end && batch < batch_limit && codes[i] == code; ++i, ++batch) {
-      above[batch] = d == 1 ? initial : parent_sums + offset(parents[i] - parents_begin, width);
-      sums[batch] = node_sums + offset(i - begin, width);
-    }
+    const std::size_t first = i;
+    const std::size_t last = std::min(end, first + size(batch_limit));
+    while (i < last && codes[i] == code) ++i;
+    const int batch = static_cast<int>(i - first);
     const std::size_t usual = (size(d - 1) * usual_kinds + code) * size(states);
     const int row_count =
-        forward_step(above, batch, factors, transition, finite, state.usual_rows.data() + usual,
-                     state.usual_count[usual / size(states)], state.state_rows.data(), states,
-                     width, work.weights.data(), work.rows.data(), sums);
+        forward_step(above, parents + first, parents_begin, batch, factors, transition, finite,
+                     state.usual_rows.data() + usual, state.usual_count[usual / size(states)],
+                     state.state_rows.data(), states, width, work.weights.data(), work.rows.data(),
+                     node_sums + offset(first - begin, width));
     multiply_adds += static_cast<long long>(batch) * row_count * folded;
   }
   return multiply_adds;
