@@ -1,5 +1,6 @@
 #include "driver/observation_file.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,8 @@ namespace {
 
 // Bytes read from the data file at a time.
 constexpr std::size_t read_piece_size = std::size_t{1} << 16;
+// The most the text is given room for before it is read.
+constexpr std::size_t largest_reservation = std::size_t{64} << 20;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -196,6 +199,13 @@ std::optional<std::string> read_observation_stream(std::FILE* file) {
       header = read_observation_header(text);
       settled = header_is_settled(header, text.size());
       size_at_last_try = text.size();
+      // The text then grows to the table's end and no further: room for
+      // all of it at once, rather than copy after copy as it doubles.  Only
+      // up to a bound, since the header's claim may be far beyond the file.
+      if (settled && header.problem.empty()) {
+        folding.text.reserve(
+            std::min(observation_text_needed(header) + read_piece_size, largest_reservation));
+      }
     }
     if (settled && (!header.problem.empty() || text.size() >= observation_text_needed(header))) {
       break;
