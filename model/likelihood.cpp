@@ -45,6 +45,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/ordered_sum.hpp"
 #include "foundation/worker_threads.hpp"
 #include "model/emission.hpp"
 #include "model/forward_step.hpp"
@@ -622,10 +623,10 @@ double negative_log_likelihood_of_order(int p, DoubleVector point) {
     }
     for (const PartWork& work : state.parts) multiply_adds += work.multiply_adds;
 
-    total = 0.0;
-    for (int i = 0; i < observation_count; ++i) {
-      total += state.neg_log[size(state.levels->distinct_index_of[size(i)])];
-    }
+    // Each observation's term, in table order from 0.0, one addition after
+    // another (foundation/ordered_sum.hpp adds long stretches at once with
+    // the same bits).
+    total = add_in_order(0.0, state.neg_log, state.levels->distinct_index_of);
     if (std::isnan(total)) total = objective_not_a_number;
     state.cached_total = total;
     state.cache_valid = true;
