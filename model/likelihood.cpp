@@ -88,8 +88,9 @@ struct MatrixScratch {
     cross_sums.assign(size(2 * p - 1), 0.0);
     full_matrix.assign(size(states) * size(states), 0.0);
     full_rows.assign(size(states), nullptr);
-    for (int l = 0; l < states; ++l)
+    for (int l = 0; l < states; ++l) {
       full_rows[size(l)] = full_matrix.data() + offset(size(l), states);
+    }
   }
 };
 
@@ -154,7 +155,6 @@ struct TreeKey {
 // at or below t - 2 (at most spacing - 1 depths more than needed), while a
 // full evaluation writes only every spacing-th depth to memory that does
 // not fit in the processor's caches.
-
 struct LikelihoodState {
   // The tree.
   TreeKey tree;
