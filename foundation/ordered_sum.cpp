@@ -5,6 +5,8 @@
 #include <climits>
 #include <cmath>
 
+#include "foundation/instruction_sets.hpp"
+
 namespace {
 
 // Terms per stretch: a stretch that leaves its binade is added again one
@@ -27,6 +29,7 @@ constexpr double highest_prepared_total = 0x1p1022;
 // With 0 <= q < 2^52, q + 2^52 lies in [2^52, 2^53), where the doubles are
 // the integers, so it rounds q to the nearest integer, and taking 2^52 away
 // again is exact; so is q - r.
+INTERVAL_WIDEST_TARGETS
 void prepare_units(const std::vector<double>& values, int e, std::vector<double>& units) {
   const double per_unit = std::ldexp(1.0, 53 - e);
   for (std::size_t d = 0; d < values.size(); ++d) {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "foundation/instruction_sets.hpp"
+
 namespace {
 
 // Lane groups summed in registers at once: a block of at most this many
@@ -141,18 +143,8 @@ int groups_per_block(int width) {
 
 }  // namespace
 
-// On x86 with GCC or clang the step is compiled for AVX-512, AVX2 and the
-// baseline, and the widest the processor runs is chosen when the program
-// starts; elsewhere, and in the test builds that fix one instruction set
-// (INTERVAL_SINGLE_TARGET), the compiler's own target is used.  Each build
-// is proven bit for bit against the step-by-step recursion.
-#if !defined(INTERVAL_SINGLE_TARGET) && defined(__x86_64__) && \
-    (defined(__GNUC__) || defined(__clang__))
-#define INTERVAL_FORWARD_STEP_CLONES 1
-#define FORWARD_STEP_TARGETS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define FORWARD_STEP_TARGETS
-#endif
+// The step is compiled for each instruction set foundation/instruction_sets
+// names; each build is proven bit for bit against the step-by-step recursion.
 
 int forward_step_batch_limit(int width) { return batch_limit_for(groups_per_block(width)); }
 
@@ -161,7 +153,7 @@ namespace {
 // The step itself; the exported forward_step below only calls it, so that
 // the clones and their resolver stay inside this file (clang wants every
 // declaration of a cloned function to carry the attribute).
-FORWARD_STEP_TARGETS
+INTERVAL_WIDEST_TARGETS
 int forward_step_for_target(const double* parent_sums, const std::size_t* parents,
                             std::size_t parents_begin, int batch, const double* factors,
                             const double* transition, const unsigned char* row_finite,
@@ -265,7 +257,7 @@ int forward_step(const double* parent_sums, const std::size_t* parents, std::siz
 }
 
 const char* forward_step_target() {
-#ifdef INTERVAL_FORWARD_STEP_CLONES
+#ifdef INTERVAL_TARGET_CLONES
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f")) return "avx512f";
   if (__builtin_cpu_supports("avx2")) return "avx2";
