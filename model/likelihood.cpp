@@ -43,6 +43,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "foundation/ordered_sum.hpp"
@@ -159,7 +160,6 @@ struct LikelihoodState {
   // The tree.
   TreeKey tree;
   std::shared_ptr<const PrefixLevels> levels;
-  int n = 0;
 
   // Storage laid out for (p, n, tree) and the knobs of layout_generation.
   bool laid_out = false;
@@ -239,18 +239,14 @@ TreeKey wanted_tree(int p) {
 // a new one is built (a thread still holding it keeps it until its next
 // evaluation).
 std::mutex trees_mutex;
-std::vector<std::shared_ptr<const PrefixLevels>> shared_trees;
-std::vector<TreeKey> shared_tree_keys;
+std::vector<std::pair<TreeKey, std::shared_ptr<const PrefixLevels>>> shared_trees;
 
 std::shared_ptr<const PrefixLevels> shared_tree(const TreeKey& key) {
   const std::lock_guard<std::mutex> lock(trees_mutex);
-  for (std::size_t k = 0; k < shared_tree_keys.size(); ++k) {
-    if (shared_tree_keys[k] == key) return shared_trees[k];
+  for (const auto& [built_for, tree] : shared_trees) {
+    if (built_for == key) return tree;
   }
-  if (!shared_tree_keys.empty() && !shared_tree_keys.front().same_table(key)) {
-    shared_trees.clear();
-    shared_tree_keys.clear();
-  }
+  if (!shared_trees.empty() && !shared_trees.front().first.same_table(key)) shared_trees.clear();
   const int count = key.count;
   const int n = key.n;
   std::vector<unsigned char> codes(offset(size(count), n), 0);
@@ -262,8 +258,7 @@ std::shared_ptr<const PrefixLevels> shared_tree(const TreeKey& key) {
   }
   auto tree = std::make_shared<PrefixLevels>();
   build_prefix_levels(std::move(codes), count, n, key.part_count, key.leaves_per_part, *tree);
-  shared_trees.push_back(tree);
-  shared_tree_keys.push_back(key);
+  shared_trees.emplace_back(key, tree);
   return tree;
 }
 
@@ -274,14 +269,13 @@ bool tree_is_current(const LikelihoodState& state, int p) {
 void use_tree(LikelihoodState& state, int p) {
   state.tree = wanted_tree(p);
   state.levels = shared_tree(state.tree);
-  state.n = state.tree.n;
   state.laid_out = false;
 }
 
 // The working halves of every part, and the checkpoints if they fit in
 // cache_limit (and can be had at all).
 void lay_out_parts(LikelihoodState& state) {
-  const int n = state.n;
+  const int n = state.tree.n;
   const int width = state.width;
   state.spacing = checkpoint_spacing;
   std::size_t kept = 0;
@@ -324,11 +318,18 @@ void lay_out_parts(LikelihoodState& state) {
   }
 }
 
+// out[h] = whole[s - 1] for each folded state h and the state s standing for
+// it: a vector over the states 1..6p (whose twins hold the same bits) in
+// the folded layout.
+void fold_states(const double* whole, int folded, double* out) {
+  for (int h = 0; h < folded; ++h) out[h] = whole[state_of_folded(h) - 1];
+}
+
 void lay_out(LikelihoodState& state, int p) {
   // Threads evaluating at once share the factorial table: it is filled
   // before the first evaluation of any of them (model/poisson.hpp).
   fill_factorial_table();
-  const int n = state.n;
+  const int n = state.tree.n;
   state.p = p;
   state.states = sub_state_count * p;
   state.width = padded_width(p);
@@ -357,15 +358,12 @@ void lay_out(LikelihoodState& state, int p) {
   fill_emission_table(DoubleMatrix{whole_rows.data(), 0, code_row_count - 1, 1, states}, p);
   state.emission.assign(offset(size(code_row_count), width), 0.0);
   for (int row = 0; row < code_row_count; ++row) {
-    for (int h = 0; h < folded; ++h) {
-      state.emission[offset(size(row), width) + size(h)] =
-          whole_rows[size(row)][state_of_folded(h) - 1];
-    }
+    fold_states(whole_rows[size(row)], folded, state.emission.data() + offset(size(row), width));
   }
   std::vector<double> start(size(states), 0.0);
   fill_initial_weights(DoubleVector{start.data(), 1, states}, p);
   state.initial.assign(size(width), 0.0);
-  for (int h = 0; h < folded; ++h) state.initial[size(h)] = start[size(state_of_folded(h) - 1)];
+  fold_states(start.data(), folded, state.initial.data());
   state.ones.assign(size(width), 1.0);
   state.neg_log.assign(state.levels->distinct_row.size(), 0.0);
   lay_out_parts(state);
@@ -400,9 +398,8 @@ void build_transition(LikelihoodState& state, MatrixScratch& scratch, int t, dou
   double* matrix = state.transitions.data() + offset(size(t - 1) * size(folded), state.width);
   unsigned char* finite = state.row_finite.data() + size(t - 1) * size(folded);
   for (int h = 0; h < folded; ++h) {
-    const double* whole = scratch.full_rows[size(state_of_folded(h) - 1)];
     double* row = matrix + offset(size(h), state.width);
-    for (int j = 0; j < folded; ++j) row[j] = whole[state_of_folded(j) - 1];
+    fold_states(scratch.full_rows[size(state_of_folded(h) - 1)], folded, row);
     finite[h] = std::all_of(row, row + folded, [](double x) { return std::isfinite(x); });
   }
   for (std::size_t code = 0; code < usual_kinds; ++code) {
@@ -447,17 +444,17 @@ long long step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& w
   const std::size_t begin = part.node_begin[size(d - 1)];
   const std::size_t end = part.node_begin[size(d)];
   // Sums of depth d - 2 (the nodes' parents) and of depth d - 1 (the
-  // nodes), each depth's nodes side by side.
+  // nodes), each depth's nodes side by side.  The root's children all read
+  // the starting weights: their parent is node 0 of depth 0.
   const std::size_t parents_begin = d == 1 ? 0 : part.node_begin[size(d - 2)];
-  const double* parent_sums = d == 1 ? nullptr : sums_of(state, work, part, d - 2, parents_begin);
+  const double* const above =
+      d == 1 ? state.initial.data() : sums_of(state, work, part, d - 2, parents_begin);
   double* node_sums = sums_of(state, work, part, d - 1, begin);
 
   // Plain pointers, held in locals: the compiler need not load the vectors'
-  // storage again for every node.  The root's children all read the
-  // starting weights: their parent is node 0 of depth 0.
+  // storage again for every node.
   const unsigned char* const codes = part.code.data();
   const std::size_t* const parents = part.parent.data();
-  const double* const above = d == 1 ? state.initial.data() : parent_sums;
   long long multiply_adds = 0;
   for (std::size_t i = begin; i < end;) {
     const unsigned char code = codes[i];
@@ -482,13 +479,13 @@ long long step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& w
 // final weights over the states in order, each read from its folded state,
 // and its -log goes to the row's slot.
 void score_leaves(LikelihoodState& state, const PrefixPart& part, PartWork& work) {
-  const int n = state.n;
+  const int n = state.tree.n;
   const int states = state.states;
   const int width = state.width;
+  const int* state_rows = state.state_rows.data();
   for (std::size_t leaf = part.node_begin[size(n)]; leaf < part.node_begin[size(n) + 1]; ++leaf) {
     const double* sums = sums_of(state, work, part, n - 1, part.parent[leaf]);
     const double* factors = state.emission.data() + offset(part.code[leaf], width);
-    const int* state_rows = state.state_rows.data();
     double likelihood = 0.0;
     for (int k = 0; k < states; ++k) likelihood += sums[state_rows[k]] * factors[state_rows[k]];
     state.neg_log[size(part.leaf_row[leaf - part.node_begin[size(n)]])] = -std::log(likelihood);
@@ -499,7 +496,8 @@ void run_part(LikelihoodState& state, std::size_t k, int first_depth) {
   const PrefixPart& part = state.levels->parts[k];
   PartWork& work = state.parts[k];
   long long multiply_adds = 0;
-  for (int d = first_depth; d <= state.n; ++d) multiply_adds += step_depth(state, part, work, d);
+  for (int d = first_depth; d <= state.tree.n; ++d)
+    multiply_adds += step_depth(state, part, work, d);
   work.multiply_adds = multiply_adds;
   score_leaves(state, part, work);
 }
@@ -517,7 +515,7 @@ int restart_step(const LikelihoodState& state, int t) {
 long long work_estimate(const LikelihoodState& state, int first_depth) {
   long long parents = 0;
   for (const PrefixPart& part : state.levels->parts) {
-    parents += static_cast<long long>(part.node_begin[size(state.n)] -
+    parents += static_cast<long long>(part.node_begin[size(state.tree.n)] -
                                       part.node_begin[size(first_depth - 1)]);
   }
   return parents * state.states * folded_state_count(state.p);
@@ -617,8 +615,9 @@ double negative_log_likelihood_of_order(int p, DoubleVector point) {
         run_part(state, size(k), first_depth);
       });
     } else {
-      for (const int t : state.changed)
+      for (const int t : state.changed) {
         build_transition(state, state.parts[0].scratch, t, point[t]);
+      }
       for (int k = 0; k < parts; ++k) run_part(state, size(k), first_depth);
     }
     for (const PartWork& work : state.parts) multiply_adds += work.multiply_adds;
