@@ -4,12 +4,12 @@
 // objective.
 //
 // Conventions: the objective (with gradient) is minimised over the n
-// unscaled parameters, 0-based, each bounded below by 0.  The result uses
-// the order scan's OrderFit, so the report reads both kinds of fit alike.
+// unscaled parameters, 0-based, each bounded below by 0.
 #pragma once
 
+#include <vector>
+
 #include "optimise/bounded_minimiser.hpp"
-#include "optimise/order_scan.hpp"
 
 // Restarts after the first search at most.  A restart from a converged
 // quasi-Newton search usually ends after a few evaluations.
@@ -21,6 +21,18 @@ inline constexpr double restart_improvement = 1e-12;
 
 // Doublings of the start allowed while the objective there is infinite.
 inline constexpr int start_doubling_limit = 40;
+
+// The fit of one order: the searches' end, how they ended and what it cost.
+struct OrderFit {
+  std::vector<double> parameters;         // the fitted point, unscaled, parameter t at index t-1
+  double objective = 0.0;                 // the objective there
+  double first_search_objective = 0.0;    // the objective after the first search
+  int restarts = 0;                       // searches after the first
+  bool restart_limit_reached = false;     // every allowed restart still improved
+  bool evaluation_limit_reached = false;  // the last search stopped at its limit
+  long long evaluations = 0;              // all objective calls
+  bool converged() const { return !restart_limit_reached && !evaluation_limit_reached; }
+};
 
 // `objective` and `parameters` in the result are the search's own values;
 // evaluations counts every call of the objective.  n >= 1.  Further

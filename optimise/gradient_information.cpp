@@ -6,7 +6,7 @@
 
 #include "foundation/index_ranged_arrays.hpp"
 #include "foundation/worker_threads.hpp"
-#include "optimise/observed_information.hpp"
+#include "optimise/positive_definite_inverse.hpp"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 #include "optimise/gradient_fit.hpp"
@@ -112,6 +113,81 @@ TEST(GradientSearch, AParameterOnTheBoundGetsNoErrorAndTheOthersTheirOwnBlock) {
                   covariance_tolerance);
     }
   }
+}
+
+// Minus the log-likelihood of 30 events in 10 units of exposure at rate x,
+// 10 x - 30 log x, whose profile deviance 2 (f(v) - f(3)) is far from a
+// parabola, plus a bowl in a second coordinate that every refit must
+// settle.  The profile of x is the first term alone.
+double skewed_deviance(double v) {
+  return 2.0 * ((10.0 * v - 30.0 * std::log(v)) - (30.0 - 30.0 * std::log(3.0)));
+}
+
+double skewed(const std::vector<double>& x, std::vector<double>& g) {
+  g.assign(2, 0.0);
+  g[0] = 10.0 - 30.0 / x[0];
+  g[1] = 100.0 * (x[1] - 1.0);
+  return (10.0 * x[0] - 30.0 * std::log(x[0])) + 50.0 * (x[1] - 1.0) * (x[1] - 1.0);
+}
+
+// The root of skewed_deviance(v) = 3.841 between a and b, by plain
+// bisection: the yardstick of the profile's own root search.
+double deviance_crossing(double a, double b) {
+  for (int k = 0; k < 200; ++k) {
+    const double m = 0.5 * (a + b);
+    ((skewed_deviance(m) < profile_threshold_95) == (skewed_deviance(a) < profile_threshold_95)
+         ? a
+         : b) = m;
+  }
+  return 0.5 * (a + b);
+}
+
+TEST(GradientSearch, ProfileEndsOfASkewedLikelihoodAreItsDevianceCrossings) {
+  const ObjectiveWithGradient f = skewed;
+  const std::vector<double> fitted = {3.0, 1.0};
+  const double lower = deviance_crossing(0.5, 3.0);
+  const double upper = deviance_crossing(3.0, 20.0);
+  // A first step far beyond the ends: the bracket is wide and r bends, so
+  // secant steps leave it and the bisection must take over.
+  for (const double step : {0.1, 2.9, 12.0}) {
+    const ProfileInterval interval = profile_interval(f, fitted, 0, step);
+    EXPECT_TRUE(interval.found) << step;
+    // r within 1e-4 of z, r' ~ 1 per standard error (~0.55 here).
+    EXPECT_NEAR(interval.lower, lower, 1e-3) << step;
+    EXPECT_NEAR(interval.upper, upper, 1e-3) << step;
+  }
+}
+
+TEST(GradientSearch, AProfileThatStaysLowUpToTheUpperBoundEndsThere) {
+  // Flat in the second coordinate, which is bounded by 1: its interval
+  // runs to the bound.
+  const ObjectiveWithGradient f = [](const std::vector<double>& x, std::vector<double>& g) {
+    g.assign(2, 0.0);
+    g[0] = 50.0 * (x[0] - 2.0);
+    g[1] = 0.2 * (x[1] - 0.8);
+    return 25.0 * (x[0] - 2.0) * (x[0] - 2.0) + 0.1 * (x[1] - 0.8) * (x[1] - 0.8);
+  };
+  BoundedSearchSettings bounds;
+  bounds.upper_bounds = {std::numeric_limits<double>::infinity(), 1.0};
+  const ProfileInterval interval = profile_interval(f, {2.0, 0.8}, 1, 0.05, bounds);
+  EXPECT_TRUE(interval.found);
+  EXPECT_TRUE(interval.upper_at_bound);
+  EXPECT_EQ(interval.upper, 1.0);
+  EXPECT_TRUE(interval.lower_at_zero);
+  EXPECT_EQ(interval.lower, 0.0);
+}
+
+TEST(GradientSearch, ASearchStoppedByItsEvaluationLimitSaysSo) {
+  const Bowl bowl{{1.0, 0.55, 2.0}};
+  BoundedSearchSettings settings;
+  settings.evaluation_limit = 3;
+  const BoundedSearchResult search = minimise_bounded(bowl, {40.0, 40.0, 40.0}, settings);
+  EXPECT_EQ(search.outcome, SearchOutcome::evaluation_limit);
+  // The start is evaluated once before the library takes over.
+  EXPECT_LE(search.evaluations, 3 + 1);
+  // And a fit ended that way is not converged.
+  settings.evaluation_limit = search_evaluation_limit;
+  EXPECT_EQ(minimise_bounded(bowl, {40.0, 40.0, 40.0}, settings).outcome, SearchOutcome::converged);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The fit of one model order with restarts: the downhill simplex search of
 // the fitting program, then fresh searches from its lowest vertex until one
-// no longer improves the objective.
+// no longer improves the objective.  interval-scan fitted this way before it
+// had the exact gradient; the tests keep it as the simplex yardstick that
+// the gradient fit must match or beat.
 //
 // Conventions: the objective is minimised over entries 1..n of a point
 // (unscaled parameters, the expected numbers of events per interval); the
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include "foundation/index_ranged_arrays.hpp"
+#include "optimise/gradient_fit.hpp"
 #include "optimise/objective_function.hpp"
 #include "optimise/starting_simplex.hpp"
 
@@ -44,17 +47,6 @@ int first_search(ObjectiveFunction objective, int n, double estimate, DoubleMatr
 // Whether the vertex values satisfy amoeba's convergence test, which is how
 // a search that converged is told from one stopped by the evaluation limit.
 bool vertex_values_converged(DoubleVector vertex_values, int n);
-
-struct OrderFit {
-  std::vector<double> parameters;         // the fitted point, unscaled, parameter t at index t-1
-  double objective = 0.0;                 // the objective there
-  double first_search_objective = 0.0;    // lowest value after the first search
-  int restarts = 0;                       // searches after the first
-  bool restart_limit_reached = false;     // every allowed restart still improved
-  bool evaluation_limit_reached = false;  // the last search stopped at amoeba's limit
-  long long evaluations = 0;              // all objective calls, vertices included
-  bool converged() const { return !restart_limit_reached && !evaluation_limit_reached; }
-};
 
 // Told when a search ends: 0 for the first, k for restart k.  A caller
 // that shows progress learns here where the next messages belong.

@@ -15,7 +15,7 @@
 #include "model/likelihood_gradient.hpp"
 #include "model/observations.hpp"
 #include "model/simulation.hpp"
-#include "optimise/order_scan.hpp"
+#include "optimise/reference/order_scan.hpp"
 #include "tests/model/installed_table.hpp"
 #include "tests/support/captured_output.hpp"
 

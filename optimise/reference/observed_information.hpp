@@ -1,5 +1,5 @@
-// The observed information at a fitted point and its inverse, the
-// asymptotic covariance of the maximum-likelihood estimate.
+// The observed information at a fitted point, from second differences of
+// the objective's values.
 //
 // Conventions: f is an objective of the usual type (entries 1..n of a double
 // vector; here the negative log-likelihood summed over all observations, so
@@ -22,11 +22,8 @@
 // O(h^2) against a rounding error of O(eps |f| / h^2); h = 1e-4 |x| (about
 // eps^(1/4)) balances the two.
 //
-// The inverse comes from a Cholesky factorisation A = L L^T, which exists
-// exactly when A is positive definite: a pivot that is not clearly positive
-// (relative to the diagonal entry it came from) or not a number means the
-// point is no proper minimum, or the information there cannot be told from
-// singular, and no covariance is returned.
+// The scan differences the exact gradient instead (gradient_information.hpp);
+// this form, from values alone, is the yardstick its tests measure against.
 #pragma once
 
 #include "foundation/index_ranged_arrays.hpp"
@@ -46,8 +43,3 @@ double difference_step_for(double coordinate);
 // is ever evaluated.  x is left as it was.
 void observed_information(ObjectiveFunction objective, DoubleVector x, double f0, int n,
                           DoubleMatrix information);
-
-// Writes the inverse of the symmetric matrix a (rows and columns 1..n, left
-// unchanged) into `inverse` and returns true when a is positive definite;
-// returns false, leaving `inverse` meaningless, when it is not.
-bool invert_positive_definite(DoubleMatrix a, int n, DoubleMatrix inverse);

@@ -1,4 +1,4 @@
-#include "optimise/order_scan.hpp"
+#include "optimise/reference/order_scan.hpp"
 
 #include <cassert>
 

@@ -1,7 +1,7 @@
 // The restarted fit of one order: its first search is the fitting
 // program's, bit for bit (in process and against the program's own
 // output), and the restarts end where they should.
-#include "optimise/order_scan.hpp"
+#include "optimise/reference/order_scan.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include "model/observations.hpp"
 #include "model/simulation.hpp"
 #include "optimise/amoeba.hpp"
-#include "optimise/observed_information.hpp"
+#include "optimise/reference/observed_information.hpp"
 #include "tests/support/captured_output.hpp"
 #include "tests/support/program_runner.hpp"
 #include "tests/support/text_lines.hpp"
