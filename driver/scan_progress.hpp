@@ -1,9 +1,9 @@
 // What interval-scan says on standard error while it fits, kept apart from
-// the table on standard output.
+// the table on standard output: an observer of the scan's run.
 //
 // - A running line, while an order has run for more than a second and
-//   standard error is a terminal: for each order under way, which search
-//   (the first, the information step or the profile intervals), the
+//   standard error is a terminal: for each order under way, which step
+//   (the fit, the information step or the profile intervals), the
 //   objective evaluations so far and the time, redrawn in place a few times
 //   a second and wiped when the lines below are printed.
 // - The lines that close each order (its log-likelihood, restarts,
@@ -11,45 +11,64 @@
 //   once on several threads end in any order; their lines are held and
 //   printed in the order announced by expect(), so that the same scan
 //   prints the same lines in the same order however many threads it had.
-// - Anything the minimiser prints on standard output: while the fits run,
-//   standard output is caught, and each caught line is passed on to
-//   standard error, with the orders under way.
-// --quiet silences the first two; the minimiser's messages are warnings
-// and always pass.  Every member may be called from any thread.
+// --quiet silences both.  Every member may be called from any thread.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <mutex>
+#include <string>
 #include <vector>
 
-#include "optimise/bounded_minimiser.hpp"
+#include "driver/scan_run.hpp"
 
-struct OrderResult;
-
-class ScanProgress {
+class ScanProgress : public ScanObserver {
  public:
-  // Catches standard output until the object goes.  `quiet`: --quiet.
+  // `quiet`: --quiet.
   explicit ScanProgress(bool quiet);
-  ~ScanProgress();
+  ~ScanProgress() override;
   ScanProgress(const ScanProgress&) = delete;
   ScanProgress& operator=(const ScanProgress&) = delete;
 
-  // The orders whose closing lines come next, in the order to print them.
-  void expect(const std::vector<int>& orders);
+  void expect(const std::vector<int>& orders) override;
+  void begin(int order, ScanStep step) override;
+  void evaluated(int order) override;
+  void fitted(const OrderResult& result) override;
+  void profiled(int order, double seconds) override;
+  void order_done(int order) override;
 
-  void begin_order(int order);
-  // The information step, after the fit's searches.
-  void begin_information(int order);
-  void end_order(const OrderResult& result);
-  // The profile-likelihood intervals of an order, after its fit.
-  void begin_profiles(int order);
-  void end_profiles(int order, double seconds);
-  // Nothing more is said of `order` for now: its lines are printed when
-  // those of the orders before it are.
-  void order_done(int order);
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  // An order being worked on: its step and evaluations so far.
+  struct Activity {
+    int order = 0;
+    ScanStep step = ScanStep::fit;
+    long long evaluations = 0;
+    Clock::time_point start;
+  };
+
+  // The closing lines of one order, held until every order before it in
+  // the printing order has closed.
+  struct Closing {
+    int order = 0;
+    std::vector<std::string> lines;
+    bool done = false;
+  };
+
+  Activity* activity_of(int order);
+  Closing& closing_of(int order);
+  void close_activity(int order, std::string line);
+  void print_closed();
+  void draw_running_line();
+  void wipe_running_line();
+
+  std::mutex mutex_;
+  bool quiet_ = false;
+  bool running_line_ = false;      // standard error is a terminal and not --quiet
+  std::vector<Activity> running_;  // in the order they began
+  std::vector<Closing> closing_;   // in the order their lines are printed
+  std::size_t printed_ = 0;        // closings printed so far
+  Clock::time_point last_draw_;
+  std::size_t drawn_width_ = 0;  // of the running line on screen, 0 when none
 };
-
-// The objective the scan minimises at `order`: the negative log-likelihood
-// with its exact gradient, counted for the running line.
-ObjectiveWithGradient counted_objective_with_gradient(int order);
-
-// The same with the escape fraction as the last coordinate.
-ObjectiveWithGradient counted_escape_objective_with_gradient(int order);

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "foundation/index_ranged_arrays.hpp"
-#include "optimise/order_scan.hpp"
+#include "optimise/gradient_fit.hpp"
 
 // The 0.975 quantile of the standard normal distribution.
 inline constexpr double wald_quantile_95 = 1.959963984540054;

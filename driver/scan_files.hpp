@@ -1,0 +1,32 @@
+// interval-scan's files: the data file it reads and checks strictly, the
+// outputs that must not land on it or on each other, and the plot, drawn
+// by the plotting library into a temporary file and copied into the
+// output.  Each returns what went wrong as one line for the user, or an
+// empty text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/output_file.hpp"
+#include "driver/scan_report.hpp"
+
+// The files a scan names: "-" is standard input for the data file and
+// standard output for the CSV file; an empty name is no such output.
+struct ScanFiles {
+  std::string data_file;
+  std::string csv_file;
+  std::string plot_file;
+};
+
+// An output that is the data file, or the other output, would destroy what
+// it lands on; this says so, before anything is read.
+std::string scan_collision_problem(const ScanFiles& files);
+
+// Reads, checks and installs the data file (model/observations); `data`
+// gets its name and counts, for the plot.
+std::string load_scan_data(const std::string& data_file, ScannedData& data);
+
+// Draws the plot and writes it into `plot`, committed when complete.
+std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results,
+                       const ScannedData& data);

@@ -1,0 +1,285 @@
+#include "driver/scan_run.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <optional>
+
+#include "foundation/index_ranged_arrays.hpp"
+#include "foundation/worker_threads.hpp"
+#include "model/likelihood.hpp"
+#include "model/likelihood_gradient.hpp"
+#include "model/observations.hpp"
+#include "optimise/gradient_fit.hpp"
+#include "optimise/gradient_information.hpp"
+#include "optimise/profile_likelihood.hpp"
+
+namespace {
+
+// The profile search's first step is this many Wald half-widths: a little
+// beyond the end the Wald interval predicts, so that it usually brackets
+// the end at once and interpolation starts from a close guess.
+constexpr double wald_overshoot = 1.25;
+// Without a Wald error, the first step is this share of the value, and of
+// no less than this many events.
+constexpr double blind_step_share = 0.1;
+constexpr double blind_step_floor = 1.0;
+
+// Where the search for the escape fraction starts, from the lengths of the
+// fit without escape: a small share, off the bound, so the first gradient
+// can point either way.
+constexpr double escape_start = 0.1;
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Whether q is among the fitted coordinates (it is not where the order
+// leaves it unidentified).
+bool fits_escape(const OrderResult& result) {
+  return result.escape.fitted && result.escape.identified;
+}
+
+// The negative log-likelihood at `order`, with its exact gradient, and
+// with q as the last coordinate when `escape`; every evaluation is told.
+ObjectiveWithGradient counted_objective(int order, bool escape, ScanObserver& observer) {
+  if (escape) {
+    return [order, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
+      const double value = negative_log_likelihood_and_gradient_with_escape(order, point, gradient);
+      observer.evaluated(order);
+      return value;
+    };
+  }
+  return [order, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
+    const double value = negative_log_likelihood_and_gradient(order, point, gradient);
+    observer.evaluated(order);
+    return value;
+  };
+}
+
+// The fitted point the profiles and the information work on: the
+// parameters, and q after them when the escape fraction is fitted.
+std::vector<double> fitted_point(const OrderResult& result) {
+  std::vector<double> point = result.fit.parameters;
+  if (fits_escape(result)) point.push_back(result.escape.fraction);
+  return point;
+}
+
+// The bounds of a fit with escape: the parameters have none above, q has 1.
+// The total length sums the parameters only.
+BoundedSearchSettings bounds_of(const OrderResult& result) {
+  BoundedSearchSettings bounds;
+  if (fits_escape(result)) {
+    const std::size_t n = result.fit.parameters.size();
+    bounds.upper_bounds.assign(n + 1, std::numeric_limits<double>::infinity());
+    bounds.upper_bounds[n] = 1.0;
+    bounds.summed_coordinates = n;
+  }
+  return bounds;
+}
+
+// The covariance of the fitted parameters and the lengths at bound (and of
+// q, when fitted: the lengths' errors then allow for its uncertainty).
+void add_standard_errors(OrderResult& result, ScanObserver& observer) {
+  const int n = interval_count;
+  const std::vector<double> point = fitted_point(result);
+  const std::size_t size = point.size();
+  const ParameterCovariance information =
+      covariance_from_gradient(objective_of(result, observer), point,
+                               bounds_of(result).upper_bounds, Evaluation::concurrent);
+  result.at_bound.assign(information.at_bound.begin(),
+                         information.at_bound.begin() + static_cast<std::ptrdiff_t>(n));
+  DoubleMatrix covariance = dmatrix(1, n, 1, n);
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) {
+      covariance[i][j] =
+          information
+              .covariance[static_cast<std::size_t>(i - 1) * size + static_cast<std::size_t>(j - 1)];
+    }
+  }
+  const bool any_free = std::find(information.at_bound.begin(), information.at_bound.end(),
+                                  false) != information.at_bound.end();
+  set_standard_errors(result, information.positive_definite || !any_free ? &covariance : nullptr);
+  release_dmatrix(covariance, 1, n, 1, n);
+  if (fits_escape(result)) {
+    EscapeResult& e = result.escape;
+    const std::size_t q = size - 1;
+    e.at_bound = information.at_bound[q];
+    e.has_standard_error = information.positive_definite && !e.at_bound;
+    e.standard_error = e.has_standard_error ? std::sqrt(information.covariance[q * size + q]) : 0.0;
+  }
+}
+
+// The fitting program's objective at the fitted parameters: the reported
+// log-likelihood of a fit without escape.
+double fitting_program_objective(int order, const std::vector<double>& parameters) {
+  const int n = static_cast<int>(parameters.size());
+  DoubleVector point = dvector(1, n);
+  for (int j = 1; j <= n; ++j) point[j] = parameters[static_cast<std::size_t>(j - 1)];
+  const double value = negative_log_likelihood_of_order(order, point);
+  release_dvector(point, 1, n);
+  return value;
+}
+
+// The first outward step of a profile: beyond the Wald half-width where
+// there is one, else a share of the value.
+double first_profile_step(double value, bool wald, double standard_error) {
+  return wald ? wald_overshoot * wald_quantile_95 * standard_error
+              : blind_step_share * std::fmax(value, blind_step_floor);
+}
+
+// The order indices, costliest (highest order) first, ties in their own
+// order.
+std::vector<std::size_t> costliest_first(const std::vector<int>& orders) {
+  std::vector<std::size_t> indices(orders.size());
+  for (std::size_t k = 0; k < orders.size(); ++k) indices[k] = k;
+  std::stable_sort(indices.begin(), indices.end(),
+                   [&orders](std::size_t a, std::size_t b) { return orders[a] > orders[b]; });
+  return indices;
+}
+
+}  // namespace
+
+ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer) {
+  return counted_objective(result.order, fits_escape(result), observer);
+}
+
+// The fit with the escape fraction, from the fit without it (lengths x0,
+// value f0): a search over the lengths and q from x0 and q = escape_start.
+// The fit at q = 0 is a point of the larger model, so when the search ends
+// higher than f0, (x0, 0) is the fit.  LR = 2 (f0 - f) then is never
+// negative.
+void fit_escape(OrderResult& result, ScanObserver& observer) {
+  const OrderFit restricted = result.fit;
+  result.escape.fitted = true;
+  result.escape.restricted_log_likelihood = -restricted.objective;
+  if (result.order == 1) {
+    result.escape.identified = false;
+    return;
+  }
+  std::vector<double> start = restricted.parameters;
+  start.push_back(escape_start);
+  OrderFit full =
+      fit_from(counted_objective(result.order, true, observer), start, bounds_of(result));
+  full.evaluations += restricted.evaluations;
+  if (full.objective <= restricted.objective) {
+    result.escape.fraction = full.parameters.back();
+    full.parameters.pop_back();
+    result.fit = full;
+  } else {
+    result.escape.fraction = 0.0;
+    result.fit.evaluations = full.evaluations;
+  }
+  // A fit with q = 0 lies in the model without escape, whose best is f0:
+  // any difference is the searches' rounding, and LR is 0.
+  result.escape.likelihood_ratio =
+      result.escape.fraction > 0.0 ? 2.0 * (restricted.objective - result.fit.objective) : 0.0;
+  result.escape.p_value = escape_test_p_value(result.escape.likelihood_ratio);
+}
+
+OrderResult scan_order(int order, const ScanSettings& settings, ScanObserver& observer) {
+  const Clock::time_point started = Clock::now();
+  observer.begin(order, ScanStep::fit);
+  OrderResult result;
+  result.order = order;
+  result.fit = fit_with_gradient(counted_objective(order, false, observer), interval_count,
+                                 settings.estimate);
+  if (settings.escape) {
+    // The fitting program's objective knows no escape; the log-likelihood is
+    // the one the search minimised, equal to it at q = 0.
+    fit_escape(result, observer);
+  } else {
+    // The reported log-likelihood is the fitting program's objective itself.
+    result.fit.objective = fitting_program_objective(order, result.fit.parameters);
+  }
+  set_lengths(result);
+
+  observer.begin(order, ScanStep::information);
+  add_standard_errors(result, observer);
+  result.seconds = seconds_since(started);
+  observer.fitted(result);
+  return result;
+}
+
+// Each interval is a search of its own; they run on the worker threads
+// (the total, whose refits move every coordinate, first), each into its
+// own slot.
+void add_profiles(OrderResult& result, ScanObserver& observer) {
+  const Clock::time_point started = Clock::now();
+  observer.begin(result.order, ScanStep::profiles);
+  const double scale = static_cast<double>(2 * result.order);
+  const std::vector<double> fitted = fitted_point(result);
+  const std::size_t n = result.fit.parameters.size();
+  const ObjectiveWithGradient objective = objective_of(result, observer);
+  const BoundedSearchSettings bounds = bounds_of(result);
+  auto to_lengths = [scale](const ProfileInterval& interval) {
+    return LengthInterval{interval.lower / scale, interval.upper / scale, interval.found};
+  };
+  result.profiles.assign(n, LengthInterval{});
+  run_in_parallel(static_cast<int>(n) + 1, [&](int task) {
+    if (task == 0) {
+      double total = 0.0;
+      for (std::size_t t = 0; t < n; ++t) total += fitted[t];
+      const double step =
+          first_profile_step(total, total_has_wald(result), result.total_standard_error * scale);
+      result.total_profile =
+          to_lengths(profile_interval(objective, fitted, std::nullopt, step, bounds));
+      return;
+    }
+    const auto t = static_cast<std::size_t>(task - 1);
+    const bool wald = has_wald(result, t);
+    const double step =
+        first_profile_step(fitted[t], wald, wald ? result.standard_errors[t] * scale : 0.0);
+    result.profiles[t] = to_lengths(profile_interval(objective, fitted, task - 1, step, bounds));
+  });
+  result.profiled = true;
+  const double seconds = seconds_since(started);
+  result.seconds += seconds;
+  observer.profiled(result.order, seconds);
+}
+
+void add_escape_profile(OrderResult& result, ScanObserver& observer) {
+  const Clock::time_point started = Clock::now();
+  observer.begin(result.order, ScanStep::profiles);
+  EscapeResult& e = result.escape;
+  const std::vector<double> fitted = fitted_point(result);
+  // q lives on [0, 1]: without a Wald error, a tenth of the whole range.
+  const double step = e.has_standard_error ? wald_overshoot * wald_quantile_95 * e.standard_error
+                                           : blind_step_share;
+  const ProfileInterval interval =
+      profile_interval(objective_of(result, observer), fitted, static_cast<int>(fitted.size() - 1),
+                       step, bounds_of(result));
+  e.profile = LengthInterval{interval.lower, interval.upper, interval.found};
+  e.profiled = true;
+  const double seconds = seconds_since(started);
+  result.seconds += seconds;
+  observer.profiled(result.order, seconds);
+}
+
+std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& observer) {
+  const std::vector<int>& orders = settings.orders;
+  const std::vector<std::size_t> schedule = costliest_first(orders);
+  std::vector<OrderResult> results(orders.size());
+  observer.expect(orders);
+  run_in_parallel(static_cast<int>(orders.size()), [&](int task) {
+    const std::size_t k = schedule[static_cast<std::size_t>(task)];
+    OrderResult& result = results[k];
+    result = scan_order(orders[k], settings, observer);
+    // q's interval is what the escape fit is for: it is found at every order.
+    if (settings.profiles && fits_escape(result)) add_escape_profile(result, observer);
+    if (settings.profiles && settings.profile_all) add_profiles(result, observer);
+    observer.order_done(orders[k]);
+  });
+  const int best = best_result(results);
+  if (settings.profiles && !settings.profile_all && best >= 0) {
+    OrderResult& result = results[static_cast<std::size_t>(best)];
+    observer.expect({result.order});
+    add_profiles(result, observer);
+    observer.order_done(result.order);
+  }
+  return results;
+}

@@ -1,0 +1,74 @@
+// One scan of model orders: the policy of interval-scan, apart from its
+// command line and its files.
+//
+// What one scan does, step by step, for the table installed in
+// model/observations:
+//  1. The orders are fitted on the worker threads, the costliest first (an
+//     evaluation's work grows with the square of the order), so that the
+//     cheap ones fill in around them.  Each lands in its own slot.  For one
+//     order:
+//     a. the fit from the estimate in every coordinate (fit_with_gradient),
+//        its log-likelihood the fitting program's objective at the fit;
+//     b. with the escape fraction, the fit of lengths and q started from
+//        the fit without it (fit_escape), and the test of q = 0;
+//     c. the lengths, and the observed information at the fit with the
+//        Wald errors it gives (add_standard_errors);
+//     d. with profile intervals: q's profile interval at every order, and
+//        every length's and the total's when every order is profiled.
+//  2. The best order (the highest finite log-likelihood); when only it is
+//     profiled, its length and total profiles, shared among the threads.
+//
+// The searches see the model's objective itself; every evaluation, and the
+// start and end of each step, is told to the observer, which is how the
+// progress display follows the scan.  Nothing here prints.
+#pragma once
+
+#include <vector>
+
+#include "driver/scan_report.hpp"
+#include "optimise/bounded_minimiser.hpp"
+
+// What the scan asks of the data.
+struct ScanSettings {
+  std::vector<int> orders;   // each >= 1, in the order they are reported
+  double estimate = 0.5;     // the start of every coordinate
+  bool escape = false;       // fit the escape fraction with the lengths
+  bool profiles = true;      // profile intervals (else Wald intervals only)
+  bool profile_all = false;  // profiles for every order, not only the best
+};
+
+enum class ScanStep { fit, information, profiles };
+
+// Hears what the scan does.  Every member may be called from any thread,
+// and at once from several; each does nothing unless overridden.
+class ScanObserver {
+ public:
+  virtual ~ScanObserver() = default;
+  // The orders whose steps are reported next, in the order to report them.
+  virtual void expect(const std::vector<int>& /*orders*/) {}
+  virtual void begin(int /*order*/, ScanStep /*step*/) {}
+  // One evaluation of the objective (value and gradient) at `order`.
+  virtual void evaluated(int /*order*/) {}
+  // The fit and its information are done.
+  virtual void fitted(const OrderResult& /*result*/) {}
+  virtual void profiled(int /*order*/, double /*seconds*/) {}
+  // Nothing more is done at `order` for now.
+  virtual void order_done(int /*order*/) {}
+};
+
+// The whole scan, one result per order in settings.orders' order.
+std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& observer);
+
+// The steps, for the tests.
+// Steps 1a to 1c at one order.
+OrderResult scan_order(int order, const ScanSettings& settings, ScanObserver& observer);
+// Step 1b, on a result whose fit is the fit without escape.
+void fit_escape(OrderResult& result, ScanObserver& observer);
+// The profile intervals of every length and of the total.
+void add_profiles(OrderResult& result, ScanObserver& observer);
+// The profile interval of q.
+void add_escape_profile(OrderResult& result, ScanObserver& observer);
+
+// The objective of a fitted result (q as the last coordinate when it is
+// fitted), its evaluations told to `observer`.
+ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer);
