@@ -4,8 +4,8 @@
 # folder it tried; what a user needs is the Debian package to install and the
 # script that installs it (scripts/install-dependencies).  Required packages
 # that are missing are each named on one line, and configuring stops once the
-# whole project has been read (stop_if_packages_missing), so that one run
-# names everything that is missing.
+# whole project has been read (the last lines of the top CMakeLists.txt),
+# so that one run names everything that is missing.
 
 # require_package(<name> <debian package> [find_package arguments...])
 function(require_package name debian_package)

@@ -86,6 +86,11 @@ int run(const ScanOptions& options) {
     status = report_failure(std::string("writing the table to ") +
                             (table == stdout ? "standard output" : "standard error") + " failed");
   }
+  // A scan in which every fit failed has nothing to keep: the earlier
+  // outputs stay as they were.
+  if (best_result(results) < 0) {
+    return report_failure("no order gives a finite log-likelihood; try another --estimate");
+  }
   if (!options.csv_file.empty()) {
     print_scan_csv(csv.stream(), results);
     if (const std::string problem = csv.commit(); !problem.empty())

@@ -12,6 +12,7 @@ constexpr const char* no_standard_error = "not positive definite";
 double scale_of(int order) { return static_cast<double>(2 * order); }
 
 const char* converged_word(const OrderFit& fit) {
+  if (!std::isfinite(fit.objective)) return "failed";
   if (fit.converged()) return "yes";
   if (fit.evaluation_limit_reached) return "no (evaluations)";
   return "no (restarts)";
@@ -175,7 +176,9 @@ std::vector<int> support_set(const std::vector<OrderResult>& results) {
   if (best < 0) return orders;
   const double best_value = results[static_cast<std::size_t>(best)].log_likelihood;
   for (const OrderResult& r : results) {
-    if (r.log_likelihood >= best_value - support_width) orders.push_back(r.order);
+    if (std::isfinite(r.log_likelihood) && r.log_likelihood >= best_value - support_width) {
+      orders.push_back(r.order);
+    }
   }
   return orders;
 }
@@ -204,7 +207,7 @@ int best_result(const std::vector<OrderResult>& results) {
   int best = -1;
   for (std::size_t k = 0; k < results.size(); ++k) {
     const double value = results[k].log_likelihood;
-    if (std::isnan(value)) continue;
+    if (!std::isfinite(value)) continue;
     if (best < 0 || value > results[static_cast<std::size_t>(best)].log_likelihood) {
       best = static_cast<int>(k);
     }
@@ -218,7 +221,7 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results) {
       best < 0 ? std::nan("") : results[static_cast<std::size_t>(best)].log_likelihood;
   print_order_rows(out, results, best_value);
   if (best < 0) {
-    std::fprintf(out, "\nNo order gives a log-likelihood that is a number.\n");
+    std::fprintf(out, "\nNo order gives a finite log-likelihood: every fit failed.\n");
     return;
   }
   print_best_lengths(out, results[static_cast<std::size_t>(best)]);

@@ -102,7 +102,8 @@ void set_lengths(OrderResult& result);
 void set_standard_errors(OrderResult& result, const DoubleMatrix* covariance);
 
 // The index of the result with the highest log-likelihood (the lowest
-// order among equal ones), or -1 when none is a number.
+// order among equal ones), or -1 when none is finite: a fit whose
+// likelihood is infinite or not a number has failed.
 int best_result(const std::vector<OrderResult>& results);
 
 // The table of all orders, then the lengths of the best one with their

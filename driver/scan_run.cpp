@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "foundation/index_ranged_arrays.hpp"
 #include "foundation/worker_threads.hpp"
@@ -31,6 +32,23 @@ constexpr double blind_step_floor = 1.0;
 // fit without escape: a small share, off the bound, so the first gradient
 // can point either way.
 constexpr double escape_start = 0.1;
+
+// Besides the estimate, each order is fitted from these levels in every
+// coordinate: the estimate and the default estimate as they are, and both
+// scaled with the order.  A parameter is lambda = 2p x length, so a level
+// scaled with p keeps the lengths of the order-1 start; unscaled, a high
+// order starts with lengths so short that a class change (p events) is
+// all but impossible and the likelihood underflows.
+constexpr double default_estimate = 0.5;
+
+// A fit from another start replaces the one in hand only when it is lower
+// by more than this share of it: the same maximum reached from elsewhere
+// differs by the searches' rounding, and keeps the first start's fit.
+constexpr double start_improvement = 1e-9;
+
+// Rounds of refits from the neighbouring orders' fits, at most; a round
+// that improves no order ends them.
+constexpr int neighbour_round_limit = 10;
 
 using Clock = std::chrono::steady_clock;
 
@@ -142,6 +160,81 @@ std::vector<std::size_t> costliest_first(const std::vector<int>& orders) {
   return indices;
 }
 
+// Whether fit `a` beats fit `b` by more than the searches' rounding.
+bool improves(const OrderFit& a, const OrderFit& b) {
+  if (!std::isfinite(a.objective)) return false;
+  if (!std::isfinite(b.objective)) return true;
+  return a.objective < b.objective - start_improvement * std::fabs(b.objective);
+}
+
+// `candidate` becomes the fit when it is better; the evaluations of both
+// are counted either way.
+void keep_better(OrderFit& fit, OrderFit candidate) {
+  const long long evaluations = fit.evaluations + candidate.evaluations;
+  if (improves(candidate, fit)) fit = std::move(candidate);
+  fit.evaluations = evaluations;
+}
+
+// The levels of the further starts at `order`, without repeats.
+std::vector<double> further_start_levels(int order, double estimate) {
+  const double p = static_cast<double>(order);
+  std::vector<double> levels;
+  for (const double level : {estimate * p, default_estimate, default_estimate * p}) {
+    if (level != estimate && std::find(levels.begin(), levels.end(), level) == levels.end()) {
+      levels.push_back(level);
+    }
+  }
+  return levels;
+}
+
+// Step 1a's search at one order: from the estimate, then from the further
+// levels, keeping the best.
+OrderFit fit_from_starts(int order, double estimate, ScanObserver& observer) {
+  const ObjectiveWithGradient objective = counted_objective(order, false, observer);
+  OrderFit fit = fit_with_gradient(objective, interval_count, estimate);
+  for (const double level : further_start_levels(order, estimate)) {
+    keep_better(fit, fit_with_gradient(objective, interval_count, level));
+  }
+  return fit;
+}
+
+// The parameters of a fit at order `from`, carried to order `to` with the
+// same lengths: lambda_t scales with p.
+std::vector<double> carried_parameters(const OrderFit& fit, int from, int to) {
+  std::vector<double> start = fit.parameters;
+  const double ratio = static_cast<double>(to) / static_cast<double>(from);
+  for (double& parameter : start) parameter *= ratio;
+  return start;
+}
+
+// Refits every order from the fits of its neighbours in the list (their
+// lengths carried over), in rounds: a round reads the fits the last one
+// left and writes new ones, so the result does not depend on which thread
+// finished first.  An order whose neighbours did not change in the last
+// round is not refitted.
+void refit_from_neighbours(const std::vector<int>& orders, std::vector<OrderFit>& fits,
+                           ScanObserver& observer) {
+  const std::size_t count = orders.size();
+  std::vector<char> changed(count, 1);
+  for (int round = 0; round < neighbour_round_limit; ++round) {
+    const std::vector<OrderFit> before = fits;
+    std::vector<char> improved(count, 0);
+    run_in_parallel(static_cast<int>(count), [&](int task) {
+      const auto k = static_cast<std::size_t>(task);
+      const ObjectiveWithGradient objective = counted_objective(orders[k], false, observer);
+      for (const std::size_t j : {k - 1, k + 1}) {
+        if (j >= count || !changed[j] || !std::isfinite(before[j].objective)) continue;
+        OrderFit candidate =
+            fit_from(objective, carried_parameters(before[j], orders[j], orders[k]));
+        if (improves(candidate, fits[k])) improved[k] = 1;
+        keep_better(fits[k], std::move(candidate));
+      }
+    });
+    changed = improved;
+    if (std::find(changed.begin(), changed.end(), 1) == changed.end()) return;
+  }
+}
+
 }  // namespace
 
 ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer) {
@@ -181,28 +274,39 @@ void fit_escape(OrderResult& result, ScanObserver& observer) {
   result.escape.p_value = escape_test_p_value(result.escape.likelihood_ratio);
 }
 
-OrderResult scan_order(int order, const ScanSettings& settings, ScanObserver& observer) {
+// Steps 1b and 1c after the fit of step 1a, which took `fit_seconds`.
+OrderResult finish_order(int order, OrderFit fit, double fit_seconds, const ScanSettings& settings,
+                         ScanObserver& observer) {
   const Clock::time_point started = Clock::now();
   observer.begin(order, ScanStep::fit);
   OrderResult result;
   result.order = order;
-  result.fit = fit_with_gradient(counted_objective(order, false, observer), interval_count,
-                                 settings.estimate);
+  result.fit = std::move(fit);
   if (settings.escape) {
     // The fitting program's objective knows no escape; the log-likelihood is
     // the one the search minimised, equal to it at q = 0.
     fit_escape(result, observer);
-  } else {
+  } else if (std::isfinite(result.fit.objective)) {
     // The reported log-likelihood is the fitting program's objective itself.
     result.fit.objective = fitting_program_objective(order, result.fit.parameters);
   }
   set_lengths(result);
-
-  observer.begin(order, ScanStep::information);
-  add_standard_errors(result, observer);
-  result.seconds = seconds_since(started);
+  // A fit that never found a finite likelihood has failed: it gets no
+  // errors, no intervals and no place among the best.
+  if (std::isfinite(result.log_likelihood)) {
+    observer.begin(order, ScanStep::information);
+    add_standard_errors(result, observer);
+  }
+  result.seconds = fit_seconds + seconds_since(started);
   observer.fitted(result);
   return result;
+}
+
+OrderResult scan_order(int order, const ScanSettings& settings, ScanObserver& observer) {
+  const Clock::time_point started = Clock::now();
+  observer.begin(order, ScanStep::fit);
+  OrderFit fit = fit_from_starts(order, settings.estimate, observer);
+  return finish_order(order, std::move(fit), seconds_since(started), settings, observer);
 }
 
 // Each interval is a search of its own; they run on the worker threads
@@ -263,15 +367,34 @@ void add_escape_profile(OrderResult& result, ScanObserver& observer) {
 std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& observer) {
   const std::vector<int>& orders = settings.orders;
   const std::vector<std::size_t> schedule = costliest_first(orders);
-  std::vector<OrderResult> results(orders.size());
+  const auto task_order = [&schedule](int task) {
+    return schedule[static_cast<std::size_t>(task)];
+  };
   observer.expect(orders);
+  // Step 1a at every order, then the refits from the neighbours' fits.
+  std::vector<OrderFit> fits(orders.size());
+  std::vector<double> fit_seconds(orders.size());
   run_in_parallel(static_cast<int>(orders.size()), [&](int task) {
-    const std::size_t k = schedule[static_cast<std::size_t>(task)];
+    const std::size_t k = task_order(task);
+    const Clock::time_point started = Clock::now();
+    observer.begin(orders[k], ScanStep::fit);
+    fits[k] = fit_from_starts(orders[k], settings.estimate, observer);
+    fit_seconds[k] = seconds_since(started);
+  });
+  const Clock::time_point refits_started = Clock::now();
+  refit_from_neighbours(orders, fits, observer);
+  const double refit_seconds = seconds_since(refits_started) / static_cast<double>(orders.size());
+
+  std::vector<OrderResult> results(orders.size());
+  run_in_parallel(static_cast<int>(orders.size()), [&](int task) {
+    const std::size_t k = task_order(task);
     OrderResult& result = results[k];
-    result = scan_order(orders[k], settings, observer);
+    result = finish_order(orders[k], std::move(fits[k]), fit_seconds[k] + refit_seconds, settings,
+                          observer);
+    const bool profiles = settings.profiles && std::isfinite(result.log_likelihood);
     // q's interval is what the escape fit is for: it is found at every order.
-    if (settings.profiles && fits_escape(result)) add_escape_profile(result, observer);
-    if (settings.profiles && settings.profile_all) add_profiles(result, observer);
+    if (profiles && fits_escape(result)) add_escape_profile(result, observer);
+    if (profiles && settings.profile_all) add_profiles(result, observer);
     observer.order_done(orders[k]);
   });
   const int best = best_result(results);

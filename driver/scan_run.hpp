@@ -7,14 +7,21 @@
 //     evaluation's work grows with the square of the order), so that the
 //     cheap ones fill in around them.  Each lands in its own slot.  For one
 //     order:
-//     a. the fit from the estimate in every coordinate (fit_with_gradient),
-//        its log-likelihood the fitting program's objective at the fit;
+//     a. the fits from the estimate in every coordinate and from a few
+//        further levels (the estimate scaled with the order, the default
+//        estimate as it is and scaled), the best kept; once every order
+//        has its fit, refits from the neighbouring orders' fits, with
+//        their lengths, in rounds until none improves (a higher maximum
+//        that one order found is then not missed by the next);
+//        the log-likelihood is the fitting program's objective at the fit;
 //     b. with the escape fraction, the fit of lengths and q started from
 //        the fit without it (fit_escape), and the test of q = 0;
 //     c. the lengths, and the observed information at the fit with the
 //        Wald errors it gives (add_standard_errors);
 //     d. with profile intervals: q's profile interval at every order, and
 //        every length's and the total's when every order is profiled.
+//     An order whose likelihood is not finite at any start has failed: it
+//     gets no errors or intervals and is never best.
 //  2. The best order (the highest finite log-likelihood); when only it is
 //     profiled, its length and total profiles, shared among the threads.
 //
@@ -60,7 +67,7 @@ class ScanObserver {
 std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& observer);
 
 // The steps, for the tests.
-// Steps 1a to 1c at one order.
+// Steps 1a (without the neighbours) to 1c at one order.
 OrderResult scan_order(int order, const ScanSettings& settings, ScanObserver& observer);
 // Step 1b, on a result whose fit is the fit without escape.
 void fit_escape(OrderResult& result, ScanObserver& observer);

@@ -18,11 +18,22 @@ OrderFit fit_with_gradient(const ObjectiveWithGradient& objective, int n, double
   // that need a wrap of p events within an interval), no derivative can
   // lead the search.  The start then moves one starting step up and doubles
   // until every observation is possible; the search takes it from there.
-  double level = estimate + starting_step;
-  for (int k = 0; k < start_doubling_limit && !std::isfinite(objective(start, gradient)); ++k) {
-    ++evaluations;
-    for (int t = 0; t < n; ++t) start[static_cast<std::size_t>(t)] = level;
-    level *= 2.0;
+  // An estimate so high that every observation without an event is
+  // impossible (the Poisson terms underflow) is met the other way: when no
+  // doubling helps, the start halves from the estimate down.
+  auto move_start = [&](double level, double factor) {
+    bool finite = false;
+    for (int k = 0; k < start_doubling_limit && !finite; ++k) {
+      for (int t = 0; t < n; ++t) start[static_cast<std::size_t>(t)] = level;
+      finite = std::isfinite(objective(start, gradient));
+      ++evaluations;
+      level *= factor;
+    }
+    return finite;
+  };
+  ++evaluations;
+  if (!std::isfinite(objective(start, gradient)) && !move_start(estimate + starting_step, 2.0)) {
+    move_start(estimate * 0.5, 0.5);
   }
   OrderFit fit = fit_from(objective, start, bounds);
   fit.evaluations += evaluations;

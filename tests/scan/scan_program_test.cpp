@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
@@ -261,6 +263,29 @@ TEST(ScanProgram, ScanWritesTheTableAndTheCsvButNoResultsFile) {
   EXPECT_EQ(quiet.out, run.out);
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(directory.read("quiet.csv"), csv);
+}
+
+// The example's maxima at orders 2 and 99, reached from the default start
+// and by an independent fit from estimates near them.
+TEST(ScanProgram, EveryStartReachesTheMaximumThatTheDefaultStartReaches) {
+  ScratchDirectory directory;
+  std::ifstream example(std::string(INTERVAL_EXAMPLES_DIR) + "/example.dat", std::ios::binary);
+  directory.write("data.txt", std::string(std::istreambuf_iterator<char>(example), {}));
+  // From far too high a start every observation without an event is
+  // impossible; from 20 the search once ended at a local maximum (-812.7);
+  // at order 99 the start 0.5 made a class change all but impossible.
+  for (const char* options : {"--orders 2 --estimate 1000", "--orders 2 --estimate 20",
+                              "--orders 2 --estimate 1e300", "--orders 2"}) {
+    const ProgramRun run = scan(directory, std::string("data.txt --intervals wald ") + options);
+    ASSERT_EQ(run.status, 0) << options << run.err;
+    EXPECT_NE(run.out.find("\n    2       -672.970083      0.000000  yes "), std::string::npos)
+        << options << "\n"
+        << run.out;
+  }
+  const ProgramRun high = scan(directory, "data.txt --intervals wald --orders 99");
+  ASSERT_EQ(high.status, 0) << high.err;
+  EXPECT_NE(high.out.find("\n   99       -802.011098      0.000000  yes "), std::string::npos)
+      << high.out;
 }
 
 TEST(ScanProgram, EscapeAddsItsLinesAndRowsAndNeverLowersTheLikelihood) {

@@ -63,10 +63,15 @@ TEST(ScanReport, BestOrderHasTheHighestLogLikelihoodAndTiesGoToTheLowerOrder) {
                                       result_of(2, {0.5}, 15.0, true),
                                       result_of(3, {0.5}, 15.0, true)};
   EXPECT_EQ(best_result(results), 1);
+  // A fit whose likelihood is infinite has failed: never best, never in
+  // the support set.
+  results[1].log_likelihood = INFINITY;
+  results[2].log_likelihood = -INFINITY;
+  EXPECT_EQ(best_result(results), 0);
+  EXPECT_EQ(support_set(results), std::vector<int>{1});
   results[0].log_likelihood = NAN;
-  results[1].log_likelihood = NAN;
-  results[2].log_likelihood = NAN;
   EXPECT_EQ(best_result(results), -1);
+  EXPECT_TRUE(support_set(results).empty());
   EXPECT_EQ(best_result({}), -1);
 }
 
