@@ -1,7 +1,9 @@
 #include "driver/scan_progress.hpp"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -11,9 +13,16 @@ namespace {
 // this often.
 constexpr double seconds_before_running_line = 1.0;
 constexpr double seconds_between_redraws = 0.25;
-// The running line is cut at this width, so that it stays on one line of
-// a terminal when several orders run at once.
-constexpr std::size_t running_line_width = 150;
+// The running line is cut to the terminal's width less one column (a line
+// that fills the last column wraps on some terminals), or to this width
+// when the terminal does not say.
+constexpr std::size_t default_terminal_width = 80;
+
+std::size_t running_line_width() {
+  winsize size{};
+  const bool known = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1;
+  return (known ? static_cast<std::size_t>(size.ws_col) : default_terminal_width) - 1;
+}
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -58,17 +67,24 @@ void ScanProgress::wipe_running_line() {
 }
 
 void ScanProgress::draw_running_line() {
-  std::string line = "interval-scan:";
-  const char* separator = " ";
+  char counts[64];
+  std::snprintf(counts, sizeof counts, "interval-scan: %zu of %zu orders done", orders_done_,
+                orders_);
+  std::string line = counts;
   for (const Activity& activity : running_) {
     char part[120];
-    std::snprintf(part, sizeof part, "%sorder %d, %s, %lld evaluations, %.0f s", separator,
-                  activity.order, step_name(activity.step), activity.evaluations,
-                  seconds_since(activity.start));
+    if (activity.parts > 0) {
+      std::snprintf(part, sizeof part, "; order %d, %s %d of %d, %.0f s", activity.order,
+                    step_name(activity.step), activity.parts_done, activity.parts,
+                    seconds_since(activity.start));
+    } else {
+      std::snprintf(part, sizeof part, "; order %d, %s, %lld evaluations, %.0f s", activity.order,
+                    step_name(activity.step), activity.evaluations, seconds_since(activity.start));
+    }
     line += part;
-    separator = "; ";
   }
-  if (line.size() > running_line_width) line.resize(running_line_width);
+  const std::size_t width = running_line_width();
+  if (line.size() > width) line.resize(width);
   // Padded over a longer line drawn before.
   const std::size_t size = line.size();
   const int pad = drawn_width_ > size ? static_cast<int>(drawn_width_ - size) : 0;
@@ -84,7 +100,7 @@ ScanProgress::Closing& ScanProgress::closing_of(int order) {
     if (closing_[k].order == order) return closing_[k];
   }
   // An order outside the announced ones closes after them.
-  closing_.push_back(Closing{order, {}, false});
+  closing_.push_back(Closing{order, {}, 0, false});
   return closing_.back();
 }
 
@@ -94,22 +110,27 @@ void ScanProgress::close_activity(int order, std::string line) {
   if (!quiet_) closing_of(order).lines.push_back(std::move(line));
 }
 
-// Prints the held lines of every order whose turn has come.
+// Prints the lines whose turn has come: those of the first closing not
+// printed in full, and of the ones after it while each before is done.
 void ScanProgress::print_closed() {
   bool wiped = false;
-  while (printed_ < closing_.size() && closing_[printed_].done) {
-    for (const std::string& line : closing_[printed_].lines) {
+  while (printed_ < closing_.size()) {
+    Closing& closing = closing_[printed_];
+    for (; closing.printed < closing.lines.size(); ++closing.printed) {
       if (!wiped) wipe_running_line();
       wiped = true;
-      std::fprintf(stderr, "%s\n", line.c_str());
+      std::fprintf(stderr, "%s\n", closing.lines[closing.printed].c_str());
     }
+    if (!closing.done) break;
     ++printed_;
   }
+  if (wiped) std::fflush(stderr);
 }
 
 void ScanProgress::expect(const std::vector<int>& orders) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  for (const int order : orders) closing_.push_back(Closing{order, {}, false});
+  if (orders_ == 0) orders_ = orders.size();
+  for (const int order : orders) closing_.push_back(Closing{order, {}, 0, false});
 }
 
 void ScanProgress::begin(int order, ScanStep step) {
@@ -137,6 +158,15 @@ void ScanProgress::evaluated(int order) {
 void ScanProgress::fitted(const OrderResult& result) {
   const std::lock_guard<std::mutex> lock(mutex_);
   close_activity(result.order, progress_line(result));
+  print_closed();
+}
+
+void ScanProgress::part_done(int order, int done, int parts) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  Activity* activity = activity_of(order);
+  if (activity == nullptr) return;
+  activity->parts_done = std::max(activity->parts_done, done);
+  activity->parts = parts;
 }
 
 void ScanProgress::profiled(int order, double seconds) {
@@ -144,10 +174,12 @@ void ScanProgress::profiled(int order, double seconds) {
   std::snprintf(line, sizeof line, "order %d: profile intervals, %.3f s", order, seconds);
   const std::lock_guard<std::mutex> lock(mutex_);
   close_activity(order, line);
+  print_closed();
 }
 
 void ScanProgress::order_done(int order) {
   const std::lock_guard<std::mutex> lock(mutex_);
   closing_of(order).done = true;
+  if (orders_done_ < orders_) ++orders_done_;
   print_closed();
 }

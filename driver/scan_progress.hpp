@@ -4,13 +4,18 @@
 // - A running line, while an order has run for more than a second and
 //   standard error is a terminal: for each order under way, which step
 //   (the fit, the information step or the profile intervals), the
-//   objective evaluations so far and the time, redrawn in place a few times
-//   a second and wiped when the lines below are printed.
-// - The lines that close each order (its log-likelihood, restarts,
-//   evaluations and time; its profile intervals' time).  Orders fitted at
-//   once on several threads end in any order; their lines are held and
-//   printed in the order announced by expect(), so that the same scan
-//   prints the same lines in the same order however many threads it had.
+//   objective evaluations so far and the time, with how many orders (or
+//   profile intervals) of how many are done, redrawn in place a few times
+//   a second, cut to the terminal's width, and wiped when the lines below
+//   are printed.
+// - The lines that close each step of an order (its log-likelihood,
+//   restarts, evaluations and time; its profile intervals' time), printed
+//   and flushed as soon as they can be, so that a log file follows the
+//   scan.  Orders fitted at once on several threads end in any order;
+//   their lines are printed in the order announced by expect() (the order
+//   they were scheduled in), each held only while an order before it is
+//   still at work, so that the same scan prints the same lines in the same
+//   order however many threads it had.
 // --quiet silences both.  Every member may be called from any thread.
 #pragma once
 
@@ -35,6 +40,7 @@ class ScanProgress : public ScanObserver {
   void evaluated(int order) override;
   void fitted(const OrderResult& result) override;
   void profiled(int order, double seconds) override;
+  void part_done(int order, int done, int parts) override;
   void order_done(int order) override;
 
  private:
@@ -46,6 +52,8 @@ class ScanProgress : public ScanObserver {
     ScanStep step = ScanStep::fit;
     long long evaluations = 0;
     Clock::time_point start;
+    int parts_done = 0;  // of a step split into parts (the profile intervals)
+    int parts = 0;
   };
 
   // The closing lines of one order, held until every order before it in
@@ -53,6 +61,7 @@ class ScanProgress : public ScanObserver {
   struct Closing {
     int order = 0;
     std::vector<std::string> lines;
+    std::size_t printed = 0;  // lines printed so far
     bool done = false;
   };
 
@@ -68,7 +77,9 @@ class ScanProgress : public ScanObserver {
   bool running_line_ = false;      // standard error is a terminal and not --quiet
   std::vector<Activity> running_;  // in the order they began
   std::vector<Closing> closing_;   // in the order their lines are printed
-  std::size_t printed_ = 0;        // closings printed so far
+  std::size_t printed_ = 0;        // closings printed in full so far
+  std::size_t orders_ = 0;         // announced by the first expect()
+  std::size_t orders_done_ = 0;
   Clock::time_point last_draw_;
   std::size_t drawn_width_ = 0;  // of the running line on screen, 0 when none
 };

@@ -1,6 +1,7 @@
 #include "driver/scan_run.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstddef>
@@ -212,10 +213,11 @@ std::vector<double> carried_parameters(const OrderFit& fit, int from, int to) {
 // left and writes new ones, so the result does not depend on which thread
 // finished first.  An order whose neighbours did not change in the last
 // round is not refitted.
-void refit_from_neighbours(const std::vector<int>& orders, std::vector<OrderFit>& fits,
-                           ScanObserver& observer) {
+std::vector<char> refit_from_neighbours(const std::vector<int>& orders, std::vector<OrderFit>& fits,
+                                        ScanObserver& observer) {
   const std::size_t count = orders.size();
   std::vector<char> changed(count, 1);
+  std::vector<char> raised(count, 0);
   for (int round = 0; round < neighbour_round_limit; ++round) {
     const std::vector<OrderFit> before = fits;
     std::vector<char> improved(count, 0);
@@ -231,8 +233,10 @@ void refit_from_neighbours(const std::vector<int>& orders, std::vector<OrderFit>
       }
     });
     changed = improved;
-    if (std::find(changed.begin(), changed.end(), 1) == changed.end()) return;
+    for (std::size_t k = 0; k < count; ++k) raised[k] = raised[k] != 0 || changed[k] != 0;
+    if (std::find(changed.begin(), changed.end(), 1) == changed.end()) break;
   }
+  return raised;
 }
 
 }  // namespace
@@ -324,7 +328,9 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
     return LengthInterval{interval.lower / scale, interval.upper / scale, interval.found};
   };
   result.profiles.assign(n, LengthInterval{});
-  run_in_parallel(static_cast<int>(n) + 1, [&](int task) {
+  const int parts = static_cast<int>(n) + 1;
+  std::atomic<int> parts_done{0};
+  auto profile_part = [&](int task) {
     if (task == 0) {
       double total = 0.0;
       for (std::size_t t = 0; t < n; ++t) total += fitted[t];
@@ -339,6 +345,10 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
     const double step =
         first_profile_step(fitted[t], wald, wald ? result.standard_errors[t] * scale : 0.0);
     result.profiles[t] = to_lengths(profile_interval(objective, fitted, task - 1, step, bounds));
+  };
+  run_in_parallel(parts, [&](int task) {
+    profile_part(task);
+    observer.part_done(result.order, ++parts_done, parts);
   });
   result.profiled = true;
   const double seconds = seconds_since(started);
@@ -370,27 +380,32 @@ std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& ob
   const auto task_order = [&schedule](int task) {
     return schedule[static_cast<std::size_t>(task)];
   };
-  observer.expect(orders);
-  // Step 1a at every order, then the refits from the neighbours' fits.
+  // The orders are reported as they are scheduled, so that each one's lines
+  // can follow as soon as it is done.
+  std::vector<int> reported;
+  for (const std::size_t k : schedule) reported.push_back(orders[k]);
+  observer.expect(reported);
+  const int count = static_cast<int>(orders.size());
+  // Steps 1a to 1c at every order from its own starts.
   std::vector<OrderFit> fits(orders.size());
-  std::vector<double> fit_seconds(orders.size());
-  run_in_parallel(static_cast<int>(orders.size()), [&](int task) {
+  std::vector<OrderResult> results(orders.size());
+  run_in_parallel(count, [&](int task) {
     const std::size_t k = task_order(task);
     const Clock::time_point started = Clock::now();
     observer.begin(orders[k], ScanStep::fit);
     fits[k] = fit_from_starts(orders[k], settings.estimate, observer);
-    fit_seconds[k] = seconds_since(started);
+    results[k] = finish_order(orders[k], fits[k], seconds_since(started), settings, observer);
   });
-  const Clock::time_point refits_started = Clock::now();
-  refit_from_neighbours(orders, fits, observer);
-  const double refit_seconds = seconds_since(refits_started) / static_cast<double>(orders.size());
-
-  std::vector<OrderResult> results(orders.size());
-  run_in_parallel(static_cast<int>(orders.size()), [&](int task) {
+  // The refits from the neighbours' fits; an order they raise is finished
+  // again from its new fit.  Then the profiles, on the final fits.
+  const std::vector<char> raised = refit_from_neighbours(orders, fits, observer);
+  run_in_parallel(count, [&](int task) {
     const std::size_t k = task_order(task);
     OrderResult& result = results[k];
-    result = finish_order(orders[k], std::move(fits[k]), fit_seconds[k] + refit_seconds, settings,
-                          observer);
+    if (raised[k] != 0) {
+      const double seconds = result.seconds;
+      result = finish_order(orders[k], std::move(fits[k]), seconds, settings, observer);
+    }
     const bool profiles = settings.profiles && std::isfinite(result.log_likelihood);
     // q's interval is what the escape fit is for: it is found at every order.
     if (profiles && fits_escape(result)) add_escape_profile(result, observer);

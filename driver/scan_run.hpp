@@ -59,6 +59,8 @@ class ScanObserver {
   // The fit and its information are done.
   virtual void fitted(const OrderResult& /*result*/) {}
   virtual void profiled(int /*order*/, double /*seconds*/) {}
+  // Of a step split into `parts` (the profile intervals), `done` are done.
+  virtual void part_done(int /*order*/, int /*done*/, int /*parts*/) {}
   // Nothing more is done at `order` for now.
   virtual void order_done(int /*order*/) {}
 };

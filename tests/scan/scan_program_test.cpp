@@ -231,11 +231,12 @@ TEST(ScanProgram, ScanWritesTheTableAndTheCsvButNoResultsFile) {
   // Three lengths and the total, each with a Wald and a profile interval.
   EXPECT_EQ(count_of(run.out, "  ["), 8u) << run.out;
 
-  // One progress line per order, then one for the best order's profiles,
-  // each with its time.
+  // One progress line per order, the costliest (the highest) first as it
+  // was scheduled, then one for the best order's profiles, each with its
+  // time.
   EXPECT_EQ(count_of(run.err, "\n"), 3u) << run.err;
-  EXPECT_EQ(run.err.rfind("order 1: log-likelihood ", 0), 0u) << run.err;
-  EXPECT_NE(run.err.find("\norder 2: log-likelihood "), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.rfind("order 2: log-likelihood ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find("\norder 1: log-likelihood "), std::string::npos) << run.err;
   EXPECT_EQ(count_of(run.err, " s\n"), 3u) << run.err;
 
   // Three intervals and the total per order; the total row carries the
@@ -474,7 +475,7 @@ TEST(ScanProgram, ProgressShowsOnATerminalWhileAnOrderTakesLong) {
       "script -qec \"'$SCAN' data.txt --orders 15 --intervals wald --csv out.csv";
   const ProgramRun shown = shell(directory, command + "\" /dev/null");
   EXPECT_TRUE(std::regex_search(
-      shown.out, std::regex("\rinterval-scan: order 15, (first search|restart [0-9]+|information), "
+      shown.out, std::regex("\rinterval-scan: 0 of 1 orders done; order 15, (fit|information), "
                             "[0-9]+ evaluations, [0-9]+ s")))
       << shown.out;
   const ProgramRun quiet = shell(directory, command + " --quiet\" /dev/null");
