@@ -11,6 +11,7 @@
 #include "driver/file_identity.hpp"
 #include "driver/observation_file.hpp"
 #include "driver/observation_rows.hpp"
+#include "driver/sha256.hpp"
 #include "foundation/fatal_error.hpp"
 
 namespace {
@@ -38,6 +39,11 @@ std::string scan_collision_problem(const ScanFiles& names) {
   }
   if (!names.plot_file.empty()) {
     files.push_back({"the plot file", names.plot_file, identify_path(names.plot_file)});
+  }
+  if (!names.json_file.empty()) {
+    files.push_back(
+        {"the JSON file", names.json_file == "-" ? "standard output" : names.json_file,
+         names.json_file == "-" ? identify_descriptor(1) : identify_path(names.json_file)});
   }
   for (std::size_t later = 1; later < files.size(); ++later) {
     for (std::size_t earlier = 0; earlier < later; ++earlier) {
@@ -75,6 +81,10 @@ std::string load_scan_data(const std::string& data_file, ScannedData& data) {
   data.name = name;
   data.observation_count = header.observation_count;
   data.interval_count = header.interval_count;
+  data.bytes = static_cast<long long>(text.size());
+  Sha256 digest;
+  digest.add(text);
+  data.sha256 = digest.hex_digest();
   return {};
 }
 

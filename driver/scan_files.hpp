@@ -17,6 +17,7 @@ struct ScanFiles {
   std::string data_file;
   std::string csv_file;
   std::string plot_file;
+  std::string json_file;  // "-": standard output
 };
 
 // An output that is the data file, or the other output, would destroy what

@@ -17,6 +17,7 @@
 #include "driver/console_output.hpp"
 #include "driver/output_file.hpp"
 #include "driver/scan_files.hpp"
+#include "driver/scan_json.hpp"
 #include "driver/scan_options.hpp"
 #include "driver/scan_progress.hpp"
 #include "driver/scan_run.hpp"
@@ -57,7 +58,7 @@ int report_failure(const std::string& what) {
   return 1;
 }
 
-int run(const ScanOptions& options) {
+int run(const ScanOptions& options, const std::vector<std::string>& command_line) {
   ScannedData data;
   if (const std::string problem = load_scan_data(options.data_file, data); !problem.empty()) {
     return report_failure(problem);
@@ -66,7 +67,8 @@ int run(const ScanOptions& options) {
   // earlier files stay as they are until the new ones are complete.
   OutputFile csv(options.csv_file, "the CSV file", true);
   OutputFile plot(options.plot_file, "the plot file", false);
-  for (OutputFile* output : {&csv, &plot}) {
+  OutputFile json(options.json_file, "the JSON file", true);
+  for (OutputFile* output : {&csv, &plot, &json}) {
     if (output->name().empty()) continue;
     if (const std::string problem = output->open(); !problem.empty())
       return report_failure(problem);
@@ -79,7 +81,7 @@ int run(const ScanOptions& options) {
     results = run_scan(settings, progress);
   }
   // With the CSV on standard output, the table makes way for it.
-  std::FILE* table = csv.is_standard_output() ? stderr : stdout;
+  std::FILE* table = csv.is_standard_output() || json.is_standard_output() ? stderr : stdout;
   print_scan_table(table, results);
   int status = 0;
   if (std::fflush(table) != 0 || std::ferror(table) != 0) {
@@ -94,6 +96,16 @@ int run(const ScanOptions& options) {
   if (!options.csv_file.empty()) {
     print_scan_csv(csv.stream(), results);
     if (const std::string problem = csv.commit(); !problem.empty())
+      status = report_failure(problem);
+  }
+  if (!options.json_file.empty()) {
+    const ScanProvenance provenance{INTERVAL_VERSION,
+                                    command_line,
+                                    utc_timestamp(),
+                                    {{options.data_file, data.bytes, data.sha256}},
+                                    false};
+    print_scan_json(json.stream(), provenance, results);
+    if (const std::string problem = json.commit(); !problem.empty())
       status = report_failure(problem);
   }
   if (!options.plot_file.empty()) {
@@ -123,8 +135,9 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   }
   std::string problem = scan_options_problem(app, options);
   if (problem.empty()) {
-    problem = scan_collision_problem({options.data_file, options.csv_file, options.plot_file});
+    problem = scan_collision_problem(
+        {options.data_file, options.csv_file, options.plot_file, options.json_file});
   }
   if (!problem.empty()) return refuse_options(program_name, problem);
-  return run(options);
+  return run(options, std::vector<std::string>(argv, argv + argc));
 }

@@ -96,6 +96,11 @@ void add_scan_options(CLI::App& app, ScanOptions& options) {
                      "order marked, and the best order's lengths with their 95% intervals") +
              (scan_plot_available() ? "" : "\n(not in this build: it was built without PLplot)"))
       ->type_name("FILE.svg");
+  app.add_option("--json", options.json_file,
+                 "Also write a JSON summary for scripts: the provenance (version, command\n"
+                 "line, date, each data file's size and SHA-256), every order's fit, the best\n"
+                 "order and the support set; - writes it to standard output")
+      ->type_name("FILE");
   app.add_flag("--quiet,-q", options.quiet,
                "No progress on standard error: neither the line that closes each order nor\n"
                "the running count while an order takes long; warnings and errors stay");
@@ -128,6 +133,13 @@ std::string scan_options_problem(const CLI::App& app, ScanOptions& options) {
   if (app.count("--csv") > 0 && options.csv_file.empty()) {
     return "--csv: the file name is empty; give a name such as fits.csv, or - for standard "
            "output";
+  }
+  if (app.count("--json") > 0 && options.json_file.empty()) {
+    return "--json: the file name is empty; give a name such as fits.json, or - for standard "
+           "output";
+  }
+  if (options.json_file == "-" && options.csv_file == "-") {
+    return "--json and --csv: only one of them can go to standard output";
   }
   if (app.count("--plot") > 0 && options.plot_file.empty()) {
     return "--plot: the file name is empty; give a name such as fits.svg";

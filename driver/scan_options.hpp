@@ -13,6 +13,7 @@ struct ScanOptions {
   std::string estimate_text = "0.5";
   std::string csv_file;   // empty: none; "-": standard output
   std::string plot_file;  // empty: none
+  std::string json_file;  // empty: none; "-": standard output
   bool quiet = false;
   std::string intervals = "profile";  // or "wald": no profile refits
   bool profile_all = false;           // profiles for every order, not only the best

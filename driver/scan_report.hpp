@@ -131,6 +131,8 @@ struct ScannedData {
   std::string name;  // the data file as the user named it
   int observation_count = 0;
   int interval_count = 0;
+  long long bytes = 0;  // of the file as read
+  std::string sha256;   // its digest, hexadecimal
 };
 
 // Draws the log-likelihood against the order, the best order marked, and

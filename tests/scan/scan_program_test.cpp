@@ -289,6 +289,24 @@ TEST(ScanProgram, EveryStartReachesTheMaximumThatTheDefaultStartReaches) {
       << high.out;
 }
 
+TEST(ScanProgram, TheJsonSummaryNamesTheDataByDigestAndAgreesWithTheTable) {
+  ScratchDirectory directory;
+  directory.write("a \"quoted\" name.txt", "4 2\nNR\nRN\nNN\nRR\n");
+  const ProgramRun run = shell(
+      directory, "\"$SCAN\" 'a \"quoted\" name.txt' --orders 1,2 --intervals wald --json -");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // The table makes way for the summary on standard output.
+  EXPECT_EQ(run.err.rfind("order ", 0), 0u) << run.err;
+  const std::string& json = run.out;
+  EXPECT_NE(json.find("\"name\": \"a \\\"quoted\\\" name.txt\", \"bytes\": 16, \"sha256\": "
+                      "\"af4a21cc3b66d270227b9c89b9ac1028ba5bf37e8e62eb7f9feb0cbfb5117cad\""),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"partial\": false"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"best_order\": 1,"), std::string::npos) << json;
+  EXPECT_NE(json.find("{\"order\": 2, \"log_likelihood\": -"), std::string::npos) << json;
+}
+
 TEST(ScanProgram, EscapeAddsItsLinesAndRowsAndNeverLowersTheLikelihood) {
   ScratchDirectory directory;
   simulate(directory, "data.txt",

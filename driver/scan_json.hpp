@@ -1,0 +1,51 @@
+// interval-scan's summary for scripts: one JSON object that a program reads
+// without parsing the table.
+//
+//   {
+//     "program": "interval-scan", "version": "...", "command_line": [...],
+//     "date": "2026-12-09T12:00:00Z",          (UTC, ISO 8601)
+//     "data_files": [{"name": ..., "bytes": N, "sha256": "..."}],
+//     "partial": false,                        (true: the scan was cut short)
+//     "orders": [{"order": p, "log_likelihood": x, "converged": true,
+//                 "failed": false, "total_length": x,
+//                 "total_standard_error": x or null,
+//                 "escape": null or {"fraction": q, "standard_error": x or null,
+//                                    "profile_lower": x, "profile_upper": x,
+//                                    "likelihood_ratio": x, "p_value": x}}],
+//     "best_order": p or null,
+//     "support_set": [p, ...]
+//   }
+//
+// Numbers are written with 17 significant digits, so they read back as the
+// same doubles; a value that is not finite, or not available, is null.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/scan_report.hpp"
+
+// A data file as the summary names it.
+struct DataFileRecord {
+  std::string name;  // as the user gave it ("-": standard input)
+  long long bytes = 0;
+  std::string sha256;
+};
+
+struct ScanProvenance {
+  std::string version;
+  std::vector<std::string> command_line;
+  std::string date;  // ISO 8601, UTC
+  std::vector<DataFileRecord> data_files;
+  bool partial = false;
+};
+
+// The date and time now, as the summary writes it.
+std::string utc_timestamp();
+
+// The text as a JSON string, quotes included.
+std::string json_string(const std::string& text);
+
+void print_scan_json(std::FILE* out, const ScanProvenance& provenance,
+                     const std::vector<OrderResult>& results);
