@@ -437,9 +437,10 @@ int run(const ScanOptions& options) {
   std::FILE* table = csv.is_standard_output() ? stderr : stdout;
   print_scan_table(table, results);
   int status = 0;
-  if (std::fflush(table) != 0 || std::ferror(table) != 0) {
+  if (const int error = flush_failure(table); error != 0) {
     status = report_failure(std::string("writing the table to ") +
-                            (table == stdout ? "standard output" : "standard error") + " failed");
+                            (table == stdout ? "standard output" : "standard error") +
+                            " failed: " + std::strerror(error));
   }
   if (!options.csv_file.empty()) {
     print_scan_csv(csv.stream(), results);
@@ -462,6 +463,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   // number (the progress lines would land in the CSV); a closed standard
   // output refuses writes, so a lost table is reported.
   keep_standard_descriptors_open();
+  report_file_size_limit_as_write_failure();
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
   CLI::App app{description, program_name};
   app.footer(footer);
@@ -473,5 +475,6 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   std::string problem = scan_options_problem(app, options);
   if (problem.empty()) problem = collision_problem(options);
   if (!problem.empty()) return refuse_options(program_name, problem);
+  worker_thread_count();  // INTERVAL_THREADS is checked before any output is opened
   return run(options);
 }
