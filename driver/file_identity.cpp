@@ -42,9 +42,8 @@ int descriptor_named(const std::string& name) {
   if (text == "/dev/stdin") return 0;
   if (text == "/dev/stdout") return 1;
   if (text == "/dev/stderr") return 2;
-  for (const std::string& folder :
-       {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
-        "/proc/" + std::to_string(getpid()) + "/fd/"}) {
+  for (const std::string& folder : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                    "/proc/" + std::to_string(getpid()) + "/fd/"}) {
     if (text.starts_with(folder)) return plain_number(text.substr(folder.size()));
   }
   return -1;

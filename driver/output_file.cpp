@@ -37,8 +37,8 @@ std::array<CleanupSlot, cleanup_slot_count> cleanup_slots;
 // Every signal whose default action ends the process and that a user, a
 // shell or a batch system sends to stop a run: Ctrl-C, Ctrl-\, kill, a
 // closed terminal or pipe, the user signals, the timers, a limit reached.
-constexpr std::array<int, 12> cleaned_up_signals = {SIGINT,  SIGTERM,   SIGHUP,  SIGPIPE,
-                                                    SIGQUIT, SIGUSR1,   SIGUSR2, SIGALRM,
+constexpr std::array<int, 12> cleaned_up_signals = {SIGINT,    SIGTERM, SIGHUP,  SIGPIPE,
+                                                    SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
                                                     SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
 
 void remove_temporaries() {

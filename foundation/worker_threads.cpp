@@ -19,8 +19,8 @@ namespace {
 
 // The asynchronous signals that end a process: the ones a user, a shell or
 // a limit sends to stop a run.
-constexpr std::array<int, 12> stopping_signals = {SIGINT,  SIGTERM,   SIGHUP,  SIGPIPE,
-                                                  SIGQUIT, SIGUSR1,   SIGUSR2, SIGALRM,
+constexpr std::array<int, 12> stopping_signals = {SIGINT,    SIGTERM, SIGHUP,  SIGPIPE,
+                                                  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
                                                   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
 
 // INTERVAL_THREADS if set, else the machine's count (at least 1).

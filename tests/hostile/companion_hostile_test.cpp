@@ -220,8 +220,8 @@ std::vector<CompanionCase> all_cases() {
       // Before any fit: no progress line may come before the refusal.
       {"ScanCsvOverSomeoneElsesFileInAStickyFolder",
        [](const ScratchDirectory& where) {
-         fs::permissions(where.path(), fs::perms::owner_all | fs::perms::others_read |
-                                           fs::perms::others_exec);
+         fs::permissions(where.path(),
+                         fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
          fs::create_directory(where.path() / "shared");
          fs::permissions(where.path() / "shared", fs::perms::all | fs::perms::sticky_bit);
          where.write("shared/theirs.csv", earlier_csv);

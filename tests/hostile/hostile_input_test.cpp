@@ -335,8 +335,8 @@ std::vector<HostileCase> results_file_cases() {
             [](const ScratchDirectory& where) {
               ASSERT_EQ(mkfifo((where.path() / "etest.txt").c_str(), 0644), 0);
             }),
-       "data.txt\n1\n0.5\n", 1, report + "\n\n\n" + cannot_open, "", std::nullopt, 0, false,
-       false, "", "", true},
+       "data.txt\n1\n0.5\n", 1, report + "\n\n\n" + cannot_open, "", std::nullopt, 0, false, false,
+       "", "", true},
       // Beyond the file-size limit, with its signal as the shell leaves it:
       // a failed write like a full disk's, and the earlier results kept.
       {"ResultsFileBeyondTheFileSizeLimit",
@@ -430,8 +430,8 @@ TEST_P(HostileRun, EndsWithTheStatedStatusMessagesAndResults) {
   const ProgramRun run =
       c.file_size_limit > 0
           ? run_with_file_size_limit(where, c.answers, c.file_size_limit, !c.file_size_signal_as_is)
-      : c.may_hang ? run_program(where, "/bin/sh", c.answers,
-                                 "-c 'exec timeout 20 \"$0\"' '" + program + "'")
+      : c.may_hang                  ? run_program(where, "/bin/sh", c.answers,
+                                                  "-c 'exec timeout 20 \"$0\"' '" + program + "'")
       : c.needs_permissions_to_bind ? run_program_unprivileged(where, program, c.answers)
       : *c.standard_output_to != '\0'
           ? run_program(

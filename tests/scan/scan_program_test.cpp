@@ -498,7 +498,8 @@ TEST(ScanProgram, ThePlotShowsEveryDataFileNameLiterally) {
     const std::string text = svg_text(directory.read("out.svg"));
     EXPECT_NE(text.find(name.shown + ": M = 6 observations"), std::string::npos) << text;
     if (can_parse) {
-      const ProgramRun parse = run_program(directory, "/bin/sh", "", "-c 'xmllint --noout out.svg'");
+      const ProgramRun parse =
+          run_program(directory, "/bin/sh", "", "-c 'xmllint --noout out.svg'");
       EXPECT_EQ(parse.status, 0) << name.shown << "\n" << parse.err;
     }
   }
