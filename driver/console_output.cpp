@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,8 @@ void keep_standard_descriptors_open() {
   }
 }
 
+void report_file_size_limit_as_write_failure() { std::signal(SIGXFSZ, SIG_IGN); }
+
 void flush_console() {
   if (std::fflush(stdout) != 0 && first_failure == 0) first_failure = errno;
 }
@@ -39,4 +42,10 @@ void require_console_written() {
   std::fprintf(stderr, "interval-fit: the report could not be written to standard output: %s\n",
                std::strerror(reason));
   std::exit(1);
+}
+
+int flush_failure(std::FILE* stream) {
+  errno = 0;
+  if (std::fflush(stream) == 0 && std::ferror(stream) == 0) return 0;
+  return errno != 0 ? errno : EIO;
 }

@@ -11,12 +11,20 @@
 // standard error with status 1 instead of ending as if all was printed.
 #pragma once
 
+#include <cstdio>
+
 // Makes sure descriptors 0, 1 and 2 are open before anything else is: a
 // file opened later would otherwise take a closed one's number, and the
 // report meant for standard output would land in it (in etest.txt, say).
 // A closed standard output is replaced by a descriptor that cannot be
 // written, so that its loss is reported like any other failed write.
 void keep_standard_descriptors_open();
+
+// A write beyond the file-size limit (ulimit -f) raises SIGXFSZ, whose
+// default action ends the process at once, with no message and the
+// temporaries left behind.  Ignored, the write fails with EFBIG instead and
+// is reported like a full disk.
+void report_file_size_limit_as_write_failure();
 
 // Flushes standard output, remembering the reason of the first failure.
 void flush_console();
@@ -25,3 +33,7 @@ void flush_console();
 // "interval-fit: the report could not be written to standard output: " and
 // the system's reason on standard error and ends the process with status 1.
 void require_console_written();
+
+// Flushes `stream`: 0 when everything written to it went out, else the
+// system's reason for the failure (EIO when it left none).
+int flush_failure(std::FILE* stream);

@@ -1,9 +1,11 @@
 #include "driver/file_identity.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace {
@@ -21,19 +23,44 @@ FileIdentity from_status(const struct stat& status) {
 // Links followed at most, as the system's own limit for path resolution.
 constexpr int most_links_followed = 40;
 
+// The number that `digits` spells, or -1 when it is not a plain decimal
+// number that fits an int.
+int plain_number(std::string_view digits) {
+  if (digits.empty() || digits.size() > 9) return -1;
+  int value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    value = 10 * value + (c - '0');
+  }
+  return value;
+}
+
 }  // namespace
+
+int descriptor_named(const std::string& name) {
+  const std::string_view text(name);
+  if (text == "/dev/stdin") return 0;
+  if (text == "/dev/stdout") return 1;
+  if (text == "/dev/stderr") return 2;
+  for (const std::string& folder : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                    "/proc/" + std::to_string(getpid()) + "/fd/"}) {
+    if (text.starts_with(folder)) return plain_number(text.substr(folder.size()));
+  }
+  return -1;
+}
 
 std::string followed_path(const std::string& name) {
   namespace fs = std::filesystem;
   fs::path path(name);
-  for (int k = 0; k < most_links_followed; ++k) {
+  for (int k = 0;; ++k) {
     std::error_code error;
+    if (descriptor_named(path.string()) >= 0) return path.string();
     if (!fs::is_symlink(fs::symlink_status(path, error))) return path.string();
+    if (k == most_links_followed) return name;
     const fs::path target = fs::read_symlink(path, error);
     if (error) return path.string();
     path = target.is_absolute() ? target : path.parent_path() / target;
   }
-  return name;
 }
 
 FileIdentity identify_path(const std::string& name) {

@@ -26,8 +26,17 @@ struct FileIdentity {
 // The path that opening `name` for writing reaches: symbolic links
 // followed, even where the file they point to does not exist yet (as
 // fopen creates it there).  `name` itself when it is no link, or when the
-// links loop.
+// links loop.  A name of an open descriptor (see below) is not followed:
+// its link leads to whatever the descriptor holds, which may have no path
+// at all ("pipe:[1234]").
 std::string followed_path(const std::string& name);
+
+// The descriptor that `name` stands for, or -1: /dev/stdin, /dev/stdout
+// and /dev/stderr are 0, 1 and 2; /dev/fd/N, /proc/self/fd/N and
+// /proc/<this process>/fd/N are N.  Opening such a name would open the
+// file behind the descriptor afresh; writing through the descriptor itself
+// keeps its offset and its mode (a shell's ">>" appends, a pipe is a pipe).
+int descriptor_named(const std::string& name);
 
 // The identity of the file `name` would open.
 FileIdentity identify_path(const std::string& name);

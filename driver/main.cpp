@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv) {
   keep_standard_descriptors_open();
+  report_file_size_limit_as_write_failure();
   const FitCommand command = read_fit_command_line(argc, argv);
   if (command != FitCommand::run_dialogue) return answer_fit_command_line(command);
   // Working storage beyond the index-ranged arrays (the likelihood's prefix

@@ -54,12 +54,16 @@ std::optional<RowsProblem> strict_rows_problem(std::string_view text,
                          "as codes, and every later row would move)"};
     }
     if (length != static_cast<std::size_t>(n)) {
-      return RowsProblem{line, "row " + std::to_string(row + 1) + " holds " +
-                                   count_text(static_cast<long long>(length), "code", "codes") +
-                                   ", but line " + std::to_string(counts_line) + " announces " +
-                                   count_text(n, "interval", "intervals") +
-                                   "; give every row exactly " + std::to_string(n) +
-                                   " codes (a row of another length moves every later row)"};
+      // Reading stops once the text covers the table, so a long row that
+      // runs to the end of the text may go on in the file.
+      const bool may_go_on =
+          line_end == text.size() && text.size() >= observation_text_needed(header);
+      return RowsProblem{
+          line, "row " + std::to_string(row + 1) + " holds " + (may_go_on ? "at least " : "") +
+                    count_text(static_cast<long long>(length), "code", "codes") + ", but line " +
+                    std::to_string(counts_line) + " announces " +
+                    count_text(n, "interval", "intervals") + "; give every row exactly " +
+                    std::to_string(n) + " codes (a row of another length moves every later row)"};
     }
     position = line_end + 1;
   }

@@ -21,6 +21,8 @@ namespace {
 constexpr std::size_t cleanup_slot_count = 8;
 // The longest temporary path the handler can hold.
 constexpr std::size_t longest_cleanup_path = 4096;
+// The longest name in a folder, where the folder does not say.
+constexpr std::size_t default_name_limit = 255;
 
 // What the signal handler removes.  A slot is filled before it is marked in
 // use and marked free before its file is renamed or removed, so the handler
@@ -32,12 +34,21 @@ struct CleanupSlot {
 };
 std::array<CleanupSlot, cleanup_slot_count> cleanup_slots;
 
-constexpr std::array<int, 4> cleaned_up_signals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// Every signal whose default action ends the process and that a user, a
+// shell or a batch system sends to stop a run: Ctrl-C, Ctrl-\, kill, a
+// closed terminal or pipe, the user signals, the timers, a limit reached.
+constexpr std::array<int, 12> cleaned_up_signals = {SIGINT,    SIGTERM, SIGHUP,  SIGPIPE,
+                                                    SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
+                                                    SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
 
-extern "C" void remove_temporaries_and_reraise(int signal_number) {
+void remove_temporaries() {
   for (CleanupSlot& slot : cleanup_slots) {
     if (slot.in_use != 0) unlink(slot.path.data());
   }
+}
+
+extern "C" void remove_temporaries_and_reraise(int signal_number) {
+  remove_temporaries();
   // The handler was installed with SA_RESETHAND: the signal, raised again,
   // ends the process as it would have without us once the handler returns.
   raise(signal_number);
@@ -47,6 +58,10 @@ void install_cleanup_handlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
+  // exit() ends the process on paths that never return to the objects
+  // holding the temporaries: a refused memory request, a numerical failure,
+  // the plotting library giving up.
+  std::atexit(remove_temporaries);
   for (const int signal_number : cleaned_up_signals) {
     struct sigaction current {};
     if (sigaction(signal_number, nullptr, &current) != 0) continue;
@@ -87,7 +102,16 @@ mode_t new_file_mode() {
 }  // namespace
 
 TemporaryFile::TemporaryFile(const std::string& folder, const std::string& stem) {
-  std::string pattern = folder + "/." + stem + ".XXXXXX";
+  // The temporary's name adds 8 bytes to the stem; a stem cut short keeps
+  // it within the folder's limit, so any name the folder takes can be
+  // written (mkstemp makes the name unique all the same).
+  const long longest_name = pathconf(folder.c_str(), _PC_NAME_MAX);
+  const std::size_t name_limit =
+      longest_name > 0 ? static_cast<std::size_t>(longest_name) : default_name_limit;
+  const std::size_t added = std::strlen("..XXXXXX");
+  const std::string kept_stem =
+      stem.size() + added > name_limit ? stem.substr(0, name_limit - added) : stem;
+  std::string pattern = folder + "/." + kept_stem + ".XXXXXX";
   if (pattern.size() >= longest_cleanup_path) {
     problem_ = std::strerror(ENAMETOOLONG);
     return;
@@ -140,13 +164,35 @@ std::string temporary_folder() {
   return folder != nullptr && *folder != '\0' ? folder : "/tmp";
 }
 
+std::string scratch_space_problem(const std::string& folder, std::size_t bytes) {
+  TemporaryFile probe(folder, "interval-scratch");
+  if (!probe.ok()) return probe.problem();
+  const int descriptor = probe.release_descriptor();
+  const std::string zeros(bytes, '\0');
+  std::size_t written = 0;
+  int error = 0;
+  while (written < bytes && error == 0) {
+    const ssize_t count = write(descriptor, zeros.data() + written, bytes - written);
+    if (count > 0) {
+      written += static_cast<std::size_t>(count);
+    } else if (count == 0 || errno != EINTR) {
+      error = count == 0 ? ENOSPC : errno;
+    }
+  }
+  // Space that a file system only promises at the write is claimed at the
+  // latest by fsync.
+  if (error == 0 && fsync(descriptor) != 0) error = errno;
+  close(descriptor);
+  return error == 0 ? std::string() : std::strerror(error);
+}
+
 OutputFile::OutputFile(std::string name, std::string description, bool dash_is_standard_output)
     : name_(std::move(name)),
       description_(std::move(description)),
       dash_is_standard_output_(dash_is_standard_output) {}
 
 OutputFile::~OutputFile() {
-  if (stream_ != nullptr && !standard_output_) std::fclose(stream_);
+  if (stream_ != nullptr && !borrowed_stream_) std::fclose(stream_);
 }
 
 std::string OutputFile::failure(int error) const {
@@ -155,18 +201,81 @@ std::string OutputFile::failure(int error) const {
   return "can't write " + description_ + " " + name_ + ": " + std::strerror(error);
 }
 
+namespace {
+
+// Whether the rename can put a new file in the place of `existing` in
+// `folder`.  In a folder with the sticky bit (/tmp, a shared drop folder),
+// only the file's owner, the folder's owner and the superuser may move a
+// name; anyone else's rename fails, although the file itself may well be
+// writable.
+bool may_replace(const std::string& folder, const struct stat& existing) {
+  struct stat folder_status {};
+  if (stat(folder.c_str(), &folder_status) != 0) return true;  // mkstemp will say why
+  if ((folder_status.st_mode & S_ISVTX) == 0) return true;
+  const uid_t user = geteuid();
+  return user == 0 || existing.st_uid == user || folder_status.st_uid == user;
+}
+
+// The standard stream that an existing regular file is open as, 1 or 2, or
+// -1.  Renaming over it would cut the shell's redirection off from the
+// name ("--csv log.txt >> log.txt" would lose what log.txt held).
+int standard_stream_holding(const struct stat& file) {
+  for (int descriptor = 1; descriptor <= 2; ++descriptor) {
+    struct stat open_file {};
+    if (fstat(descriptor, &open_file) == 0 && S_ISREG(open_file.st_mode) &&
+        open_file.st_dev == file.st_dev && open_file.st_ino == file.st_ino) {
+      return descriptor;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string OutputFile::open_descriptor(int descriptor) {
+  // The descriptor must be open for writing: a closed one or one open for
+  // reading only would refuse every write, and is refused at once.
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags < 0) return failure(EBADF);
+  if ((flags & O_ACCMODE) == O_RDONLY) return failure(EBADF);
+  if (descriptor == 1 || descriptor == 2) {
+    // Written through the program's own stream, so that nothing printed
+    // there overtakes it.
+    standard_output_ = descriptor == 1;
+    borrowed_stream_ = true;
+    stream_ = descriptor == 1 ? stdout : stderr;
+    return {};
+  }
+  const int copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+  if (copy < 0) return failure(errno);
+  stream_ = fdopen(copy, "wb");
+  if (stream_ == nullptr) {
+    const int error = errno;
+    close(copy);
+    return failure(error);
+  }
+  return {};
+}
+
 std::string OutputFile::open() {
   namespace fs = std::filesystem;
   if (dash_is_standard_output_ && name_ == "-") {
     standard_output_ = true;
+    borrowed_stream_ = true;
     stream_ = stdout;
     return {};
   }
   if (name_.empty()) return failure(ENOENT);
   // A link is replaced where it points, so that it stays a link.
   target_ = followed_path(name_);
+  if (const int descriptor = descriptor_named(target_); descriptor >= 0) {
+    return open_descriptor(descriptor);
+  }
   struct stat status {};
   const bool exists = stat(target_.c_str(), &status) == 0;
+  // A loop of links, or a chain longer than the system follows, names no
+  // file; replacing the link by a file would hide the mistake.
+  if (!exists && errno == ELOOP) return failure(ELOOP);
   if (exists && S_ISDIR(status.st_mode)) return failure(EISDIR);
   if (exists && !S_ISREG(status.st_mode)) {
     // A device or a pipe: nothing to replace, written where it is.
@@ -175,10 +284,16 @@ std::string OutputFile::open() {
     return {};
   }
   if (exists && access(target_.c_str(), W_OK) != 0) return failure(errno);
+  if (exists) {
+    if (const int descriptor = standard_stream_holding(status); descriptor >= 0) {
+      return open_descriptor(descriptor);
+    }
+  }
 
   const fs::path target_path(target_);
   std::string folder = target_path.parent_path().string();
   if (folder.empty()) folder = ".";
+  if (exists && !may_replace(folder, status)) return failure(EPERM);
   temporary_ = std::make_unique<TemporaryFile>(folder, target_path.filename().string());
   if (!temporary_->ok()) {
     std::string problem =
@@ -205,7 +320,7 @@ std::string OutputFile::commit() {
   errno = 0;
   bool failed = std::fflush(stream_) != 0 || std::ferror(stream_) != 0;
   int error = errno;
-  if (standard_output_) {
+  if (borrowed_stream_) {
     stream_ = nullptr;
     return failed ? failure(error != 0 ? error : EIO) : std::string();
   }

@@ -6,17 +6,26 @@
 // replaces the name in one step, so whoever reads the target sees either
 // the earlier file or the new one, never half of either.  A failed or
 // interrupted run removes its temporary and leaves the earlier file exactly
-// as it was; SIGINT, SIGTERM, SIGHUP and SIGPIPE remove every temporary
-// still open before the signal ends the process as it would have anyway.
+// as it was: an exit() from anywhere, and the signals that end a process
+// (SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, the user and timer signals,
+// SIGXCPU), remove every temporary still open before the process ends as
+// it would have anyway.
 //
 // Not every target can be replaced: standard output ("-" where a program
-// allows it) and existing devices or pipes (/dev/null, a named pipe, a
-// process substitution) are written directly, with the same checks.  A
-// target that is a symbolic link is replaced where the link points, so the
-// link stays a link.  An existing file the user cannot write is refused, as
-// opening it for writing would be.
+// allows it), existing devices or pipes (/dev/null, a named pipe) and the
+// names of open descriptors (/dev/stdout, /dev/stderr, /dev/fd/N and
+// /proc/self/fd/N, as a process substitution gives) are written directly,
+// with the same checks; a descriptor's name is written through the
+// descriptor itself, so a shell's ">>" still appends.  A file that standard
+// output or standard error is open on is never renamed over either: it is
+// written through that stream.  A target that is a symbolic link is
+// replaced where the link points, so the link stays a link; a loop of
+// links is refused.  An existing file the user cannot write, or cannot
+// replace (someone else's file in a folder with the sticky bit), is
+// refused when the output is opened, as opening it for writing would be.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,7 +34,8 @@
 // the object goes (or when a signal ends the process) unless kept.
 class TemporaryFile {
  public:
-  // Creates "<folder>/.<stem>.XXXXXX" with mode 0600.  When that fails,
+  // Creates "<folder>/.<stem>.XXXXXX" with mode 0600, the stem cut short
+  // where the name would be too long for the folder.  When that fails,
   // ok() is false and problem() says why, in the system's words.
   TemporaryFile(const std::string& folder, const std::string& stem);
   ~TemporaryFile();
@@ -63,6 +73,7 @@ class OutputFile {
   // sentence that names the file and the system's reason.
   std::string open();
   std::FILE* stream() const { return stream_; }
+  // True for "-" and for every name of standard output.
   bool is_standard_output() const { return standard_output_; }
   const std::string& name() const { return name_; }
 
@@ -75,10 +86,14 @@ class OutputFile {
   std::string failure(int error) const;
 
  private:
+  // Writes through an open descriptor of this process.
+  std::string open_descriptor(int descriptor);
+
   std::string name_;
   std::string description_;
   bool dash_is_standard_output_;
   bool standard_output_ = false;
+  bool borrowed_stream_ = false;  // stdout or stderr: flushed, never closed
   std::FILE* stream_ = nullptr;
   std::string target_;  // what the temporary is renamed to
   std::unique_ptr<TemporaryFile> temporary_;
@@ -87,3 +102,8 @@ class OutputFile {
 // The folder that temporaries without a place of their own go to: $TMPDIR
 // when it is set, else /tmp.
 std::string temporary_folder();
+
+// Whether `bytes` can be written to a new file in `folder`: an empty text,
+// or the system's reason why not.  The file is removed again.  For a
+// library that needs scratch space there and ends the process without it.
+std::string scratch_space_problem(const std::string& folder, std::size_t bytes);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "driver/console_output.hpp"
 #include "driver/refusal.hpp"
 
 namespace {
@@ -46,10 +48,26 @@ bool write_whole(int descriptor, const std::string& text) {
 }  // namespace
 
 ResultsBlock open_results_file() {
+  // The report printed so far is shown before the file is opened, whatever
+  // happens there.
+  flush_console();
   ResultsBlock block;
-  block.descriptor =
-      open("etest.txt", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, new_file_permissions);
+  // Without blocking: a named pipe with no reader would otherwise hold the
+  // run for ever at the open.
+  block.descriptor = open("etest.txt", O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK,
+                          new_file_permissions);
   if (block.descriptor < 0) refuse_unopenable_file();
+  // A block goes into a file, or into a device (/dev/null, a terminal); a
+  // pipe or a socket would take it in pieces, or hold the run once full.
+  struct stat status {};
+  if (fstat(block.descriptor, &status) != 0 ||
+      !(S_ISREG(status.st_mode) || S_ISCHR(status.st_mode))) {
+    close(block.descriptor);
+    std::fprintf(stderr, "interval-fit: etest.txt is neither a regular file nor a device\n");
+    refuse_unopenable_file();
+  }
+  const int flags = fcntl(block.descriptor, F_GETFL);
+  if (flags >= 0) fcntl(block.descriptor, F_SETFL, flags & ~O_NONBLOCK);
   return block;
 }
 

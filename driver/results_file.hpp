@@ -19,15 +19,16 @@ struct ResultsBlock {
   std::string text;     // the block so far
 };
 
-// Opens "etest.txt" for appending (creating it if need be).  If it cannot be
-// opened, prints "can't open the data file" (no line end) on standard output
-// and ends the process with status 1.
+// Flushes standard output, then opens "etest.txt" for appending (creating
+// it if need be), without waiting on a named pipe.  If it cannot be opened,
+// or is neither a regular file nor a device, prints "can't open the data
+// file" (no line end) on standard output and ends the process with status 1.
 ResultsBlock open_results_file();
 
 // Adds formatted text to the block.
 [[gnu::format(printf, 2, 3)]] void append_results(ResultsBlock& block, const char* format, ...);
 
 // Appends the block to the file under the lock and closes it.  If the write
-// or the close fails (a full disk, say), prints a one-line message on
-// standard output and ends with status 1.
+// or the close fails (a full disk, a file-size limit), prints a one-line
+// message on standard output and ends with status 1.
 void close_results_file(ResultsBlock& block);

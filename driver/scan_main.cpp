@@ -8,6 +8,7 @@
 // that are not understood or not valid, or outputs that would land on the
 // data file or on each other (nothing is read or written then).
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@
 #include "driver/scan_progress.hpp"
 #include "driver/scan_run.hpp"
 #include "foundation/fatal_error.hpp"
+#include "foundation/worker_threads.hpp"
 
 namespace {
 
@@ -84,9 +86,10 @@ int run(const ScanOptions& options, const std::vector<std::string>& command_line
   std::FILE* table = csv.is_standard_output() || json.is_standard_output() ? stderr : stdout;
   print_scan_table(table, results);
   int status = 0;
-  if (std::fflush(table) != 0 || std::ferror(table) != 0) {
+  if (const int error = flush_failure(table); error != 0) {
     status = report_failure(std::string("writing the table to ") +
-                            (table == stdout ? "standard output" : "standard error") + " failed");
+                            (table == stdout ? "standard output" : "standard error") +
+                            " failed: " + std::strerror(error));
   }
   // A scan in which every fit failed has nothing to keep: the earlier
   // outputs stay as they were.
@@ -125,6 +128,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   // number (the progress lines would land in the CSV); a closed standard
   // output refuses writes, so a lost table is reported.
   keep_standard_descriptors_open();
+  report_file_size_limit_as_write_failure();
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
   CLI::App app{description, program_name};
   app.footer(footer);
@@ -139,5 +143,6 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
         {options.data_file, options.csv_file, options.plot_file, options.json_file});
   }
   if (!problem.empty()) return refuse_options(program_name, problem);
+  worker_thread_count();  // INTERVAL_THREADS is checked before any output is opened
   return run(options, std::vector<std::string>(argv, argv + argc));
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/output_file.hpp"
 #include "driver/scan_report.hpp"
 
 namespace {
@@ -50,6 +51,63 @@ constexpr PLFLT y_label_distance = 5.5;
 constexpr PLFLT title_distance = 3.0;
 constexpr PLFLT subtitle_distance = 1.5;
 
+// What the plotting library needs in its scratch folder before it draws
+// (its table of drivers, a few kilobytes), with a wide margin: without it,
+// the library ends the process with a message of its own.
+constexpr std::size_t library_scratch_bytes = std::size_t{64} << 10;
+
+// The length of the UTF-8 sequence that starts at `text[at]`, or 0 when it
+// is not a whole, shortest, valid one (no surrogates, nothing past
+// U+10FFFF).
+std::size_t utf8_sequence_length(const std::string& text, std::size_t at) {
+  const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned long code = 0;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+    code = lead & 0x1fu;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    code = lead & 0x0fu;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    code = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(at + k) & 0xc0u) != 0x80u) return 0;
+    code = (code << 6) | (byte(at + k) & 0x3fu);
+  }
+  const unsigned long shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < shortest[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return 0;
+  return length;
+}
+
+// A name as the library shows it literally: '#' begins the library's own
+// escapes ("#g" a Greek letter, "#[0x..]" a code point), so it is doubled;
+// a byte that is no valid UTF-8, or a control character (which an SVG file
+// cannot hold), is shown as '?'.
+std::string literal_text(const std::string& name) {
+  std::string text;
+  for (std::size_t at = 0; at < name.size();) {
+    const std::size_t length = utf8_sequence_length(name, at);
+    const auto byte = static_cast<unsigned char>(name[at]);
+    if (length == 0 || byte < 0x20 || byte == 0x7f) {
+      text += '?';
+      ++at;
+      continue;
+    }
+    if (name[at] == '#') text += '#';
+    text.append(name, at, length);
+    at += length;
+  }
+  return text;
+}
+
 struct Range {
   double low;
   double high;
@@ -78,8 +136,8 @@ void start_panel(const PLFLT panel[4], double x_low, double x_high, const Range&
 // The data the fits were made to, across the top of the page.
 void draw_page_title(const ScannedData& data) {
   char title[512];
-  std::snprintf(title, sizeof title, "%s: M = %d observations, n = %d intervals", data.name.c_str(),
-                data.observation_count, data.interval_count);
+  std::snprintf(title, sizeof title, "%s: M = %d observations, n = %d intervals",
+                literal_text(data.name).c_str(), data.observation_count, data.interval_count);
   plvpor(0.0, 1.0, 0.0, 1.0);
   plwind(0.0, 1.0, 0.0, 1.0);
   plcol0(axis_colour);
@@ -184,6 +242,12 @@ std::string write_scan_plot(const std::string& svg_path, const std::vector<Order
                             const ScannedData& data) {
   const int best = best_result(results);
   if (results.empty() || best < 0) return "no fit gives a log-likelihood to plot";
+  const std::string scratch = temporary_folder();
+  if (const std::string problem = scratch_space_problem(scratch, library_scratch_bytes);
+      !problem.empty()) {
+    return "no room for the plotting library's scratch files in " + scratch + ": " + problem +
+           " (is the disk full?)";
+  }
 
   plsdev("svg");
   plsfnam(svg_path.c_str());

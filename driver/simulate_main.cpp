@@ -82,6 +82,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   // A closed standard output stands on a descriptor that refuses writes,
   // so data meant for it are reported lost, not silently dropped.
   keep_standard_descriptors_open();
+  report_file_size_limit_as_write_failure();
   CLI::App app{description, program_name};
   app.footer(footer);
   SimulateOptions options;

@@ -1,15 +1,27 @@
 #include "foundation/worker_threads.hpp"
 
+#include <pthread.h>
+
+#include <array>
 #include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 namespace {
+
+// The asynchronous signals that end a process: the ones a user, a shell or
+// a limit sends to stop a run.
+constexpr std::array<int, 12> stopping_signals = {SIGINT,    SIGTERM, SIGHUP,  SIGPIPE,
+                                                  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
+                                                  SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
 
 // INTERVAL_THREADS if set, else the machine's count (at least 1).
 int configured_thread_count() {
@@ -44,9 +56,28 @@ thread_local bool inside_task = false;
 
 class WorkerPool {
  public:
+  // Starts up to threads - 1 workers.  A thread the system refuses (a
+  // process limit, no memory for its stack) is done without: the caller
+  // and the workers that did start share the tasks, and the results are
+  // the same bits however many there are.  The workers never take the
+  // signals that stop a run: those go to the calling thread, whose
+  // handlers may hold them back while they change what they clean up.
   explicit WorkerPool(int threads) {
-    for (int w = 1; w < threads; ++w) workers_.emplace_back([this] { serve(); });
+    sigset_t stopping;
+    sigset_t previous;
+    sigemptyset(&stopping);
+    for (const int signal_number : stopping_signals) sigaddset(&stopping, signal_number);
+    pthread_sigmask(SIG_BLOCK, &stopping, &previous);
+    try {
+      for (int w = 1; w < threads; ++w) workers_.emplace_back([this] { serve(); });
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
+
+  // Threads that share a batch, the calling thread included.
+  int threads() const { return static_cast<int>(workers_.size()) + 1; }
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
   // The pool lives as long as the process (see pool() below).
@@ -137,7 +168,7 @@ int worker_thread_count() {
 
 void run_in_parallel(int tasks, const std::function<void(int)>& task) {
   if (tasks <= 0) return;
-  if (tasks == 1 || worker_thread_count() == 1 || inside_task) {
+  if (tasks == 1 || worker_thread_count() == 1 || inside_task || pool().threads() == 1) {
     for (int i = 0; i < tasks; ++i) task(i);
     return;
   }

@@ -11,7 +11,11 @@
 // of the environment variable INTERVAL_THREADS (a whole number from 1 to
 // max_thread_count) when it is set.  Idle workers sleep on a condition
 // variable: on a shared machine they take no processor time while the
-// program runs its sequential parts.
+// program runs its sequential parts.  Workers the system will not start
+// (a process limit, too little memory) are done without, down to the
+// calling thread alone.  The workers block the signals that stop a run
+// (SIGINT, SIGTERM, SIGQUIT, ...), so that their handlers always run on a
+// thread that is not a worker.
 #pragma once
 
 #include <functional>

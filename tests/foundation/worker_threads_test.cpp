@@ -1,7 +1,10 @@
 #include "foundation/worker_threads.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -59,6 +62,25 @@ TEST(WorkerThreadsDeathTest, AFatalErrorOnAWorkerEndsTheProcessWithItsMessage) {
         });
       },
       ::testing::ExitedWithCode(1), "failed on a worker");
+}
+
+// Ends the process with 0 when 16 tasks each ran once on a process that
+// may start no thread at all (RLIMIT_NPROC of 0 binds every user but the
+// superuser, so the superuser's child becomes "nobody" first).
+[[noreturn]] void run_tasks_without_threads() {
+  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::_Exit(2);
+  const rlimit no_processes{0, 0};
+  if (setrlimit(RLIMIT_NPROC, &no_processes) != 0) std::_Exit(2);
+  setenv("INTERVAL_THREADS", "4", 1);
+  std::vector<int> runs(16, 0);
+  run_in_parallel(16, [&runs](int task) { runs[static_cast<std::size_t>(task)] += 1; });
+  std::_Exit(std::all_of(runs.begin(), runs.end(), [](int n) { return n == 1; }) ? 0 : 3);
+}
+
+// Threads that cannot be had: the calling thread runs every task itself.
+TEST(WorkerThreadsDeathTest, RunEveryTaskOnTheCallingThreadWhenNoThreadCanBeStarted) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(run_tasks_without_threads(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(WorkerThreadsDeathTest, RefuseAThreadCountThatIsNotAWholeNumberInRange) {

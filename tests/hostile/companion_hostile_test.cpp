@@ -7,6 +7,7 @@
 // directory holds afterwards: no result file may be destroyed, no failed
 // write may be reported as success, and no temporary may be left behind.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -39,6 +40,7 @@ struct CompanionCase {
   // what reading them gives).
   std::map<std::string, std::string> files;
   bool needs_plot = false;
+  bool needs_superuser = false;  // to run the command as another user
 };
 
 std::map<std::string, std::string> untouched(std::map<std::string, std::string> more = {}) {
@@ -114,7 +116,8 @@ std::vector<CompanionCase> all_cases() {
        "$SCAN data.txt --orders 1 --estimate 1e308 --quiet --csv new.csv --plot out.svg", 0, "",
        untouched({{"new.csv", any_content}, {"out.svg", any_content}}), true},
       {"ScanTableToAFullDevice", none(), "$SCAN data.txt --orders 1 --quiet > /dev/full", 1,
-       "interval-scan: writing the table to standard output failed\n", untouched()},
+       "interval-scan: writing the table to standard output failed: No space left on device\n",
+       untouched()},
       {"ScanCsvToAFullDevice", none(), "$SCAN data.txt --orders 1 --quiet --csv /dev/full", 1,
        "interval-scan: can't write the CSV file /dev/full: No space left on device\n", untouched()},
       {"ScanCsvOverAFolder", none(), "$SCAN data.txt --orders 1 --csv .", 1,
@@ -126,7 +129,8 @@ std::vector<CompanionCase> all_cases() {
       // Standard output closed: /dev/null takes its place, and the lost
       // table or file is reported.
       {"ScanWithStandardOutputClosed", none(), "$SCAN data.txt --orders 1 --quiet >&-", 1,
-       "interval-scan: writing the table to standard output failed\n", untouched()},
+       "interval-scan: writing the table to standard output failed: Bad file descriptor\n",
+       untouched()},
       {"SimulateWithStandardOutputClosed", none(), "$SIMULATE --lengths 0.2 >&-", 1,
        "interval-simulate: can't write to standard output: Bad file descriptor\n", untouched()},
       // The simulator's list, and what the fit would refuse.
@@ -151,6 +155,86 @@ std::vector<CompanionCase> all_cases() {
       {"SimulateIntoAMissingFolder", none(), "$SIMULATE --lengths 0.2 --output no/such.dat", 1,
        "interval-simulate: can't write the output file no/such.dat: No such file or directory\n",
        untouched()},
+      // Names of open descriptors are written through the descriptor: what
+      // the shell's redirection holds is kept, and a pipe is a pipe.
+      {"ScanCsvAppendedToStandardOutput", none(),
+       "printf 'earlier line\\n' > log.txt; $SCAN data.txt --orders 1 --quiet --csv /dev/stdout "
+       ">> log.txt",
+       0, "", untouched({{"log.txt", "earlier line\norder,interval,"}})},
+      {"ScanCsvOnStandardOutputSendsTheTableToStandardError", none(),
+       "$SCAN data.txt --orders 1 --quiet --csv /dev/fd/1 > got.csv 2> table.txt", 0, "",
+       untouched({{"got.csv", "order,interval,"}, {"table.txt", "order    log-likelihood"}})},
+      {"ScanCsvAppendedToStandardError", none(),
+       "printf 'earlier line\\n' > err.txt; $SCAN data.txt --orders 1 --quiet --csv /dev/stderr "
+       "2>> err.txt",
+       0, "", untouched({{"err.txt", "earlier line\norder,interval,"}})},
+      {"ScanCsvNamedAfterTheFileStandardOutputAppendsTo", none(),
+       "printf 'earlier line\\n' > log.txt; $SCAN data.txt --orders 1 --quiet --csv log.txt "
+       ">> log.txt 2> table.txt",
+       0, "",
+       untouched({{"log.txt", "earlier line\norder,interval,"},
+                  {"table.txt", "order    log-likelihood"}})},
+      {"ScanCsvThroughAPipe", none(),
+       "{ $SCAN data.txt --orders 1 --quiet --csv /proc/self/fd/3 3>&1 > /dev/null; } | cat > "
+       "got.csv",
+       0, "", untouched({{"got.csv", "order,interval,"}})},
+      {"SimulateOutputAppendedToStandardOutput", none(),
+       "printf 'earlier line\\n' > log.txt; $SIMULATE --lengths 0.2 --intervals 2 --output "
+       "/dev/stdout >> log.txt",
+       0, "", untouched({{"log.txt", "earlier line\n100 2\n"}})},
+      {"SimulateOutputThroughAPipe", none(),
+       "$SIMULATE --lengths 0.2 --intervals 2 --output /dev/stdout | cat > got.dat", 0, "",
+       untouched({{"got.dat", "100 2\n"}})},
+      // Help and version that standard output does not take, and a
+      // file-size limit, are failed writes like any other.
+      {"ScanHelpToAFullDevice", none(), "$SCAN --help > /dev/full", 1,
+       "interval-scan: can't write the help to standard output: No space left on device\n",
+       untouched()},
+      {"SimulateVersionToAFullDevice", none(), "$SIMULATE --version > /dev/full", 1,
+       "interval-simulate: can't write the version to standard output: No space left on device\n",
+       untouched()},
+      {"ScanCsvBeyondTheFileSizeLimit", none(),
+       "ulimit -f 1; $SCAN data.txt --orders 1-4 --quiet --csv big.csv > /dev/null", 1,
+       "interval-scan: can't write the CSV file big.csv: File too large\n", untouched()},
+      {"SimulateBeyondTheFileSizeLimit", none(),
+       "ulimit -f 2; $SIMULATE --lengths 0.2 --observations 5000 --output big.dat", 1,
+       "interval-simulate: can't write the output file big.dat: File too large\n", untouched()},
+      // A refused environment ends the run before an output is opened.
+      {"ScanWithARefusedThreadCountLeavesNoTemporary", none(),
+       "INTERVAL_THREADS=0 $SCAN data.txt --orders 1 --csv new.csv", 1,
+       "INTERVAL_THREADS must be a whole number from 1 to 256", untouched()},
+      // Names and links: the longest name a folder takes, links that name
+      // no file, and a target the rename may not replace.
+      {"ScanCsvWithTheLongestNameTheFolderTakes", none(),
+       "$SCAN data.txt --orders 1 --quiet --csv " + std::string(251, 'c') + ".csv", 0, "",
+       untouched({{std::string(251, 'c') + ".csv", "order,interval,"}})},
+      {"SimulateOutputOnALinkLoop", none(),
+       "ln -s loop.dat loop.dat; $SIMULATE --lengths 0.2 --output loop.dat", 1,
+       "interval-simulate: can't write the output file loop.dat: Too many levels of symbolic "
+       "links\n",
+       untouched()},
+      {"ScanCsvAtTheEndOfTooLongAChainOfLinks", none(),
+       "k=1; while [ $k -le 41 ]; do ln -s link$((k + 1)) link$k; k=$((k + 1)); done; "
+       "$SCAN data.txt --orders 1 --csv link1",
+       1, "interval-scan: can't write the CSV file link1: Too many levels of symbolic links\n",
+       untouched()},
+      // Before any fit: no progress line may come before the refusal.
+      {"ScanCsvOverSomeoneElsesFileInAStickyFolder",
+       [](const ScratchDirectory& where) {
+         fs::permissions(where.path(),
+                         fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+         fs::create_directory(where.path() / "shared");
+         fs::permissions(where.path() / "shared", fs::perms::all | fs::perms::sticky_bit);
+         where.write("shared/theirs.csv", earlier_csv);
+         fs::permissions(where.path() / "shared/theirs.csv",
+                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                             fs::perms::group_write | fs::perms::others_read |
+                             fs::perms::others_write);
+       },
+       "setpriv --reuid=65534 --regid=65534 --clear-groups $SCAN data.txt --orders 1 --csv "
+       "shared/theirs.csv",
+       1, "interval-scan: can't write the CSV file shared/theirs.csv: Operation not permitted\n",
+       untouched({{"shared/theirs.csv", earlier_csv}}), false, true},
   };
 }
 
@@ -170,7 +254,8 @@ bool plots_available() {
 std::map<std::string, std::string> files_in(const ScratchDirectory& where) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(where.path())) {
-    if (!fs::is_regular_file(entry.path())) continue;
+    std::error_code no_file;  // a link that leads nowhere, or round in a loop
+    if (!fs::is_regular_file(entry.path(), no_file)) continue;
     const std::string name = entry.path().lexically_relative(where.path()).string();
     files[name] = where.read(name);
   }
@@ -186,6 +271,9 @@ class CompanionHostileRun : public ::testing::TestWithParam<CompanionCase> {};
 TEST_P(CompanionHostileRun, EndsWithTheStatedStatusAndLeavesEveryFileAsStated) {
   const CompanionCase& c = GetParam();
   if (c.needs_plot && !plots_available()) GTEST_SKIP() << "built without PLplot";
+  if (c.needs_superuser && geteuid() != 0) {
+    GTEST_SKIP() << "runs the program as the user nobody, which only the superuser can";
+  }
   ScratchDirectory where;
   where.write("data.txt", data);
   where.write("out.csv", earlier_csv);

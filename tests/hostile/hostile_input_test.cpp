@@ -6,6 +6,7 @@
 // input) and states the exact status, the console text, the errors and what
 // etest.txt holds afterwards.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -38,6 +39,13 @@ const std::string fatal_allocation =
 const std::string cannot_open = "can't open the data file";
 const std::string incomplete_block =
     "\ncould not write the results to etest.txt: the block there is incomplete\n";
+// What a header that announces more rows than the file holds gets, before
+// the table is made.
+std::string missing_rows(const std::string& announced, const std::string& present) {
+  return "interval-fit: warning: the data file announces " + announced +
+         " observations but holds at most " + present +
+         "; the other rows are read as codes without information\n";
+}
 const std::string order_refused = "the model order must be a whole number from 1 to 100\n";
 const std::string estimate_refused =
     "the initial estimate must be a finite number of at least 0, such as 0.5\n";
@@ -92,7 +100,13 @@ struct HostileCase {
   bool results_is_link = false;            // etest.txt is a link that must stay one
   const char* arguments = "";              // the command line, quoted for the shell
   const char* standard_output_to = "";     // a shell redirection of standard output
+  bool may_hang = false;                   // run with a time limit
+  bool file_size_signal_as_is = false;     // the limit's signal not ignored by the shell
 };
+
+// Earlier results far longer than the console text of a run, so that a
+// file-size limit that cuts the block leaves standard output whole.
+const std::string long_earlier_results = std::string(100'000, '-') + "\n";
 
 Setup data_file(const std::string& bytes, const std::string& name = "data.txt") {
   return [bytes, name](const ScratchDirectory& where) { where.write(name, bytes); };
@@ -181,23 +195,26 @@ std::vector<HostileCase> data_file_cases() {
       // int: refused as a memory request, without touching memory.
       {"LargestIntObservationsOverflowTheTable", data_file("2147483647 2\nNR\n"),
        "data.txt\n1\n0.5\n", 1, name_prompt + "total = 2147483647 \nnumber of interval = 2 \n",
-       fatal_allocation, std::nullopt},
+       missing_rows("2147483647", "1") + fatal_allocation, std::nullopt},
       {"ObservationsTimesIntervalsOverflowTheTable", data_file("1000000000 2\nNR\n"),
        "data.txt\n1\n0.5\n", 1, name_prompt + "total = 1000000000 \nnumber of interval = 2 \n",
-       fatal_allocation, std::nullopt},
+       missing_rows("1000000000", "1") + fatal_allocation, std::nullopt},
       // Far fewer rows than announced is a legal file: the missing rows are
-      // blanks, which carry no information, and the run goes on.
+      // blanks, which carry no information, and the run goes on, with a
+      // warning that the announced size is what the run takes.
       {"FarFewerRowsThanAnnounced", data_file("100000 1\nN\nR\n"), "data.txt\n1\n0.5\n", 0,
        name_prompt + "total = 100000 \nnumber of interval = 1 \nN\nR\n" + anything + " \n \n" +
            both_prompts + fit_report + standard_errors,
-       "", complete_results},
+       missing_rows("100000", "2"), complete_results},
       // A short row takes its line end as a code and the next line's first
       // character as its terminator; a long row gives its last character
       // away as the terminator and its line end to the next row.
       fitted_file("RowShorterThanTheIntervals", "3 2\nN\nRX\nNN\n", 3, 2, "N\n\nX\n\nN\n\n"),
       fitted_file("RowLongerThanTheIntervals", "2 2\nNRX\nNN\n", 2, 2, "NR\n\nN\n"),
-      fitted_file("FileEndsInTheMiddleOfARow", "3 2\nNR\nX", 3, 2,
-                  "NR\nX" + blank + "\n" + blank + blank + "\n"),
+      {"FileEndsInTheMiddleOfARow", data_file("3 2\nNR\nX"), "data.txt\n1\n0.5\n", 0,
+       name_prompt + "total = 3 \nnumber of interval = 2 \nNR\nX" + blank + "\n" + blank + blank +
+           "\n" + both_prompts + fit_report + standard_errors,
+       missing_rows("3", "2"), complete_results},
       fitted_file("NoLineEndAfterTheLastRow", "2 2\nNR\nRN", 2, 2, "NR\nRN\n"),
       fitted_file("BinaryBytesAmongTheCodes", std::string("2 3\nN\0\xff\n\x01R\x80\n", 12), 2, 3,
                   std::string("N\0\xff\n\x01R\x80\n", 8)),
@@ -224,6 +241,11 @@ std::vector<HostileCase> data_file_cases() {
       {"NameOfTwentyTwoByteLetters", data_file(small_file, twenty_letters_of_two_bytes),
        twenty_letters_of_two_bytes + "\n1\n0.5\n", 1,
        name_prompt + "the data file name is longer than 39 bytes\n", "", std::nullopt},
+      // The system would open "exam" for a name that goes on after a NUL.
+      {"NameWithANulByte", data_file(small_file, "exam"),
+       std::string("exam\0ple.dat\n1\n0.5\n", 19), 1,
+       name_prompt + "the data file name holds a NUL byte; type the name without it\n", "",
+       std::nullopt},
       {"NameOfFortyCharacters", data_file(small_file, std::string(36, 'n') + ".txt"),
        std::string(36, 'n') + ".txt\n1\n0.5\n", 1,
        name_prompt + "the data file name is longer than 39 bytes\n", "", std::nullopt},
@@ -306,6 +328,23 @@ std::vector<HostileCase> results_file_cases() {
               fs::create_symlink("missing/etest.txt", where.path() / "etest.txt");
             }),
        "data.txt\n1\n0.5\n", 1, report + "\n\n\n" + cannot_open, "", std::nullopt},
+      // A named pipe would hold the run at the open for ever; it is refused
+      // at once, after the report was shown.
+      {"ResultsFileIsANamedPipe",
+       both(data_file(small_file),
+            [](const ScratchDirectory& where) {
+              ASSERT_EQ(mkfifo((where.path() / "etest.txt").c_str(), 0644), 0);
+            }),
+       "data.txt\n1\n0.5\n", 1, report + "\n\n\n" + cannot_open, "", std::nullopt, 0, false, false,
+       "", "", true},
+      // Beyond the file-size limit, with its signal as the shell leaves it:
+      // a failed write like a full disk's, and the earlier results kept.
+      {"ResultsFileBeyondTheFileSizeLimit",
+       both(data_file(small_file),
+            [](const ScratchDirectory& where) { where.write("etest.txt", long_earlier_results); }),
+       "data.txt\n1\n0.5\n", 1, report + "\n\n" + incomplete_block, "",
+       long_earlier_results + anything, static_cast<long long>(long_earlier_results.size()) + 10,
+       false, false, "", "", false, true},
       // Opening succeeds; the disk takes nothing.  The run stops before the
       // standard errors instead of carrying on as if the block were saved.
       {"ResultsFileOnAFullDisk",
@@ -374,10 +413,11 @@ class HostileRun : public ::testing::TestWithParam<HostileCase> {};
 // a disk that fills up.  A write past the limit fails with an error instead
 // of stopping the process, since the limit's signal is ignored.
 ProgramRun run_with_file_size_limit(const ScratchDirectory& where, const std::string& answers,
-                                    long long limit) {
+                                    long long limit, bool ignore_signal = true) {
   return run_program(where, "/bin/sh", answers,
-                     "-c 'trap \"\" XFSZ; exec prlimit --fsize=" + std::to_string(limit) +
-                         " \"$0\"' '" + built_program("interval-fit") + "'");
+                     std::string("-c '") + (ignore_signal ? "trap \"\" XFSZ; " : "") +
+                         "exec prlimit --fsize=" + std::to_string(limit) + " \"$0\"' '" +
+                         built_program("interval-fit") + "'");
 }
 
 }  // namespace
@@ -388,7 +428,10 @@ TEST_P(HostileRun, EndsWithTheStatedStatusMessagesAndResults) {
   c.setup(where);
   const std::string program = built_program("interval-fit");
   const ProgramRun run =
-      c.file_size_limit > 0         ? run_with_file_size_limit(where, c.answers, c.file_size_limit)
+      c.file_size_limit > 0
+          ? run_with_file_size_limit(where, c.answers, c.file_size_limit, !c.file_size_signal_as_is)
+      : c.may_hang                  ? run_program(where, "/bin/sh", c.answers,
+                                                  "-c 'exec timeout 20 \"$0\"' '" + program + "'")
       : c.needs_permissions_to_bind ? run_program_unprivileged(where, program, c.answers)
       : *c.standard_output_to != '\0'
           ? run_program(

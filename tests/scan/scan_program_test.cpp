@@ -3,6 +3,7 @@
 // refused, failed or interrupted run may damage.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -184,7 +185,7 @@ TEST(ScanProgram, DataFilesAreRefusedNamingTheFileAndTheReason) {
 
 TEST(ScanProgram, RowsThatTheClassicReadingWouldShiftAreRefusedWithTheLineAndTheFix) {
   struct Case {
-    const char* bytes;
+    std::string bytes;
     const char* message;  // after "interval-scan: data.txt, "
   };
   const Case cases[] = {
@@ -199,16 +200,20 @@ TEST(ScanProgram, RowsThatTheClassicReadingWouldShiftAreRefusedWithTheLineAndThe
       {"1 2", "line 1: the file ends after 0 rows of the 1 observation announced"},
       {"2 2 \nNR\nRN\n", "line 1: more follows the number of intervals on this line"},
       {"2\r\n2\r\nNR\r\nR\r\n", "line 4: row 2 holds 1 code"},
+      // Reading stops once the table is covered: a row longer than what was
+      // read is not given the length of the part that was.
+      {"1 3\n" + std::string(70'000, 'N') + "\n", "line 2: row 1 holds at least "},
   };
   ScratchDirectory directory;
   for (const Case& c : cases) {
     directory.write("data.txt", c.bytes);
     const ProgramRun run = scan(directory, "data.txt --orders 1");
-    EXPECT_EQ(run.status, 1) << c.bytes;
+    const std::string shown = c.bytes.substr(0, 40);
+    EXPECT_EQ(run.status, 1) << shown;
     EXPECT_EQ(run.err.rfind(std::string("interval-scan: data.txt, ") + c.message, 0), 0u)
-        << c.bytes << "\n"
+        << shown << "\n"
         << run.err;
-    EXPECT_EQ(run.out, "") << c.bytes;
+    EXPECT_EQ(run.out, "") << shown;
   }
   // Line ends of either kind, no line end after the last row, and lines
   // after the announced rows are all as the classic reading takes them.
@@ -447,6 +452,8 @@ TEST(ScanProgram, APlotThatDoesNotFitTheDiskIsReportedAndLeavesTheEarlierPlot) {
   EXPECT_EQ(left, (std::vector<std::string>{"out.csv", "out.svg"}));
 }
 
+// Every signal that stops a run, Ctrl-\\ and the user and timer signals
+// as well as SIGTERM.
 TEST(ScanProgram, ASignalDuringTheFitsLeavesTheEarlierFileAndNoTemporary) {
   ScratchDirectory directory;
   simulate(directory, "data.txt", "--lengths 0.3 --intervals 40 --observations 30 --seed 3");
@@ -454,29 +461,92 @@ TEST(ScanProgram, ASignalDuringTheFitsLeavesTheEarlierFileAndNoTemporary) {
   const std::string program = built_program("interval-scan");
   const std::string data = (directory.path() / "data.txt").string();
   const std::string csv = (directory.path() / "out.csv").string();
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    freopen("/dev/null", "w", stdout);
-    freopen("/dev/null", "w", stderr);
-    execl(program.c_str(), program.c_str(), data.c_str(), "--orders", "1-100", "--csv", csv.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
+  for (const int signal_number : {SIGTERM, SIGQUIT, SIGUSR1, SIGALRM, SIGVTALRM}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      freopen("/dev/null", "w", stdout);
+      freopen("/dev/null", "w", stderr);
+      // SIGQUIT's default action dumps core: not into the build folder.
+      const rlimit no_core{0, 0};
+      setrlimit(RLIMIT_CORE, &no_core);
+      execl(program.c_str(), program.c_str(), data.c_str(), "--orders", "1-100", "--csv",
+            csv.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Computing: the outputs are open (a temporary beside out.csv, or
+    // out.csv itself emptied, as a program that opens it directly would).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (entries(directory).size() < 3 && directory.read("out.csv") == "earlier table\n" &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(child, signal_number);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << signal_number;
+    EXPECT_EQ(directory.read("out.csv"), "earlier table\n") << signal_number;
+    EXPECT_EQ(entries(directory), (std::vector<std::string>{"data.txt", "out.csv"}))
+        << signal_number;
   }
-  // Computing: the outputs are open (a temporary beside out.csv, or
-  // out.csv itself emptied, as a program that opens it directly would).
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (entries(directory).size() < 3 && directory.read("out.csv") == "earlier table\n" &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// The plotting library needs scratch space in the temporary folder and
+// ends the process without it; the scan finds that out first and says so.
+TEST(ScanProgram, AFullTemporaryFolderIsReportedAndLeavesNoTemporary) {
+  if (!plots_available()) GTEST_SKIP() << "built without PLplot";
+  ScratchDirectory directory;
+  directory.write("data.txt", small_data);
+  directory.write("out.svg", "earlier plot\n");
+  SmallDisk disk(directory.path() / "disk", 64);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  directory.write("disk/fill", std::string(std::size_t{1} << 17, '.'));
+  const ProgramRun run =
+      shell(directory, "TMPDIR=\"$PWD/disk\" $SCAN data.txt --orders 1 --quiet --plot out.svg");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("can't draw the plot file out.svg: no room for the plotting library's "
+                         "scratch files in "),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("(is the disk full?)"), std::string::npos) << run.err;
+  EXPECT_EQ(directory.read("out.svg"), "earlier plot\n");
+  EXPECT_EQ(entries(directory), (std::vector<std::string>{"data.txt", "disk", "out.svg"}));
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(disk.folder())) {
+    left.push_back(entry.path().filename().string());
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  kill(child, SIGTERM);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  EXPECT_EQ(directory.read("out.csv"), "earlier table\n");
-  EXPECT_EQ(entries(directory), (std::vector<std::string>{"data.txt", "out.csv"}));
+  EXPECT_EQ(left, std::vector<std::string>{"fill"});
+}
+
+// The library reads '#' as the start of an escape of its own; a name is
+// shown as it is, and the SVG stays well-formed XML.
+TEST(ScanProgram, ThePlotShowsEveryDataFileNameLiterally) {
+  if (!plots_available()) GTEST_SKIP() << "built without PLplot";
+  const bool can_parse = std::system("xmllint --version > /dev/null 2>&1") == 0;
+  struct Name {
+    std::string file;
+    std::string shown;  // bytes beyond ASCII are '?' in svg_text
+  };
+  const Name names[] = {{"a#gb.dat", "a#gb.dat"},
+                        {"big#[0xFFFFFFFF].dat", "big#[0xFFFFFFFF].dat"},
+                        {"a#[0xD800].dat", "a#[0xD800].dat"},
+                        {"x<&\xff#u.dat", "x<&?#u.dat"}};
+  ScratchDirectory directory;
+  for (const Name& name : names) {
+    directory.write(name.file, small_data);
+    const ProgramRun run =
+        scan(directory, "'" + name.file + "' --orders 1 --intervals wald --quiet --plot out.svg");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "") << name.shown;
+    const std::string text = svg_text(directory.read("out.svg"));
+    EXPECT_NE(text.find(name.shown + ": M = 6 observations"), std::string::npos) << text;
+    if (can_parse) {
+      const ProgramRun parse =
+          run_program(directory, "/bin/sh", "", "-c 'xmllint --noout out.svg'");
+      EXPECT_EQ(parse.status, 0) << name.shown << "\n" << parse.err;
+    }
+  }
 }
 
 TEST(ScanProgram, ProgressShowsOnATerminalWhileAnOrderTakesLong) {
