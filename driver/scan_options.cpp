@@ -59,11 +59,11 @@ std::string plot_kinds_text() {
 }
 
 std::string plot_name_problem(const std::string& name) {
-  if (!scan_plot_available()) return "--plot: " + plot_unavailable_reason();
   if (name == "-") {
     return "--plot: a plot goes to a file, not to standard output; give a name such as "
            "fits.svg";
   }
+  if (!scan_plot_available()) return "--plot: " + plot_unavailable_reason();
   if (plot_kind_of(name).empty() || name.back() == '/') {
     return "--plot: '" + name + "' does not end in a kind of plot this build draws (" +
            plot_kinds_text() + "); give a name such as fits.svg";

@@ -88,16 +88,16 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   }
   const std::string problem = simulate_options_problem(app, options);
   if (!problem.empty()) return refuse_options(program_name, problem);
-  if (!options.seed_given) {
-    options.seed = fresh_seed();
-    if (!options.quiet) {
+  if (!options.seed_given) options.seed = fresh_seed();
+  try {
+    const int status = write_output(options, settings_from(options));
+    // The drawn seed is named once the file it wrote is there.
+    if (status == 0 && !options.seed_given && !options.quiet) {
       std::fprintf(stderr, "%s: seed %llu (give --seed %llu to write this file again)\n",
                    program_name, static_cast<unsigned long long>(options.seed),
                    static_cast<unsigned long long>(options.seed));
     }
-  }
-  try {
-    return write_output(options, settings_from(options));
+    return status;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: not enough memory for %d intervals\n", program_name,
                  options.intervals);
