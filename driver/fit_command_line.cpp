@@ -34,12 +34,13 @@ constexpr const char* help_text =
     "  printf 'examples/example.dat\\n1\\n0.5\\n' | interval-fit\n"
     "\n"
     "Options:\n"
-    "  --help     print this help and exit\n"
-    "  --version  print the version and exit\n"
+    "  -h, --help  print this help and exit\n"
+    "  --version   print the version and exit\n"
     "\n"
     "Environment:\n"
     "  INTERVAL_THREADS  threads to use, 1 to 256 (default: the machine's cores);\n"
-    "                    the results are the same for any number\n"
+    "                    the results are the same for any number; another value\n"
+    "                    ends the run with status 2\n"
     "\n"
     "Exit status: 0 after a complete run; 1 when a file cannot be read, an answer\n"
     "is refused or a write fails (with a message); 2 for any other argument.\n";
@@ -49,7 +50,9 @@ constexpr const char* help_text =
 FitCommand read_fit_command_line(int argc, const char* const* argv) {
   if (argc <= 1) return FitCommand::run_dialogue;
   if (argc > 2) return FitCommand::refuse;
-  if (std::strcmp(argv[1], "--help") == 0) return FitCommand::show_help;
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    return FitCommand::show_help;
+  }
   if (std::strcmp(argv[1], "--version") == 0) return FitCommand::show_version;
   return FitCommand::refuse;
 }

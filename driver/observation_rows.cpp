@@ -67,5 +67,27 @@ std::optional<RowsProblem> strict_rows_problem(std::string_view text,
     }
     position = line_end + 1;
   }
+  // Rows past the announced count would be left out of the fit without a
+  // word; blank lines at the end are no rows.
+  long long extra = 0;
+  std::size_t first_extra = std::string_view::npos;
+  while (position < text.size()) {
+    const std::size_t line_end = std::min(text.find('\n', position), text.size());
+    const std::string_view line = text.substr(position, line_end - position);
+    if (line.find_first_not_of(" \t") != std::string_view::npos) {
+      if (extra == 0) first_extra = position;
+      ++extra;
+    }
+    position = line_end + 1;
+  }
+  if (extra > 0) {
+    const long long held = rows + extra;
+    return RowsProblem{line_of(text, first_extra),
+                       "the file holds " + count_text(held, "row", "rows") + " but line " +
+                           std::to_string(counts_line) + " announces " + std::to_string(rows) +
+                           "; announce " + std::to_string(held) +
+                           ", or remove the rows after row " + std::to_string(rows) +
+                           " (they would not be fitted)"};
+  }
   return std::nullopt;
 }

@@ -6,8 +6,9 @@
 // read as codes; a file that ends early leaves the missing codes without
 // information.  None of that is reported.  The strict reading asks that the
 // first line hold only the two counts, and that the next M lines each hold
-// exactly n codes.  What follows the M rows is not looked at, as in the
-// classic reading.  A file that passes gives the classic table exactly.
+// exactly n codes, and that no further row follow them (the classic reading
+// ignores them; blank lines at the end are allowed).  A file that passes
+// gives the classic table exactly.
 #pragma once
 
 #include <optional>

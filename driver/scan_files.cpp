@@ -13,6 +13,7 @@
 #include "driver/observation_rows.hpp"
 #include "driver/sha256.hpp"
 #include "foundation/fatal_error.hpp"
+#include "model/observations.hpp"
 
 namespace {
 
@@ -56,7 +57,7 @@ std::string scan_collision_problem(const ScanFiles& names) {
   return {};
 }
 
-std::string load_scan_data(const std::string& data_file, ScannedData& data) {
+std::string load_scan_data(const std::string& data_file, ScannedData& data, DataSummary& summary) {
   const std::string name = data_name(data_file);
   const bool from_standard_input = data_file == "-";
   std::FILE* file = from_standard_input ? stdin : std::fopen(data_file.c_str(), "r");
@@ -78,6 +79,8 @@ std::string load_scan_data(const std::string& data_file, ScannedData& data) {
   if (!install_observation_table(text, header)) {
     fatal_numeric_error("allocation failure in cvector()");
   }
+  summary = summarise_observations(name, observations, observation_count, interval_count);
+  if (!summary.refusal.empty()) return name + ": " + summary.refusal;
   data.name = name;
   data.observation_count = header.observation_count;
   data.interval_count = header.interval_count;
@@ -95,14 +98,15 @@ std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results
                        const ScannedData& data) {
   std::string folder = temporary_folder();
   if (folder.find('%') != std::string::npos) folder = "/tmp";
-  TemporaryFile drawing(folder, "interval-scan-plot.svg");
+  const std::string kind = plot_kind_of(plot.name());
+  TemporaryFile drawing(folder, "interval-scan-plot" + kind);
   if (!drawing.ok()) {
     return "can't draw the plot file " + plot.name() + ": no temporary file in " + folder + ": " +
            drawing.problem();
   }
   close(drawing.release_descriptor());
   const std::string not_drawn = "can't draw the plot file " + plot.name() + ": ";
-  const std::string problem = write_scan_plot(drawing.path(), results, data);
+  const std::string problem = write_scan_plot(drawing.path(), kind, results, data);
   if (!problem.empty()) return not_drawn + problem;
   std::FILE* drawn = std::fopen(drawing.path().c_str(), "rb");
   if (drawn == nullptr) return not_drawn + "the plotting library wrote no plot";
@@ -112,9 +116,7 @@ std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results
     svg.append(piece, got);
   }
   std::fclose(drawn);
-  const std::size_t closing = svg.rfind("</svg>");
-  if (closing == std::string::npos ||
-      svg.find_first_not_of(" \t\r\n", closing + 6) != std::string::npos) {
+  if (!plot_complete(svg, kind)) {
     return not_drawn + "the plotting library wrote an incomplete plot (is " + folder + " full?)";
   }
   if (std::fwrite(svg.data(), 1, svg.size(), plot.stream()) != svg.size()) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/data_summary.hpp"
 #include "driver/output_file.hpp"
 #include "driver/scan_report.hpp"
 
@@ -25,8 +26,9 @@ struct ScanFiles {
 std::string scan_collision_problem(const ScanFiles& files);
 
 // Reads, checks and installs the data file (model/observations); `data`
-// gets its name and counts, for the plot.
-std::string load_scan_data(const std::string& data_file, ScannedData& data);
+// gets its name, counts and digest, `summary` what its codes hold.  A file
+// without a code the model reads is refused.
+std::string load_scan_data(const std::string& data_file, ScannedData& data, DataSummary& summary);
 
 // Draws the plot and writes it into `plot`, committed when complete.
 std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results,

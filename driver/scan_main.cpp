@@ -29,32 +29,6 @@ namespace {
 
 constexpr const char* program_name = "interval-scan";
 
-constexpr const char* description =
-    "Fits the latent-state model of each order in a range to an observation data\n"
-    "file (the same file as interval-fit reads, checked strictly), and reports which\n"
-    "order fits best and how uncertain each fitted length is.\n"
-    "\n"
-    "Each order is fitted from the estimate in every coordinate by a quasi-Newton\n"
-    "search (L-BFGS) on the exact gradient of the log-likelihood, with every\n"
-    "parameter kept at 0 or above, restarted from its end until a restart no\n"
-    "longer improves the fit.  Standard errors come from the inverse of the\n"
-    "observed information (central differences of the gradient), divided by 2p\n"
-    "like the lengths; a length fitted as 0 gets none (\"at bound\").  Profile-\n"
-    "likelihood 95% intervals hold every value whose best fit stays within\n"
-    "3.841/2 log-likelihood units of the best: they respect the bound at 0 and\n"
-    "the skew of small samples.  Progress goes to standard error.";
-
-constexpr const char* footer =
-    "Output: a table of all orders (log-likelihood, difference from the best,\n"
-    "convergence, Total Length with its standard error), then the lengths of the\n"
-    "best order with standard errors, 95% Wald and profile intervals, and the\n"
-    "support set: the orders within 2 log-likelihood units of the best, which the\n"
-    "data cannot tell apart from it.  etest.txt is not written.  Output files are\n"
-    "replaced only when complete.  The orders are fitted on all cores at once;\n"
-    "INTERVAL_THREADS=N sets the number of threads (1 to 256), which changes no\n"
-    "result.  Exit status: 0 done, 1 data file or output problem, 2 bad options\n"
-    "or colliding files.";
-
 int report_failure(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", program_name, what.c_str());
   return 1;
@@ -62,8 +36,14 @@ int report_failure(const std::string& what) {
 
 int run(const ScanOptions& options, const std::vector<std::string>& command_line) {
   ScannedData data;
-  if (const std::string problem = load_scan_data(options.data_file, data); !problem.empty()) {
+  DataSummary summary;
+  if (const std::string problem = load_scan_data(options.data_file, data, summary);
+      !problem.empty()) {
     return report_failure(problem);
+  }
+  if (!options.quiet) std::fputs(summary.paragraph.c_str(), stderr);
+  for (const std::string& warning : summary.warnings) {
+    std::fprintf(stderr, "%s: warning: %s\n", program_name, warning.c_str());
   }
   // Opened before the fits, so that a bad name or folder fails at once; the
   // earlier files stay as they are until the new ones are complete.
@@ -130,8 +110,8 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   keep_standard_descriptors_open();
   report_file_size_limit_as_write_failure();
   std::set_new_handler([] { fatal_numeric_error("allocation failure in operator new"); });
-  CLI::App app{description, program_name};
-  app.footer(footer);
+  CLI::App app{"", program_name};
+  describe_scan(app);
   ScanOptions options;
   add_scan_options(app, options);
   if (const std::optional<int> status = parse_command_line(app, argc, argv, program_name)) {

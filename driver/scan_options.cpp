@@ -4,122 +4,203 @@
 #include <set>
 
 #include "driver/answers.hpp"
+#include "driver/help_format.hpp"
 #include "driver/scan_report.hpp"
+#include "foundation/instruction_sets.hpp"
+#include "model/forward_step.hpp"
 
 namespace {
 
-constexpr const char* plot_suffix = ".svg";
-
-// One item of an order list: "4" or "2-5".
-bool add_order_item(const std::string& item, std::set<int>& orders) {
-  const std::size_t dash = item.find('-');
-  const std::optional<int> first = parse_model_order(item.substr(0, dash));
-  if (!first) return false;
-  if (dash == std::string::npos) {
-    orders.insert(*first);
-    return true;
+// An order as written: a whole number from 1 to largest_model_order, or
+// why not.
+std::string order_problem(const std::string& word, const std::string& option) {
+  if (parse_model_order(word)) return {};
+  const std::string limits =
+      "; each order is a whole number from 1 to " + std::to_string(largest_model_order);
+  if (word.empty()) return option + ": an order is missing (an empty item or range end)" + limits;
+  if (word.find_first_not_of("0123456789") != std::string::npos) {
+    return option + ": '" + word + "' is not a whole number" + limits;
   }
-  const std::optional<int> last = parse_model_order(item.substr(dash + 1));
-  if (!last || *last < *first) return false;
-  for (int p = *first; p <= *last; ++p) orders.insert(p);
-  return true;
+  if (word.find_first_not_of('0') == std::string::npos) {
+    return option + ": orders start at 1, not 0" + limits;
+  }
+  return option + ": " + word + " is above " + std::to_string(largest_model_order) +
+         ", the highest order the model takes";
 }
 
-bool ends_with_svg(const std::string& name) {
-  const std::string suffix = plot_suffix;
-  if (name.size() <= suffix.size()) return false;
-  for (std::size_t k = 0; k < suffix.size(); ++k) {
-    const char c = name[name.size() - suffix.size() + k];
-    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    if (lower != suffix[k]) return false;
+// One item of an order list, "4" or "2-5", or why it is not one.
+std::string add_order_item(const std::string& item, std::set<int>& orders) {
+  const std::size_t dash = item.find('-');
+  const std::string first_word = item.substr(0, dash);
+  std::string problem = order_problem(first_word, "--orders");
+  if (!problem.empty()) return problem;
+  const int first = *parse_model_order(first_word);
+  if (dash == std::string::npos) {
+    orders.insert(first);
+    return {};
   }
-  return true;
+  const std::string last_word = item.substr(dash + 1);
+  problem = order_problem(last_word, "--orders");
+  if (!problem.empty()) return problem;
+  const int last = *parse_model_order(last_word);
+  if (last < first) {
+    return "--orders: the range " + item + " runs downwards; write it " + last_word + "-" +
+           first_word;
+  }
+  for (int p = first; p <= last; ++p) orders.insert(p);
+  return {};
+}
+
+// The names' endings of the plots this build draws: ".svg, .pdf, .png".
+std::string plot_kinds_text() {
+  std::string text;
+  for (const std::string& kind : plot_kinds()) text += (text.empty() ? "" : ", ") + kind;
+  return text.empty() ? "none in this build, which was built without PLplot" : text;
 }
 
 std::string plot_name_problem(const std::string& name) {
   if (name == "-") {
-    return "--plot: a plot goes to an .svg file, not to standard output; give a name such as "
+    return "--plot: a plot goes to a file, not to standard output; give a name such as "
            "fits.svg";
   }
-  if (!ends_with_svg(name) || name.back() == '/') {
-    return "--plot: '" + name +
-           "' does not end in .svg; the plot is an SVG file, so give a "
-           "name such as fits.svg";
-  }
   if (!scan_plot_available()) return "--plot: " + plot_unavailable_reason();
+  if (plot_kind_of(name).empty() || name.back() == '/') {
+    return "--plot: '" + name + "' does not end in a kind of plot this build draws (" +
+           plot_kinds_text() + "); give a name such as fits.svg";
+  }
   return {};
+}
+
+std::string scan_version_text() {
+  std::string text = std::string("interval-scan ") + INTERVAL_VERSION + "\nplot: ";
+  text += scan_plot_available() ? plot_kinds_text() + " (PLplot)" : "not built (no PLplot)";
+  text += "\ninstruction sets: ";
+#ifdef INTERVAL_TARGET_CLONES
+  text += "avx512f, avx2 or portable, chosen at start; here ";
+#else
+  text += "the compiler's own target only; ";
+#endif
+  return text + forward_step_target();
 }
 
 }  // namespace
 
 void add_scan_options(CLI::App& app, ScanOptions& options) {
-  app.set_version_flag("--version", std::string("interval-scan ") + INTERVAL_VERSION);
+  use_companion_help(app);
   app.add_option("DATAFILE", options.data_file,
-                 "Observation data file: the number of observations and of intervals on the\n"
-                 "first line, then one line of exactly n codes per observation; - reads\n"
-                 "standard input")
+                 option_help("Observation data file: the numbers of observations and of "
+                             "intervals on the first line, then one line of exactly n codes "
+                             "per observation; - reads standard input"))
+      ->type_name("")
       ->required();
   app.add_option("--orders", options.orders_text,
-                 "Model orders to fit: a range such as 1-6, single orders, or a comma list\n"
-                 "such as 1,2,4-6; each order is a whole number from 1 to 100")
+                 option_help("Model orders to fit: a range such as 1-6, single orders, or a "
+                             "comma list such as 1,2,4-6; each a whole number from 1 to 100"))
       ->type_name("LIST")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->group("Model");
+  app.add_option("--order", options.order_text,
+                 option_help("One model order P, as interval-simulate takes it: the same as "
+                             "--orders P"))
+      ->type_name("P")
+      ->group("Model");
+  app.add_flag("--escape", options.escape,
+               option_help("Also fit the escape fraction q, 0..1, at every order: the share of "
+                           "class moves from an independent process outside the counting; "
+                           "reports q with its 95% intervals and the test of q = 0"))
+      ->group("Model");
   app.add_option("--estimate", options.estimate_text,
-                 "Initial estimate, the starting value of every interval parameter (an\n"
-                 "expected number of events); a finite number of at least 0, as at\n"
-                 "interval-fit's prompt")
+                 option_help("Initial estimate, the starting value of every interval parameter "
+                             "(an expected number of events): a finite number of at least 0, "
+                             "as at interval-fit's prompt"))
       ->type_name("X")
-      ->capture_default_str();
-  app.add_option("--intervals", options.intervals,
-                 "Which 95% intervals to compute: profile (Wald and profile-likelihood)\n"
-                 "or wald (Wald only, no refits: faster)")
+      ->capture_default_str()
+      ->group("Fitting");
+  app.add_option("--ci,--intervals", options.intervals,
+                 option_help("Which 95% intervals to compute: profile (Wald and "
+                             "profile-likelihood) or wald (Wald only, no refits: faster); "
+                             "--intervals is the old name of this option"))
       ->type_name("KIND")
       ->check(CLI::IsMember({"profile", "wald"}))
-      ->capture_default_str();
+      ->capture_default_str()
+      ->group("Fitting");
   app.add_flag("--profile-all", options.profile_all,
-               "Compute profile intervals for every order, not only the best one");
-  app.add_flag("--escape", options.escape,
-               "Also fit the escape fraction q, 0..1, at every order: the share of class\n"
-               "moves that come from an independent process outside the counting; reports\n"
-               "q with its 95% intervals and the likelihood-ratio test of q = 0");
+               option_help("Compute profile intervals for every order, not only the best one"))
+      ->group("Fitting");
   app.add_option("--csv", options.csv_file,
-                 "Also write the CSV file FILE (- for standard output, the table then going\n"
-                 "to standard error): one row per order and interval, a 'total' row per\n"
-                 "order, and with --escape an 'escape' row per order; columns order, interval, "
-                 "length, standard_error, log_likelihood,\n"
-                 "converged, wald_lower, wald_upper, profile_lower, profile_upper (NA where\n"
-                 "not available)")
-      ->type_name("FILE");
-  app.add_option(
-         "--plot", options.plot_file,
-         std::string("Also draw an SVG plot: the log-likelihood against the order, the best\n"
-                     "order marked, and the best order's lengths with their 95% intervals") +
-             (scan_plot_available() ? "" : "\n(not in this build: it was built without PLplot)"))
-      ->type_name("FILE.svg");
+                 option_help("Also write the CSV file FILE (- for standard output, the table "
+                             "then going to standard error): one row per order and interval, "
+                             "a total row per order and with --escape an escape row; the "
+                             "columns are listed in the manual page"))
+      ->type_name("FILE")
+      ->group("Output");
+  app.add_option("--plot", options.plot_file,
+                 option_help(std::string("Also draw a plot: the log-likelihood against the "
+                                         "order, the best order marked, and the best order's "
+                                         "lengths with their 95% intervals; the name's ending "
+                                         "chooses the kind: ") +
+                             plot_kinds_text()))
+      ->type_name("FILE")
+      ->group("Output");
   app.add_option("--json", options.json_file,
-                 "Also write a JSON summary for scripts: the provenance (version, command\n"
-                 "line, date, each data file's size and SHA-256), every order's fit, the best\n"
-                 "order and the support set; - writes it to standard output")
-      ->type_name("FILE");
+                 option_help("Also write a JSON summary for scripts: the provenance (version, "
+                             "command line, date, each data file's size and SHA-256), every "
+                             "order's fit, the best order and the support set; - writes it to "
+                             "standard output"))
+      ->type_name("FILE")
+      ->group("Output");
   app.add_flag("--quiet,-q", options.quiet,
-               "No progress on standard error: neither the line that closes each order nor\n"
-               "the running count while an order takes long; warnings and errors stay");
+               option_help("No data summary and no progress on standard error; warnings and "
+                           "errors stay"))
+      ->group("Output");
+  app.set_help_flag("-h,--help", "Print this help and exit")->group("Information");
+  app.set_version_flag("--version", scan_version_text(), "Print the version and the parts built in")
+      ->group("Information");
+}
+
+void describe_scan(CLI::App& app) {
+  app.description(
+      "Fits the latent-state model of each order in a range to an observation data\n"
+      "file, and reports which order fits best and how uncertain each length is.");
+  app.footer(
+      "Examples:\n"
+      "  interval-scan sim.dat --orders 1-6\n"
+      "  interval-scan sim.dat --orders 1-4 --csv fits.csv --plot fits.svg\n"
+      "  interval-scan sim.dat --order 2 --escape --ci wald\n"
+      "\n"
+      "Environment:\n"
+      "  INTERVAL_THREADS=N  threads to use, 1 to 256 (default: the machine's cores);\n"
+      "                      the results are the same for any number\n"
+      "\n"
+      "Exit status: 0 done, 1 data file or output problem, 2 bad options or colliding\n"
+      "files.  The method, the data format and the CSV columns: man interval-scan.");
 }
 
 std::string scan_options_problem(const CLI::App& app, ScanOptions& options) {
   std::set<int> orders;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t comma = options.orders_text.find(',', start);
-    const std::string item = options.orders_text.substr(start, comma - start);
-    if (!add_order_item(item, orders)) {
-      return "--orders: '" + options.orders_text +
-             "' is not a list of model orders; write for example 1-6 or 1,2,4 (each order a "
-             "whole number from 1 to " +
-             std::to_string(largest_model_order) + ", ranges ascending)";
+  if (app.count("--order") > 0) {
+    if (app.count("--orders") > 0) {
+      return "--order and --orders both give the orders; give one of them (--orders takes a "
+             "list such as 1-6)";
     }
-    if (comma == std::string::npos) break;
-    start = comma + 1;
+    std::string problem = order_problem(options.order_text, "--order");
+    if (!problem.empty()) {
+      if (options.order_text.find_first_of(",-") != std::string::npos) {
+        problem = "--order takes one order; did you mean --orders " + options.order_text + "?";
+      }
+      return problem;
+    }
+    orders.insert(*parse_model_order(options.order_text));
+  } else {
+    std::size_t start = 0;
+    while (true) {
+      const std::size_t comma = options.orders_text.find(',', start);
+      const std::string item = options.orders_text.substr(start, comma - start);
+      const std::string problem = add_order_item(item, orders);
+      if (!problem.empty()) return problem + " (in --orders " + options.orders_text + ")";
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
   }
   options.orders.assign(orders.begin(), orders.end());
   const std::optional<double> estimate = parse_initial_estimate(options.estimate_text);

@@ -10,12 +10,13 @@
 struct ScanOptions {
   std::string data_file;  // "-": standard input
   std::string orders_text = "1-6";
+  std::string order_text;  // --order P: the one order, instead of --orders
   std::string estimate_text = "0.5";
   std::string csv_file;   // empty: none; "-": standard output
   std::string plot_file;  // empty: none
   std::string json_file;  // empty: none; "-": standard output
   bool quiet = false;
-  std::string intervals = "profile";  // or "wald": no profile refits
+  std::string intervals = "profile";  // --ci (old name --intervals); or "wald": no profile refits
   bool profile_all = false;           // profiles for every order, not only the best
   bool escape = false;                // fit the escape fraction with the lengths
   std::vector<int> orders;
@@ -24,6 +25,10 @@ struct ScanOptions {
 
 // Binds the options to `options`, with their help, and --version.
 void add_scan_options(CLI::App& app, ScanOptions& options);
+
+// The help's text around the options: what the program does (after the
+// usage line), and the examples, the environment and the exit status.
+void describe_scan(CLI::App& app);
 
 // Why the options parsed by `app` cannot be used, or an empty text when
 // they can.  Fills in `orders` and `estimate`.

@@ -1,9 +1,10 @@
-// The SVG plot of a scan, drawn by PLplot's "svg" device on one landscape
-// page with two panels side by side: the log-likelihood against the model
-// order with the best order marked, and the best order's interval lengths
-// with their 95% intervals (profile-likelihood intervals where they were
-// computed, else Wald intervals).  The titles name the data file, its
-// number of observations M and of intervals n, and what the bars are.
+// The plot of a scan, drawn by one of PLplot's devices (SVG, PDF or PNG,
+// by the name's ending) on one landscape page with two panels side by
+// side: each order's log-likelihood as its difference from the best, the
+// support band marked, and the best order's interval lengths with their
+// 95% intervals (profile-likelihood intervals where they were computed,
+// else Wald intervals).  The titles name the data file, its number of
+// observations M and of intervals n, and what the bars are.
 #include <plplot.h>
 
 #include <algorithm>
@@ -36,10 +37,21 @@ constexpr PLINT best_symbol = 6;
 constexpr PLFLT text_scale = 0.7;
 constexpr PLFLT title_scale = 0.9;
 constexpr PLFLT best_symbol_scale = 2.5;
-// Colour map 0: black on white, red for the data, blue for the best order.
+// Colour map 0: black on white, red for the data, blue for the best order,
+// a pale grey for the support band.
 constexpr PLINT axis_colour = 15;
 constexpr PLINT data_colour = 1;
 constexpr PLINT best_colour = 9;
+constexpr PLINT band_colour = 7;
+constexpr PLINT band_grey = 225;
+// An open triangle pointing down: an order whose difference lies below the
+// panel, drawn at its lower edge.
+constexpr PLINT below_symbol = 7;
+// The left panel shows differences down to this many times the support
+// width, so that the band stays readable when a poor order is far off.
+constexpr double shown_support_widths = 5.0;
+// At most this many numbered ticks on an axis of whole numbers.
+constexpr double most_ticks = 10.0;
 // Axis options: frame, ticks, numeric labels in fixed point (no corner
 // multiplier such as "x10^3", which a reader misses), and the y labels
 // written upright.
@@ -48,8 +60,11 @@ constexpr const char* y_axis_options = "bcfnstv";
 // Distances of the labels from the frame, in character heights.
 constexpr PLFLT x_label_distance = 3.2;
 constexpr PLFLT y_label_distance = 5.5;
-constexpr PLFLT title_distance = 3.0;
-constexpr PLFLT subtitle_distance = 1.5;
+constexpr PLFLT title_distance = 4.0;
+constexpr PLFLT subtitle_distance = 2.6;
+// The name of the best order stands on a line of its own between the
+// subtitle and the frame.
+constexpr PLFLT best_label_distance = 1.0;
 
 // What the plotting library needs in its scratch folder before it draws
 // (its table of drivers, a few kilobytes), with a wide margin: without it,
@@ -119,25 +134,42 @@ Range padded(double low, double high) {
   return {low - margin_fraction * spread, high + margin_fraction * spread};
 }
 
-// A panel's frame, axes and labels in the viewport `panel`.
+// The step of numbered ticks on an axis of whole numbers (orders,
+// intervals) spanning `span`: 1, 2, 5, 10, 20, ... so that no tick falls
+// between two whole numbers and at most most_ticks are numbered.
+double whole_number_step(double span) {
+  double step = 1.0;
+  for (int k = 0; span / step > most_ticks; ++k) step *= k % 3 == 1 ? 2.5 : 2.0;
+  return step;
+}
+
+// A panel's frame, axes and labels in the viewport `panel`; the x axis
+// counts whole numbers.
 void start_panel(const PLFLT panel[4], double x_low, double x_high, const Range& y,
                  const char* x_label, const char* y_label, const char* title,
                  const char* subtitle) {
   plvpor(panel[0], panel[1], panel[2], panel[3]);
   plwind(x_low, x_high, y.low, y.high);
   plcol0(axis_colour);
-  plbox(x_axis_options, 0.0, 0, y_axis_options, 0.0, 0);
+  plbox(x_axis_options, whole_number_step(x_high - x_low), 1, y_axis_options, 0.0, 0);
   plmtex("b", x_label_distance, 0.5, 0.5, x_label);
   plmtex("l", y_label_distance, 0.5, 0.5, y_label);
   plmtex("t", title_distance, 0.5, 0.5, title);
   plmtex("t", subtitle_distance, 0.5, 0.5, subtitle);
 }
 
+// The last part of a path: a long folder would crowd the title out.
+std::string file_name_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+}
+
 // The data the fits were made to, across the top of the page.
 void draw_page_title(const ScannedData& data) {
   char title[512];
   std::snprintf(title, sizeof title, "%s: M = %d observations, n = %d intervals",
-                literal_text(data.name).c_str(), data.observation_count, data.interval_count);
+                literal_text(file_name_of(data.name)).c_str(), data.observation_count,
+                data.interval_count);
   plvpor(0.0, 1.0, 0.0, 1.0);
   plwind(0.0, 1.0, 0.0, 1.0);
   plcol0(axis_colour);
@@ -146,40 +178,67 @@ void draw_page_title(const ScannedData& data) {
   plschr(0.0, text_scale);
 }
 
+// Each order's log-likelihood less the best one's: the support set is the
+// band from -support_width to 0, shaded, and the best order is marked and
+// named above the panel, where neither the curve nor the mark can cover it.
 void draw_log_likelihoods(const std::vector<OrderResult>& results, const OrderResult& best) {
   std::vector<PLFLT> orders;
-  std::vector<PLFLT> values;
+  std::vector<PLFLT> differences;
   for (const OrderResult& r : results) {
     if (!std::isfinite(r.log_likelihood)) continue;
     orders.push_back(r.order);
-    values.push_back(r.log_likelihood);
+    differences.push_back(r.log_likelihood - best.log_likelihood);
   }
-  const Range y = padded(*std::min_element(values.begin(), values.end()),
-                         *std::max_element(values.begin(), values.end()));
+  const double lowest = *std::min_element(differences.begin(), differences.end());
+  const double shown = std::fmax(std::fmax(-lowest, 1.5 * support_width), 0.0);
+  const double floor = -std::fmin(shown, shown_support_widths * support_width);
+  const Range y{floor - margin_fraction * -floor, margin_fraction * -floor};
   const double x_low = results.front().order - 0.5;
   const double x_high = results.back().order + 0.5;
-  start_panel(left_panel, x_low, x_high, y, "model order p", "log-likelihood",
-              "Log-likelihood of the fit of each order",
-              "higher fits better; the best order is marked");
+  plvpor(left_panel[0], left_panel[1], left_panel[2], left_panel[3]);
+  plwind(x_low, x_high, y.low, y.high);
+  // The band first, so that the frame and the data are drawn over it.
+  PLFLT band_x[4] = {x_low, x_high, x_high, x_low};
+  PLFLT band_y[4] = {-support_width, -support_width, 0.0, 0.0};
+  plscol0(band_colour, band_grey, band_grey, band_grey);
+  plcol0(band_colour);
+  plfill(4, band_x, band_y);
+  char caption[160];
+  std::snprintf(caption, sizeof caption, "shaded: within %g units of the best (the support set)",
+                support_width);
+  start_panel(left_panel, x_low, x_high, y, "model order p", "log-likelihood - best",
+              "Log-likelihood of each order, from the best", caption);
   plcol0(data_colour);
+  std::vector<PLFLT> clipped(differences);
+  std::vector<PLFLT> below_orders;
+  std::vector<PLFLT> below_values;
+  for (std::size_t k = 0; k < clipped.size(); ++k) {
+    if (clipped[k] >= floor) continue;
+    clipped[k] = floor;
+    below_orders.push_back(orders[k]);
+    below_values.push_back(floor);
+  }
   const auto count = static_cast<PLINT>(orders.size());
-  plline(count, orders.data(), values.data());
-  plpoin(count, orders.data(), values.data(), point_symbol);
+  plline(count, orders.data(), clipped.data());
+  plpoin(count, orders.data(), clipped.data(), point_symbol);
+  if (!below_orders.empty()) {
+    plpoin(static_cast<PLINT>(below_orders.size()), below_orders.data(), below_values.data(),
+           below_symbol);
+    char note[160];
+    std::snprintf(note, sizeof note, "orders further below drawn at %g", floor);
+    plcol0(axis_colour);
+    plmtex("b", x_label_distance + 1.3, 0.0, 0.0, note);
+  }
 
-  // The best order: a square around its point, and its name beside it, on
-  // the side with more room.
   PLFLT best_order = best.order;
-  PLFLT best_value = best.log_likelihood;
+  PLFLT zero = 0.0;
   plcol0(best_colour);
   plssym(0.0, best_symbol_scale);
-  plpoin(1, &best_order, &best_value, best_symbol);
+  plpoin(1, &best_order, &zero, best_symbol);
   plssym(0.0, 1.0);
   char label[64];
   std::snprintf(label, sizeof label, "best: p = %d", best.order);
-  const bool room_on_right = best_order - x_low < x_high - best_order;
-  const double offset = 0.04 * (x_high - x_low);
-  plptex(best_order + (room_on_right ? offset : -offset), best_value - 0.05 * (y.high - y.low), 1.0,
-         0.0, room_on_right ? 0.0 : 1.0, label);
+  plmtex("t", best_label_distance, 1.0, 1.0, label);
 }
 
 // The best order's lengths with their profile intervals where they were
@@ -190,10 +249,8 @@ void draw_best_lengths(const OrderResult& best) {
   std::vector<PLFLT> lengths;
   std::vector<PLFLT> lower;
   std::vector<PLFLT> upper;
-  double low = 0.0;
   double high = 0.0;
   for (std::size_t t = 0; t < n; ++t) {
-    low = std::fmin(low, best.lengths[t]);
     high = std::fmax(high, best.lengths[t]);
     double from = 0.0;
     double to = 0.0;
@@ -211,7 +268,6 @@ void draw_best_lengths(const OrderResult& best) {
     lengths.push_back(best.lengths[t]);
     lower.push_back(from);
     upper.push_back(to);
-    low = std::fmin(low, from);
     high = std::fmax(high, to);
   }
   char title[160];
@@ -220,7 +276,11 @@ void draw_best_lengths(const OrderResult& best) {
                         : best.positive_definite
                             ? "bars: 95% Wald intervals, length +- 1.96 SE"
                             : "no intervals: the observed information is not positive definite";
-  start_panel(right_panel, 0.5, static_cast<double>(n) + 0.5, padded(low, high), "interval",
+  // Lengths are never below 0: the axis starts there, and a Wald bar that
+  // would reach below it is cut at it.
+  for (PLFLT& from : lower) from = std::fmax(from, 0.0);
+  const Range y{0.0, padded(0.0, high).high};
+  start_panel(right_panel, 0.5, static_cast<double>(n) + 0.5, y, "interval",
               "length (expected events / 2p)", title, caption);
   plcol0(data_colour);
   std::vector<PLFLT> all_intervals(n);
@@ -234,12 +294,62 @@ void draw_best_lengths(const OrderResult& best) {
 
 }  // namespace
 
+// The device for each kind, the first one installed: cairo's for PDF and
+// PNG draw the text with the system's fonts.
+struct PlotDevice {
+  const char* kind;
+  const char* devices[2];
+};
+constexpr PlotDevice plot_devices[] = {
+    {".svg", {"svg", "svgcairo"}},
+    {".pdf", {"pdfcairo", "pdf"}},
+    {".png", {"pngcairo", "png"}},
+};
+
+// The PLplot devices installed, by name.
+std::vector<std::string> installed_devices() {
+  constexpr int most_devices = 128;
+  // The library fills the two arrays that the pointers point at.
+  std::vector<const char*> menus(most_devices);
+  std::vector<const char*> names(most_devices);
+  const char** menu_list = menus.data();
+  const char** name_list = names.data();
+  int count = most_devices;
+  plgDevs(&menu_list, &name_list, &count);
+  return std::vector<std::string>(names.begin(), names.begin() + count);
+}
+
+// The device that draws `kind`, or null.
+const char* device_for(const std::string& kind) {
+  static const std::vector<std::string> installed = installed_devices();
+  for (const PlotDevice& d : plot_devices) {
+    if (kind != d.kind) continue;
+    for (const char* device : d.devices) {
+      if (std::find(installed.begin(), installed.end(), device) != installed.end()) return device;
+    }
+  }
+  return nullptr;
+}
+
 bool scan_plot_available() { return true; }
+
+std::vector<std::string> plot_kinds() {
+  std::vector<std::string> kinds;
+  for (const PlotDevice& d : plot_devices) {
+    if (device_for(d.kind) != nullptr) kinds.emplace_back(d.kind);
+  }
+  return kinds;
+}
 
 std::string plot_unavailable_reason() { return {}; }
 
 std::string write_scan_plot(const std::string& svg_path, const std::vector<OrderResult>& results,
                             const ScannedData& data) {
+  return write_scan_plot(svg_path, ".svg", results, data);
+}
+
+std::string write_scan_plot(const std::string& path, const std::string& kind,
+                            const std::vector<OrderResult>& results, const ScannedData& data) {
   const int best = best_result(results);
   if (results.empty() || best < 0) return "no fit gives a log-likelihood to plot";
   const std::string scratch = temporary_folder();
@@ -249,8 +359,10 @@ std::string write_scan_plot(const std::string& svg_path, const std::vector<Order
            " (is the disk full?)";
   }
 
-  plsdev("svg");
-  plsfnam(svg_path.c_str());
+  const char* device = device_for(kind);
+  if (device == nullptr) return "no plotting device in this build draws a " + kind + " file";
+  plsdev(device);
+  plsfnam(path.c_str());
   plspage(0.0, 0.0, page_width, page_height, 0, 0);
   plscolbg(255, 255, 255);
   plscol0(axis_colour, 0, 0, 0);

@@ -3,9 +3,17 @@
 
 bool scan_plot_available() { return false; }
 
+std::vector<std::string> plot_kinds() { return {}; }
+
 std::string plot_unavailable_reason() {
   return "this interval-scan was built without PLplot, so it cannot draw plots (install "
          "libplplot-dev and build again)";
+}
+
+std::string write_scan_plot(const std::string& /*path*/, const std::string& /*kind*/,
+                            const std::vector<OrderResult>& /*results*/,
+                            const ScannedData& /*data*/) {
+  return plot_unavailable_reason();
 }
 
 std::string write_scan_plot(const std::string& /*svg_path*/,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstddef>
 
 namespace {
@@ -18,91 +19,143 @@ const char* converged_word(const OrderFit& fit) {
   return "no (restarts)";
 }
 
-void print_order_rows(std::FILE* out, const std::vector<OrderResult>& results, double best) {
-  std::fprintf(out, "%5s  %16s  %12s  %-16s  %12s  %s\n", "order", "log-likelihood", "difference",
-               "converged", "total length", "standard error");
-  for (const OrderResult& r : results) {
-    std::fprintf(out, "%5d  %16f  %12f  %-16s  %12f  ", r.order, r.log_likelihood,
-                 r.log_likelihood - best, converged_word(r.fit), r.total_length);
-    if (total_has_wald(r)) {
-      std::fprintf(out, "%f\n", r.total_standard_error);
-    } else if (r.positive_definite) {
-      std::fprintf(out, "at bound\n");
-    } else {
-      std::fprintf(out, "%s\n", no_standard_error);
+// "%f" of x, without the sign of a value that rounds to zero: a reader
+// takes "-0.000000" for a small negative number.
+std::string fixed(double x) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", x);
+  const std::string written = text;
+  if (written.front() == '-' && written.find_first_not_of("-0.") == std::string::npos) {
+    return written.substr(1);
+  }
+  return written;
+}
+
+std::string interval_text(double lower, double upper) {
+  return "[" + fixed(lower) + ", " + fixed(upper) + "]";
+}
+
+// A table whose columns are as wide as their widest cell (at least their
+// minimum), two blanks apart, text columns left-aligned and number columns
+// right-aligned, and no blank at the end of a line.
+struct Column {
+  std::size_t minimum_width;
+  bool left_aligned;
+};
+
+void print_aligned(std::FILE* out, const std::vector<Column>& columns,
+                   const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths;
+  for (const Column& column : columns) widths.push_back(column.minimum_width);
+  for (const std::vector<std::string>& row : rows) {
+    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
+      widths[c] = std::max(widths[c], row[c].size());
     }
+  }
+  for (const std::vector<std::string>& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
+      if (c > 0) line += "  ";
+      const std::string padding(widths[c] - row[c].size(), ' ');
+      line += columns[c].left_aligned ? row[c] + padding : padding + row[c];
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    std::fprintf(out, "%s\n", line.c_str());
   }
 }
 
-// "[lower, upper]" of a Wald interval length +- z SE.
-std::string wald_text(double length, double se) {
-  char text[80];
-  std::snprintf(text, sizeof text, "[%f, %f]", length - wald_quantile_95 * se,
-                length + wald_quantile_95 * se);
-  return text;
+void print_order_rows(std::FILE* out, const std::vector<OrderResult>& results, double best) {
+  std::vector<std::vector<std::string>> rows = {
+      {"order", "log-likelihood", "difference", "converged", "total length", "standard error"}};
+  for (const OrderResult& r : results) {
+    std::string error = no_standard_error;
+    if (total_has_wald(r)) {
+      error = fixed(r.total_standard_error);
+    } else if (r.positive_definite) {
+      error = "at bound";
+    }
+    rows.push_back({std::to_string(r.order), fixed(r.log_likelihood),
+                    fixed(r.log_likelihood - best), converged_word(r.fit), fixed(r.total_length),
+                    error});
+  }
+  print_aligned(out, {{5, false}, {16, false}, {12, false}, {16, true}, {12, false}, {0, true}},
+                rows);
 }
 
-void print_profile(std::FILE* out, const OrderResult& r, const LengthInterval& interval) {
-  if (!r.profiled) {
-    std::fprintf(out, "\n");
+// The standard-error and Wald cells of one row.
+void add_wald_cells(std::vector<std::string>& row, bool wald, bool at_bound, double value,
+                    double se) {
+  if (wald) {
+    row.push_back(fixed(se));
+    row.push_back(interval_text(value - wald_quantile_95 * se, value + wald_quantile_95 * se));
+  } else {
+    row.push_back(at_bound ? "at bound" : no_standard_error);
+    row.push_back("-");
+  }
+}
+
+void add_profile_cell(std::vector<std::string>& row, const OrderResult& r, bool profiled,
+                      const LengthInterval& interval) {
+  if (!r.profiled) return;
+  if (!profiled) {
+    row.push_back("-");
     return;
   }
-  std::fprintf(out, "  [%f, %f]%s\n", interval.lower, interval.upper,
-               interval.found ? "" : " (not settled)");
+  row.push_back(interval_text(interval.lower, interval.upper) +
+                (interval.found ? "" : " (not settled)"));
 }
 
-// One row of the best order's table: the Wald part, then the profile part.
-void print_length_row(std::FILE* out, const OrderResult& r, bool wald, bool at_bound, double length,
-                      double se, const LengthInterval& profile) {
-  if (wald) {
-    std::fprintf(out, "%14f  %-24s", se, wald_text(length, se).c_str());
-  } else if (at_bound) {
-    std::fprintf(out, "%14s  %-24s", "at bound", "-");
-  } else {
-    std::fprintf(out, "%14s  %-24s", no_standard_error, "-");
+// The escape fraction's row; false when its Wald interval would leave 0..1
+// and is left out.
+bool add_escape_row(std::vector<std::vector<std::string>>& rows, const OrderResult& r) {
+  const EscapeResult& e = r.escape;
+  if (!e.identified) {
+    rows.push_back({"escape", "NA", "not identified"});
+    return true;
   }
-  print_profile(out, r, profile);
+  std::vector<std::string> row = {"escape", fixed(e.fraction)};
+  const bool inside = escape_wald_inside(e);
+  add_wald_cells(row, e.has_standard_error && inside, e.at_bound, e.fraction, e.standard_error);
+  if (e.has_standard_error && !inside) row[2] = fixed(e.standard_error);
+  add_profile_cell(row, r, e.profiled, e.profile);
+  rows.push_back(row);
+  return !e.has_standard_error || inside;
 }
 
-void print_best_lengths(std::FILE* out, const OrderResult& r) {
-  std::fprintf(out, "\nBest order: p = %d (log-likelihood %f)\n", r.order, r.log_likelihood);
-  std::fprintf(out, "%8s  %12s  %14s  %-*s%s\n", "interval", "length", "standard error",
-               r.profiled ? 24 : 0, "95% Wald interval",
-               r.profiled ? "  95% profile interval" : "");
+// The lengths of one order with their standard errors and intervals, under
+// `heading`, and the notes that explain what is missing.
+void print_lengths(std::FILE* out, const OrderResult& r, const std::string& heading) {
+  std::fprintf(out, "\n%s\n", heading.c_str());
+  std::vector<std::vector<std::string>> rows = {
+      {"interval", "length", "standard error", "95% Wald interval"}};
+  if (r.profiled) rows.front().push_back("95% profile interval");
   bool any_at_bound = false;
   for (std::size_t t = 0; t < r.lengths.size(); ++t) {
-    std::fprintf(out, "%8zu  %12f  ", t + 1, r.lengths[t]);
     const bool at_bound = t < r.at_bound.size() && r.at_bound[t];
     any_at_bound = any_at_bound || at_bound;
-    print_length_row(out, r, has_wald(r, t), at_bound, r.lengths[t],
-                     has_wald(r, t) ? r.standard_errors[t] : 0.0,
+    std::vector<std::string> row = {std::to_string(t + 1), fixed(r.lengths[t])};
+    add_wald_cells(row, has_wald(r, t), at_bound, r.lengths[t],
+                   has_wald(r, t) ? r.standard_errors[t] : 0.0);
+    add_profile_cell(row, r, t < r.profiles.size(),
                      t < r.profiles.size() ? r.profiles[t] : LengthInterval{});
+    rows.push_back(row);
   }
-  std::fprintf(out, "%8s  %12f  ", "total", r.total_length);
-  print_length_row(out, r, total_has_wald(r), any_at_bound && r.positive_definite, r.total_length,
-                   r.total_standard_error, r.total_profile);
-  const EscapeResult& e = r.escape;
-  if (e.fitted && !e.identified) {
+  std::vector<std::string> total = {"total", fixed(r.total_length)};
+  add_wald_cells(total, total_has_wald(r), false, r.total_length, r.total_standard_error);
+  add_profile_cell(total, r, true, r.total_profile);
+  rows.push_back(total);
+  bool escape_wald_shown = true;
+  if (r.escape.fitted) escape_wald_shown = add_escape_row(rows, r);
+  print_aligned(out, {{8, false}, {12, false}, {14, false}, {24, true}, {0, true}}, rows);
+  if (r.escape.fitted && !r.escape.identified) {
     std::fprintf(out,
-                 "%8s  %12s  (at order 1 every event moves the class: q does not change the "
-                 "likelihood)\n",
-                 "escape", "NA");
-  } else if (e.fitted) {
-    std::fprintf(out, "%8s  %12f  ", "escape", e.fraction);
-    if (e.has_standard_error) {
-      std::fprintf(out, "%14f  %-24s", e.standard_error,
-                   wald_text(e.fraction, e.standard_error).c_str());
-    } else {
-      std::fprintf(out, "%14s  %-24s", e.at_bound ? "at bound" : no_standard_error, "-");
-    }
-    if (!r.profiled) {
-      std::fprintf(out, "\n");
-    } else if (e.profiled) {
-      std::fprintf(out, "  [%f, %f]%s\n", e.profile.lower, e.profile.upper,
-                   e.profile.found ? "" : " (not settled)");
-    } else {
-      std::fprintf(out, "  -\n");
-    }
+                 "At order 1 every event moves the class: q does not change the likelihood and "
+                 "is not fitted.\n");
+  }
+  if (!escape_wald_shown) {
+    std::fprintf(out,
+                 "The Wald interval of q would reach past 0 or 1, where q cannot go, so none is "
+                 "given; the profile interval respects the range.\n");
   }
   if (!r.positive_definite) {
     std::fprintf(out,
@@ -113,15 +166,18 @@ void print_best_lengths(std::FILE* out, const OrderResult& r) {
   if (any_at_bound) {
     std::fprintf(out,
                  "A length at bound is fitted as 0: its Wald interval would rest on a "
-                 "curvature the bound cuts off, so none is given.\n");
+                 "curvature the bound cuts off, so none is given; the total's standard error "
+                 "holds that length at 0.\n");
   }
 }
 
 void print_support_set(std::FILE* out, const std::vector<OrderResult>& results) {
-  std::fprintf(out,
-               "\nSupport set (orders within %g log-likelihood units of the best):", support_width);
-  for (const int order : support_set(results)) std::fprintf(out, " %d", order);
-  std::fprintf(out, "\n");
+  char width[32];
+  std::snprintf(width, sizeof width, "%g", support_width);
+  std::string line =
+      std::string("\nSupport set (orders within ") + width + " log-likelihood units of the best):";
+  for (const int order : support_set(results)) line += " " + std::to_string(order);
+  std::fprintf(out, "%s\n", line.c_str());
 }
 
 // q at every order, its profile interval, and the test of q = 0.
@@ -129,22 +185,24 @@ void print_escape_by_order(std::FILE* out, const std::vector<OrderResult>& resul
   std::fprintf(out,
                "\nEscape fraction q by order; LR tests q = 0, its p-value from the 50:50 "
                "mixture of chi-square with 0 and 1 degrees of freedom:\n");
-  std::fprintf(out, "%5s  %10s  %-26s  %12s  %s\n", "order", "escape", "95% profile interval", "LR",
-               "p-value");
+  std::vector<std::vector<std::string>> rows = {
+      {"order", "escape", "95% profile interval", "LR", "p-value"}};
   for (const OrderResult& r : results) {
     const EscapeResult& e = r.escape;
-    char interval[80] = "-";
-    if (e.profiled) {
-      std::snprintf(interval, sizeof interval, "[%f, %f]%s", e.profile.lower, e.profile.upper,
-                    e.profile.found ? "" : "?");
-    }
     if (!e.identified) {
-      std::fprintf(out, "%5d  %10s  %-26s  %12s  %s\n", r.order, "NA", "not identified", "-", "-");
+      rows.push_back({std::to_string(r.order), "NA", "not identified", "-", "-"});
       continue;
     }
-    std::fprintf(out, "%5d  %10f  %-26s  %12f  %.4g\n", r.order, e.fraction, interval,
-                 e.likelihood_ratio, e.p_value);
+    std::string interval = "-";
+    if (e.profiled) {
+      interval = interval_text(e.profile.lower, e.profile.upper) + (e.profile.found ? "" : "?");
+    }
+    char p_value[32];
+    std::snprintf(p_value, sizeof p_value, "%.4g", e.p_value);
+    rows.push_back(
+        {std::to_string(r.order), fixed(e.fraction), interval, fixed(e.likelihood_ratio), p_value});
   }
+  print_aligned(out, {{5, false}, {10, false}, {26, true}, {12, false}, {0, true}}, rows);
 }
 
 }  // namespace
@@ -165,9 +223,20 @@ bool has_wald(const OrderResult& result, std::size_t t) {
   return result.positive_definite && !(t < result.at_bound.size() && result.at_bound[t]);
 }
 
+// A length at bound is held at 0 in the total's variance: the total itself
+// is not at a bound, so it keeps its error as long as one length is free.
 bool total_has_wald(const OrderResult& result) {
-  return result.positive_definite &&
-         std::none_of(result.at_bound.begin(), result.at_bound.end(), [](bool b) { return b; });
+  if (!result.positive_definite) return false;
+  for (std::size_t t = 0; t < result.lengths.size(); ++t) {
+    if (!(t < result.at_bound.size() && result.at_bound[t])) return true;
+  }
+  return false;
+}
+
+bool escape_wald_inside(const EscapeResult& e) {
+  // q +- z SE within the range 0..1 of a share.
+  return e.fraction - wald_quantile_95 * e.standard_error >= 0.0 &&
+         e.fraction + wald_quantile_95 * e.standard_error <= 1.0;
 }
 
 std::vector<int> support_set(const std::vector<OrderResult>& results) {
@@ -191,14 +260,20 @@ void set_standard_errors(OrderResult& result, const DoubleMatrix* covariance) {
   const DoubleMatrix& cov = *covariance;
   const double scale = scale_of(result.order);
   const int n = static_cast<int>(result.fit.parameters.size());
+  auto at_bound = [&result](int i) {
+    return static_cast<std::size_t>(i - 1) < result.at_bound.size() &&
+           result.at_bound[static_cast<std::size_t>(i - 1)];
+  };
   double total_variance = 0.0;
   for (int i = 1; i <= n; ++i) {
     // A length at bound has no standard error (its entries are not used).
-    const bool at_bound = static_cast<std::size_t>(i - 1) < result.at_bound.size() &&
-                          result.at_bound[static_cast<std::size_t>(i - 1)];
-    result.standard_errors.push_back(at_bound ? std::nan("") : std::sqrt(cov[i][i]) / scale);
-    // Var(sum of parameters) = sum_ij Cov[i][j]
-    for (int j = 1; j <= n; ++j) total_variance += cov[i][j];
+    result.standard_errors.push_back(at_bound(i) ? std::nan("") : std::sqrt(cov[i][i]) / scale);
+    // Var(sum of parameters) = sum_ij Cov[i][j] over the free parameters,
+    // the bound ones held at their value.
+    if (at_bound(i)) continue;
+    for (int j = 1; j <= n; ++j) {
+      if (!at_bound(j)) total_variance += cov[i][j];
+    }
   }
   result.total_standard_error = std::sqrt(total_variance) / scale;
 }
@@ -224,9 +299,28 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results) {
     std::fprintf(out, "\nNo order gives a finite log-likelihood: every fit failed.\n");
     return;
   }
-  print_best_lengths(out, results[static_cast<std::size_t>(best)]);
-  print_support_set(out, results);
-  if (results[static_cast<std::size_t>(best)].escape.fitted) print_escape_by_order(out, results);
+  const OrderResult& chosen = results[static_cast<std::size_t>(best)];
+  // One order is no choice: its lengths, without a best order or a support set.
+  if (results.size() == 1) {
+    print_lengths(out, chosen,
+                  "Order p = " + std::to_string(chosen.order) + " (log-likelihood " +
+                      fixed(chosen.log_likelihood) + ")");
+  } else {
+    print_lengths(out, chosen,
+                  "Best order: p = " + std::to_string(chosen.order) + " (log-likelihood " +
+                      fixed(chosen.log_likelihood) + ")");
+    // The data cannot tell the support set's orders from the best: each one's
+    // lengths are a result to report beside the best's.
+    for (const OrderResult& r : results) {
+      if (&r == &chosen || !(r.log_likelihood >= best_value - support_width)) continue;
+      print_lengths(out, r,
+                    "Order p = " + std::to_string(r.order) +
+                        ", in the support set (log-likelihood " + fixed(r.log_likelihood) + ", " +
+                        fixed(r.log_likelihood - best_value) + " from the best)");
+    }
+    print_support_set(out, results);
+  }
+  if (chosen.escape.fitted) print_escape_by_order(out, results);
 }
 
 double escape_test_p_value(double likelihood_ratio) {
@@ -237,29 +331,49 @@ double escape_test_p_value(double likelihood_ratio) {
 
 namespace {
 
-// One CSV row.  `interval` is the interval's number or "total"; the Wald
-// interval is length +- z SE where there is a standard error, and the
-// profile interval is given when one was computed (`profile` not null).
-void print_csv_row(std::FILE* out, const OrderResult& r, const std::string& interval, double length,
-                   bool has_standard_error, double standard_error, const LengthInterval* profile) {
-  std::fprintf(out, "%d,%s,%.17g,", r.order, interval.c_str(), length);
-  if (has_standard_error) {
-    std::fprintf(out, "%.17g,", standard_error);
+// A number for the CSV with all its digits, 0 for a negative zero.
+double csv_number(double x) { return x == 0.0 ? 0.0 : x; }
+
+// One CSV row.  `interval` is the interval's number, "total" or "escape",
+// and `parameter` says which of them the row is; the Wald interval is
+// value +- z SE where there is one (`wald`), the standard error is given
+// where there is one, and the profile interval when one was computed
+// (`profile` not null).
+struct CsvValue {
+  std::string interval;
+  const char* parameter;
+  double value;
+  bool has_standard_error;
+  double standard_error;
+  bool wald;
+  const LengthInterval* profile;
+};
+
+void print_csv_row(std::FILE* out, const OrderResult& r, const CsvValue& v) {
+  std::fprintf(out, "%d,%s,", r.order, v.interval.c_str());
+  if (std::isnan(v.value)) {
+    std::fprintf(out, "NA,");
+  } else {
+    std::fprintf(out, "%.17g,", csv_number(v.value));
+  }
+  if (v.has_standard_error) {
+    std::fprintf(out, "%.17g,", csv_number(v.standard_error));
   } else {
     std::fprintf(out, "NA,");
   }
-  std::fprintf(out, "%.17g,%s,", r.log_likelihood, r.fit.converged() ? "yes" : "no");
-  if (has_standard_error) {
-    std::fprintf(out, "%.17g,%.17g,", length - wald_quantile_95 * standard_error,
-                 length + wald_quantile_95 * standard_error);
+  std::fprintf(out, "%.17g,%s,", csv_number(r.log_likelihood), r.fit.converged() ? "yes" : "no");
+  if (v.has_standard_error && v.wald) {
+    std::fprintf(out, "%.17g,%.17g,", csv_number(v.value - wald_quantile_95 * v.standard_error),
+                 csv_number(v.value + wald_quantile_95 * v.standard_error));
   } else {
     std::fprintf(out, "NA,NA,");
   }
-  if (profile != nullptr) {
-    std::fprintf(out, "%.17g,%.17g\n", profile->lower, profile->upper);
+  if (v.profile != nullptr) {
+    std::fprintf(out, "%.17g,%.17g,", csv_number(v.profile->lower), csv_number(v.profile->upper));
   } else {
-    std::fprintf(out, "NA,NA\n");
+    std::fprintf(out, "NA,NA,");
   }
+  std::fprintf(out, "%s\n", v.parameter);
 }
 
 }  // namespace
@@ -267,34 +381,59 @@ void print_csv_row(std::FILE* out, const OrderResult& r, const std::string& inte
 void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
   std::fprintf(out,
                "order,interval,length,standard_error,log_likelihood,converged,"
-               "wald_lower,wald_upper,profile_lower,profile_upper\n");
+               "wald_lower,wald_upper,profile_lower,profile_upper,parameter\n");
   for (const OrderResult& r : results) {
     for (std::size_t t = 0; t < r.lengths.size(); ++t) {
       const bool wald = has_wald(r, t);
-      print_csv_row(out, r, std::to_string(t + 1), r.lengths[t], wald,
-                    wald ? r.standard_errors[t] : 0.0,
-                    r.profiled && t < r.profiles.size() ? &r.profiles[t] : nullptr);
+      print_csv_row(
+          out, r,
+          {std::to_string(t + 1), "length", r.lengths[t], wald, wald ? r.standard_errors[t] : 0.0,
+           true, r.profiled && t < r.profiles.size() ? &r.profiles[t] : nullptr});
     }
-    print_csv_row(out, r, "total", r.total_length, total_has_wald(r), r.total_standard_error,
-                  r.profiled ? &r.total_profile : nullptr);
+    print_csv_row(out, r,
+                  {"total", "total", r.total_length, total_has_wald(r), r.total_standard_error,
+                   true, r.profiled ? &r.total_profile : nullptr});
     const EscapeResult& e = r.escape;
     if (e.fitted && !e.identified) {
-      std::fprintf(out, "%d,escape,NA,NA,%.17g,%s,NA,NA,NA,NA\n", r.order, r.log_likelihood,
-                   r.fit.converged() ? "yes" : "no");
+      print_csv_row(out, r, {"escape", "escape", std::nan(""), false, 0.0, false, nullptr});
     } else if (e.fitted) {
-      print_csv_row(out, r, "escape", e.fraction, e.has_standard_error, e.standard_error,
-                    e.profiled ? &e.profile : nullptr);
+      print_csv_row(out, r,
+                    {"escape", "escape", e.fraction, e.has_standard_error, e.standard_error,
+                     escape_wald_inside(e), e.profiled ? &e.profile : nullptr});
     }
   }
+}
+
+std::string plot_kind_of(const std::string& name) {
+  for (const std::string& kind : plot_kinds()) {
+    if (name.size() <= kind.size()) continue;
+    std::string ending = name.substr(name.size() - kind.size());
+    for (char& c : ending) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (ending == kind) return kind;
+  }
+  return {};
+}
+
+bool plot_complete(const std::string& contents, const std::string& kind) {
+  // What ends each kind of file, followed by nothing but blank space.
+  std::string ending;
+  if (kind == ".svg") ending = "</svg>";
+  if (kind == ".pdf") ending = "%%EOF";
+  if (kind == ".png") ending = std::string("IEND\xae\x42\x60\x82", 8);
+  if (ending.empty()) return false;
+  const std::size_t at = contents.rfind(ending);
+  return at != std::string::npos &&
+         contents.find_first_not_of(" \t\r\n", at + ending.size()) == std::string::npos;
 }
 
 std::string progress_line(const OrderResult& r) {
   char line[400];
   std::snprintf(
       line, sizeof line,
-      "order %d: log-likelihood %f after %d restart%s (%lld evaluations), %.3f s%s%s%s", r.order,
-      r.log_likelihood, r.fit.restarts, r.fit.restarts == 1 ? "" : "s", r.fit.evaluations,
-      r.seconds, r.fit.restart_limit_reached ? "; the restart limit was reached" : "",
+      "order %d: log-likelihood %s after %d restart%s (%lld evaluations), %.3f s%s%s%s", r.order,
+      fixed(r.log_likelihood).c_str(), r.fit.restarts, r.fit.restarts == 1 ? "" : "s",
+      r.fit.evaluations, r.seconds,
+      r.fit.restart_limit_reached ? "; the restart limit was reached" : "",
       r.fit.evaluation_limit_reached ? "; the last search stopped at the evaluation limit" : "",
       r.positive_definite ? "" : "; information not positive definite");
   return line;

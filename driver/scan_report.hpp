@@ -9,8 +9,9 @@
 //   SE(total length) = sqrt(sum_ij Cov[i][j]) / (2p),
 // covariances included, and a 95% Wald interval is length +- z * SE with z
 // the 0.975 quantile of the standard normal distribution.  A length whose
-// fit sits on the bound 0 has no Wald interval ("at bound"), and neither
-// has the total then.
+// fit sits on the bound 0 has no Wald interval ("at bound"); the total's
+// variance then sums the covariances of the free parameters, the bound
+// ones held at 0 (the total is not at a bound while one length is free).
 //
 // Profile-likelihood 95% intervals, where computed, are the lengths (or
 // totals) v whose best fit with that value held stays within
@@ -88,6 +89,10 @@ struct OrderResult {
 bool has_wald(const OrderResult& result, std::size_t t);
 bool total_has_wald(const OrderResult& result);
 
+// Whether q's Wald interval q +- z SE stays within 0..1; one that does not
+// is left out (the profile interval respects the range).
+bool escape_wald_inside(const EscapeResult& escape);
+
 // The orders whose log-likelihood is within support_width of the best.
 inline constexpr double support_width = 2.0;
 std::vector<int> support_set(const std::vector<OrderResult>& results);
@@ -107,7 +112,9 @@ void set_standard_errors(OrderResult& result, const DoubleMatrix* covariance);
 int best_result(const std::vector<OrderResult>& results);
 
 // The table of all orders, then the lengths of the best one with their
-// standard errors and 95% intervals.
+// standard errors and 95% intervals, and those of every other order in the
+// support set.  A scan of one order prints its lengths without a best order
+// or a support set.
 void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
 
 // One row per order and interval, then a row per order whose interval is
@@ -115,8 +122,11 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
 // escape fraction was fitted, a row whose interval is "escape" holding q
 // (its standard error and intervals in the units of q):
 //   order,interval,length,standard_error,log_likelihood,converged,
-//   wald_lower,wald_upper,profile_lower,profile_upper
-// with NA for a standard error or an interval that is not available.
+//   wald_lower,wald_upper,profile_lower,profile_upper,parameter
+// with NA for a standard error or an interval that is not available.  The
+// last column names the kind of row, length, total or escape, so that a
+// reader can pick the length rows without comparing text with numbers in
+// `interval` (which keeps its words for the scripts that use them).
 void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results);
 
 // The single line of standard error that closes each order's fit.
@@ -125,6 +135,19 @@ std::string progress_line(const OrderResult& result);
 // Whether this build can draw plots, and why not when it cannot.
 bool scan_plot_available();
 std::string plot_unavailable_reason();
+
+// The names' endings of the kinds of plot this build draws, ".svg" and
+// ".pdf" and ".png" where the plotting library's driver for each is
+// installed; and the ending of `name` among them (in lower case), or an
+// empty text.
+std::vector<std::string> plot_kinds();
+std::string plot_kind_of(const std::string& name);
+
+// Whether `contents` is a whole plot of the kind `kind` (".svg": the
+// closing tag at the end; ".pdf": the end-of-file marker; ".png": the
+// closing chunk), so that a drawing cut short by a full disk is not taken
+// for a plot.
+bool plot_complete(const std::string& contents, const std::string& kind);
 
 // What the plot says about the data it was fitted to.
 struct ScannedData {
@@ -137,10 +160,14 @@ struct ScannedData {
 
 // Draws the log-likelihood against the order, the best order marked, and
 // the best order's lengths with their 95% intervals (profile-likelihood
-// intervals where computed, else Wald; the title says which) into the SVG
-// file `svg_path`, which the plotting library opens itself.  The plotting
+// intervals where computed, else Wald; the title says which) into the file
+// `path`, of the kind `kind` (one of plot_kinds), which the plotting
+// library opens itself.  The plotting
 // library reads '%' and a lone '-' in a file name as orders of its own, so
 // the path must hold neither.  Returns an empty text on success, else why
 // no plot was drawn; the file may then hold anything.
+// The same, always as SVG (the kind before the name's ending chose it).
 std::string write_scan_plot(const std::string& svg_path, const std::vector<OrderResult>& results,
                             const ScannedData& data);
+std::string write_scan_plot(const std::string& path, const std::string& kind,
+                            const std::vector<OrderResult>& results, const ScannedData& data);

@@ -8,9 +8,11 @@
 // output cannot be opened or a write fails (an earlier file of that name is
 // then left as it was).
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "driver/command_line.hpp"
@@ -25,17 +27,13 @@ constexpr int status_output_failure = 1;
 
 constexpr const char* program_name = "interval-simulate";
 
-constexpr const char* description =
-    "Writes an observation data file for interval-fit, drawn from the latent-state\n"
-    "model of order p: each observation starts at a level drawn uniformly from 1..p;\n"
-    "in interval t the number of events is Poisson(2p x length_t); every wrap of the\n"
-    "level from p back to 1 moves the latent class to one of the two others; the\n"
-    "code is R in the event class and N otherwise, and may be replaced by X or by\n"
-    "the no-information code '-'.  The same seed gives the same file everywhere.";
-
-constexpr const char* footer =
-    "Output: a first line \"M N\" (observations, intervals), then one line of N codes\n"
-    "per observation.  Exit status: 0 written, 2 bad options, 1 output failure.";
+// A seed for a run that names none: from the system's entropy source, so
+// that two runs are two independent replicates (a fixed default would give
+// every "replicate" the same draws without a word).
+std::uint64_t fresh_seed() {
+  std::random_device entropy;
+  return (static_cast<std::uint64_t>(entropy()) << 32) ^ static_cast<std::uint64_t>(entropy());
+}
 
 SimulationSettings settings_from(const SimulateOptions& options) {
   SimulationSettings settings;
@@ -83,8 +81,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   // so data meant for it are reported lost, not silently dropped.
   keep_standard_descriptors_open();
   report_file_size_limit_as_write_failure();
-  CLI::App app{description, program_name};
-  app.footer(footer);
+  CLI::App app{"", program_name};
   SimulateOptions options;
   add_simulate_options(app, options);
   if (const std::optional<int> status = parse_command_line(app, argc, argv, program_name)) {
@@ -92,8 +89,16 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   }
   const std::string problem = simulate_options_problem(app, options);
   if (!problem.empty()) return refuse_options(program_name, problem);
+  if (!options.seed_given) options.seed = fresh_seed();
   try {
-    return write_output(options, settings_from(options));
+    const int status = write_output(options, settings_from(options));
+    // The drawn seed is named once the file it wrote is there.
+    if (status == 0 && !options.seed_given && !options.quiet) {
+      std::fprintf(stderr, "%s: seed %llu (give --seed %llu to write this file again)\n",
+                   program_name, static_cast<unsigned long long>(options.seed),
+                   static_cast<unsigned long long>(options.seed));
+    }
+    return status;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: not enough memory for %d intervals\n", program_name,
                  options.intervals);

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "driver/answers.hpp"
+#include "driver/help_format.hpp"
 #include "driver/observation_file.hpp"
 
 namespace {
@@ -122,49 +123,82 @@ void take_every_repeat(CLI::App& app) {
 }  // namespace
 
 void add_simulate_options(CLI::App& app, SimulateOptions& options) {
-  app.set_version_flag("--version", std::string("interval-simulate ") + INTERVAL_VERSION);
+  use_companion_help(app);
+  app.description(
+      "Writes an observation data file drawn from the latent-state model of order p,\n"
+      "for planning experiments and for checking a fit on data with known lengths.");
+  app.footer(
+      "Examples:\n"
+      "  interval-simulate --lengths 0.2,0.35,0.15 --order 2 --observations 600 \\\n"
+      "                    --seed 7 -o sim.dat\n"
+      "  interval-simulate --lengths 0.3 --intervals 20 --observations 3000 -o big.dat\n"
+      "\n"
+      "Without --seed a fresh seed is drawn and named on standard error, so that two\n"
+      "runs are two replicates; give that seed to write the same file again.  The\n"
+      "same seed and options give the same file on every machine.\n"
+      "\n"
+      "Exit status: 0 written, 2 bad options, 1 output failure.  The model and the\n"
+      "file format: man interval-simulate.");
   app.add_option("--intervals", options.intervals_text,
-                 "Number of intervals N per observation, 1 to 1000 as interval-fit takes\n"
-                 "(default: the number of lengths given)")
-      ->type_name("N");
-  app.add_option("--observations", options.observations_text, "Number of observations M (rows)")
+                 option_help("Number of intervals N per observation, 1 to 1000 as interval-fit "
+                             "takes (default: the number of lengths given)"))
+      ->type_name("N")
+      ->group("Data");
+  app.add_option("--observations", options.observations_text,
+                 option_help("Number of observations M (rows)"))
       ->type_name("M")
-      ->capture_default_str();
-  app.add_option("--order", options.order_text,
-                 "Order p of the model, 1 to 100 as interval-fit takes: levels of the\n"
-                 "latent state")
-      ->type_name("P")
-      ->capture_default_str();
-  app.add_option("--lengths", options.lengths_text,
-                 "The length of each interval, in the unit the fit reports (interval t has\n"
-                 "2p x length_t expected events): one number used for every interval, or\n"
-                 "one number per interval separated by commas, such as 0.2,0.35,0.15")
-      ->type_name("L[,L...]")
-      ->required();
-  app.add_option("--seed", options.seed_text,
-                 "Seed of the random generator (0 .. 2^64-1); the same seed and options\n"
-                 "give the same file on every machine")
-      ->type_name("S")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->group("Data");
   app.add_option("--x-rate", options.x_rate_text,
-                 "Rate of X codes, 0..1: a code that is not missing becomes X with this\n"
-                 "probability after an N interval and with half of it after an R interval")
+                 option_help("Rate of X codes, 0..1: a code that is not missing becomes X with "
+                             "this probability after an N interval and with half of it after "
+                             "an R interval"))
       ->type_name("R")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->group("Data");
   app.add_option("--missing-rate", options.missing_rate_text,
-                 "Rate of no-information codes '-', 0..1, the same for every interval")
+                 option_help("Rate of no-information codes '-', 0..1, the same for every "
+                             "interval"))
       ->type_name("R")
-      ->capture_default_str();
+      ->capture_default_str()
+      ->group("Data");
+  app.add_option("--order", options.order_text,
+                 option_help("Order p of the model, 1 to 100 as interval-fit takes: levels of "
+                             "the latent state"))
+      ->type_name("P")
+      ->capture_default_str()
+      ->group("Model");
+  app.add_option("--lengths", options.lengths_text,
+                 option_help("The length of each interval, in the unit the fit reports "
+                             "(interval t has 2p x length_t expected events): one number for "
+                             "every interval, or one per interval separated by commas, such "
+                             "as 0.2,0.35,0.15"))
+      ->type_name("L[,L...]")
+      ->required()
+      ->group("Model");
   app.add_option("--escape-fraction", options.escape_fraction_text,
-                 "Escape fraction, 0..1: the share of class moves made by an independent\n"
-                 "process outside the counting; the lengths keep their meaning (2 x length\n"
-                 "moves expected per interval)")
+                 option_help("Escape fraction, 0..1: the share of class moves made by an "
+                             "independent process outside the counting; the lengths keep "
+                             "their meaning (2 x length moves expected per interval)"))
       ->type_name("Q")
-      ->capture_default_str();
-  app.add_flag("--crlf", options.crlf, "End lines with CR LF instead of LF");
-  app.add_option("--output", options.output,
-                 "File to write, replaced only once complete (default, or -: standard output)")
-      ->type_name("FILE");
+      ->capture_default_str()
+      ->group("Model");
+  app.add_option("--seed", options.seed_text,
+                 option_help("Seed of the random generator, 0 to 2^64-1 (default: a fresh "
+                             "one, named on standard error)"))
+      ->type_name("S")
+      ->group("Drawing");
+  app.add_option("--output,-o", options.output,
+                 option_help("File to write, replaced only once complete (default, or -: "
+                             "standard output)"))
+      ->type_name("FILE")
+      ->group("Output");
+  app.add_flag("--crlf", options.crlf, "End lines with CR LF instead of LF")->group("Output");
+  app.add_flag("--quiet,-q", options.quiet, "Do not name the drawn seed")->group("Output");
+  app.set_help_flag("-h,--help", "Print this help and exit")->group("Information");
+  app.set_version_flag("--version", std::string("interval-simulate ") + INTERVAL_VERSION,
+                       "Print the version and exit")
+      ->group("Information");
   take_every_repeat(app);
 }
 
@@ -211,7 +245,8 @@ std::string simulate_options_problem(const CLI::App& app, SimulateOptions& optio
   if (!problem.empty()) return problem;
   // A plain decimal number that fits 64 bits: a generic conversion would
   // take "-1" and saturate numbers past 2^64 - 1.
-  {
+  options.seed_given = app.count("--seed") > 0;
+  if (options.seed_given) {
     const std::string& text = options.seed_text;
     const char* const end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, options.seed);

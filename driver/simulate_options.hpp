@@ -17,24 +17,27 @@ struct SimulateOptions {
   std::string observations_text = "100";
   std::string order_text = "1";
   std::string lengths_text;
-  std::string seed_text = "1";
+  std::string seed_text;  // empty: a fresh seed is drawn
   std::string x_rate_text = "0";
   std::string missing_rate_text = "0";
   std::string escape_fraction_text = "0";
   bool crlf = false;
   std::string output = "-";  // "-": standard output
+  bool quiet = false;        // no word of the drawn seed
   // As read.
   int intervals = 0;
   int observations = 0;
   int order = 0;
   std::vector<double> lengths;  // one, or one per interval
+  bool seed_given = false;      // else the program draws one, and says which
   std::uint64_t seed = 0;
   double x_rate = 0.0;
   double missing_rate = 0.0;
   double escape_fraction = 0.0;
 };
 
-// Binds the options to `options`, with their help, and --version.
+// Binds the options to `options`, with their help, the text around them,
+// and --version.
 void add_simulate_options(CLI::App& app, SimulateOptions& options);
 
 // Why the options parsed by `app` cannot be used, or an empty text when

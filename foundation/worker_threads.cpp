@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdint>
@@ -23,6 +24,21 @@ constexpr std::array<int, 12> stopping_signals = {SIGINT,    SIGTERM, SIGHUP,  S
                                                   SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
                                                   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ};
 
+// A thread count that is not understood is refused as a bad option is: the
+// program's name, the problem, and status 2.
+constexpr int status_bad_setting = 2;
+
+// The running program's name, for that message.
+const char* program_name() {
+#if defined(__GLIBC__)
+  return program_invocation_short_name;
+#elif defined(__APPLE__) || defined(__FreeBSD__) || defined(__NetBSD__) || defined(__OpenBSD__)
+  return getprogname();
+#else
+  return "interval";
+#endif
+}
+
 // INTERVAL_THREADS if set, else the machine's count (at least 1).
 int configured_thread_count() {
   const char* text = std::getenv("INTERVAL_THREADS");
@@ -35,9 +51,9 @@ int configured_thread_count() {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
   if (end == text || *end != '\0' || value < 1 || value > max_thread_count) {
-    std::fprintf(stderr, "INTERVAL_THREADS must be a whole number from 1 to %d, not \"%s\"\n",
-                 max_thread_count, text);
-    std::exit(1);
+    std::fprintf(stderr, "%s: INTERVAL_THREADS must be a whole number from 1 to %d, not \"%s\"\n",
+                 program_name(), max_thread_count, text);
+    std::exit(status_bad_setting);
   }
   return static_cast<int>(value);
 }

@@ -25,8 +25,8 @@ inline constexpr int max_thread_count = 256;
 
 // Threads that work on one run() call, the calling thread included.  Reads
 // INTERVAL_THREADS on first use; a value that is not a whole number from 1
-// to max_thread_count ends the process with one line on standard error and
-// exit status 1.
+// to max_thread_count ends the process with one line on standard error
+// that names the program, and exit status 2 (as a bad option does).
 int worker_thread_count();
 
 // Runs the tasks as described above.  With one thread, or one task, or

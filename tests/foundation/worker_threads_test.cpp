@@ -91,7 +91,7 @@ TEST(WorkerThreadsDeathTest, RefuseAThreadCountThatIsNotAWholeNumberInRange) {
           setenv("INTERVAL_THREADS", value, 1);
           worker_thread_count();
         },
-        ::testing::ExitedWithCode(1), "INTERVAL_THREADS must be a whole number from 1 to 256")
+        ::testing::ExitedWithCode(2), ": INTERVAL_THREADS must be a whole number from 1 to 256")
         << value;
   }
 }

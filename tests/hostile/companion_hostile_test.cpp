@@ -95,7 +95,7 @@ std::vector<CompanionCase> all_cases() {
        untouched({{"soft.txt", data}, {"hard.txt", data}, {"csv-link.svg", earlier_csv}})},
       // Names the plotting library would read as orders of its own.
       {"ScanPlotToStandardOutput", none(), "$SCAN data.txt --orders 1 --plot -", 2,
-       "interval-scan: --plot: a plot goes to an .svg file, not to standard output;", untouched()},
+       "interval-scan: --plot: a plot goes to a file, not to standard output;", untouched()},
       {"ScanPlotNameWithAPercentSign", none(),
        "$SCAN data.txt --orders 1 --plot 'out%n.svg' --quiet", 0, "",
        untouched({{"out%n.svg", any_content}}), true},
@@ -104,7 +104,8 @@ std::vector<CompanionCase> all_cases() {
        "$SCAN data.txt --orders 1 --plot q%n/fits.svg --quiet", 0, "",
        untouched({{"q%n/fits.svg", any_content}}), true},
       {"ScanPlotNotEndingInSvg", none(), "$SCAN data.txt --orders 1 --plot out.csv", 2,
-       "interval-scan: --plot: 'out.csv' does not end in .svg;", untouched()},
+       "interval-scan: --plot: 'out.csv' does not end in a kind of plot this build draws",
+       untouched()},
       // Outputs that cannot be written, found before or after the fits.
       {"ScanPlotIntoAMissingFolderKeepsTheEarlierCsv", none(),
        "$SCAN data.txt --orders 1 --csv out.csv --plot no/such/x.svg", 1,

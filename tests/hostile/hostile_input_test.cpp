@@ -390,6 +390,7 @@ std::vector<HostileCase> output_and_argument_cases() {
       lost_report("StandardOutputOnAFullDisk", ">/dev/full", "No space left on device"),
       lost_report("StandardOutputClosed", ">&-", "Bad file descriptor"),
       command_line("HelpOption", "--help", 0, "Usage: interval-fit\n" + anything, ""),
+      command_line("ShortHelpOption", "-h", 0, "Usage: interval-fit\n" + anything, ""),
       command_line("VersionOption", "--version", 0, "interval-fit " + anything + "\n", ""),
       command_line("DataFileNamedOnTheCommandLine", "data.txt", 2, "", usage),
       command_line("UnknownOption", "--verbose", 2, "", usage),

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,10 +116,45 @@ TEST(ScanProgram, HelpExplainsEveryOptionAndVersionNamesTheProgram) {
        {"DATAFILE", "--orders", "--estimate", "--csv", "--plot", "--quiet", "--version"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
+  // The usage line first, every line within 80 columns, and -h as --help.
+  EXPECT_EQ(run.out.rfind("Usage: interval-scan [OPTIONS] DATAFILE\n", 0), 0u) << run.out;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_EQ(scan(directory, "-h").out, run.out);
+  // The version, then the optional parts this build has.
   const ProgramRun version = scan(directory, "--version");
   EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(std::regex_match(version.out, std::regex("interval-scan [0-9]+\\.[0-9.]+\n")))
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("interval-scan [0-9]+\\.[0-9.]+\n"
+                                                       "plot: [^\n]+\ninstruction sets: [^\n]+\n")))
       << version.out;
+}
+
+TEST(ScanProgram, OneOrderComesAsSimulateTakesItAndBadOrdersAreNamed) {
+  ScratchDirectory directory;
+  directory.write("data.txt", small_data);
+  const ProgramRun one = scan(directory, "data.txt --order 2 --ci wald");
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out, scan(directory, "data.txt --orders 2 --intervals wald").out);
+  // One order is no choice of order.
+  EXPECT_EQ(one.out.find("Best order"), std::string::npos) << one.out;
+  EXPECT_EQ(one.out.find("Support set"), std::string::npos) << one.out;
+  const std::pair<const char*, const char*> refused[] = {
+      {"--order 2-3", "--order takes one order; did you mean --orders 2-3?"},
+      {"--order 2 --orders 1-3", "--order and --orders both give the orders"},
+      {"--orders 4-2", "the range 4-2 runs downwards; write it 2-4"},
+      {"--orders 1,101", "101 is above 100"},
+      {"--orders 1-x", "'x' is not a whole number"},
+  };
+  for (const auto& [arguments, message] : refused) {
+    const ProgramRun run = scan(directory, std::string("data.txt ") + arguments);
+    EXPECT_EQ(run.status, 2) << arguments;
+    EXPECT_NE(run.err.find(message), std::string::npos) << arguments << "\n" << run.err;
+  }
+  const ProgramRun threads = shell(directory, "INTERVAL_THREADS=abc \"$SCAN\" data.txt");
+  EXPECT_EQ(threads.status, 2);
+  EXPECT_NE(threads.err.find("interval-scan: INTERVAL_THREADS must be a whole number"),
+            std::string::npos)
+      << threads.err;
 }
 
 TEST(ScanProgram, BadOptionsEndWithStatusTwoAndWriteNothing) {
@@ -139,7 +175,7 @@ TEST(ScanProgram, BadOptionsEndWithStatusTwoAndWriteNothing) {
       "data.txt other.txt",
       "''",
       "data.txt --plot -",
-      "data.txt --plot fits.png",
+      "data.txt --plot fits.txt",
       "data.txt --plot .svg",
       "data.txt --plot ''",
   };
@@ -203,6 +239,8 @@ TEST(ScanProgram, RowsThatTheClassicReadingWouldShiftAreRefusedWithTheLineAndThe
       // Reading stops once the table is covered: a row longer than what was
       // read is not given the length of the part that was.
       {"1 3\n" + std::string(70'000, 'N') + "\n", "line 2: row 1 holds at least "},
+      {"2 2\nNR\nRN\nNN\n\nRR\n",
+       "line 4: the file holds 4 rows but line 1 announces 2; announce 4, or remove the rows"},
   };
   ScratchDirectory directory;
   for (const Case& c : cases) {
@@ -215,9 +253,9 @@ TEST(ScanProgram, RowsThatTheClassicReadingWouldShiftAreRefusedWithTheLineAndThe
         << run.err;
     EXPECT_EQ(run.out, "") << shown;
   }
-  // Line ends of either kind, no line end after the last row, and lines
-  // after the announced rows are all as the classic reading takes them.
-  for (const char* accepted : {"2 2\r\nNR\r\nRN\r\n", "2 2\nNR\nRN", "2 2\nNR\nRN\nextra\n"}) {
+  // Line ends of either kind, no line end after the last row, and blank
+  // lines at the end are all as the classic reading takes them.
+  for (const char* accepted : {"2 2\r\nNR\r\nRN\r\n", "2 2\nNR\nRN", "2 2\nNR\nRN\n\n \n"}) {
     directory.write("data.txt", accepted);
     EXPECT_EQ(scan(directory, "data.txt --orders 1").status, 0) << accepted;
   }
@@ -236,19 +274,20 @@ TEST(ScanProgram, ScanWritesTheTableAndTheCsvButNoResultsFile) {
   // Three lengths and the total, each with a Wald and a profile interval.
   EXPECT_EQ(count_of(run.out, "  ["), 8u) << run.out;
 
-  // One progress line per order, the costliest (the highest) first as it
-  // was scheduled, then one for the best order's profiles, each with its
-  // time.
-  EXPECT_EQ(count_of(run.err, "\n"), 3u) << run.err;
-  EXPECT_EQ(run.err.rfind("order 2: log-likelihood ", 0), 0u) << run.err;
-  EXPECT_NE(run.err.find("\norder 1: log-likelihood "), std::string::npos) << run.err;
+  // After the data summary, one progress line per order, the costliest
+  // (the highest) first as it was scheduled, then one for the best order's
+  // profiles, each with its time.
+  const std::string progress = run.err.substr(std::min(run.err.find("order 2: "), run.err.size()));
+  EXPECT_EQ(count_of(progress, "\n"), 3u) << run.err;
+  EXPECT_EQ(progress.rfind("order 2: log-likelihood ", 0), 0u) << run.err;
+  EXPECT_NE(progress.find("\norder 1: log-likelihood "), std::string::npos) << run.err;
   EXPECT_EQ(count_of(run.err, " s\n"), 3u) << run.err;
 
   // Three intervals and the total per order; the total row carries the
   // table's total length and standard error.
   const std::string csv = directory.read("fits.csv");
   EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged,"
-                      "wald_lower,wald_upper,profile_lower,profile_upper\n",
+                      "wald_lower,wald_upper,profile_lower,profile_upper,parameter\n",
                       0),
             0u);
   EXPECT_EQ(count_of(csv, "\n"), 1u + 2u * 4u) << csv;
@@ -297,8 +336,8 @@ TEST(ScanProgram, EveryStartReachesTheMaximumThatTheDefaultStartReaches) {
 TEST(ScanProgram, TheJsonSummaryNamesTheDataByDigestAndAgreesWithTheTable) {
   ScratchDirectory directory;
   directory.write("a \"quoted\" name.txt", "4 2\nNR\nRN\nNN\nRR\n");
-  const ProgramRun run = shell(
-      directory, "\"$SCAN\" 'a \"quoted\" name.txt' --orders 1,2 --intervals wald --json -");
+  const ProgramRun run =
+      shell(directory, "\"$SCAN\" 'a \"quoted\" name.txt' --orders 1,2 --intervals wald --json -");
   ASSERT_EQ(run.status, 0) << run.err;
   // The table makes way for the summary on standard output.
   EXPECT_EQ(run.err.rfind("order ", 0), 0u) << run.err;
@@ -330,7 +369,7 @@ TEST(ScanProgram, EscapeAddsItsLinesAndRowsAndNeverLowersTheLikelihood) {
   for (const char* order : {"2"}) {
     ASSERT_TRUE(std::regex_search(
         csv, escape,
-        std::regex(std::string("\n") + order + ",escape,([^,]+),([^,\n]*,){6}[^,\n]*\n")))
+        std::regex(std::string("\n") + order + ",escape,([^,]+),([^,\n]*,){7}escape\n")))
         << csv;
     const double q = std::stod(escape[1]);
     EXPECT_TRUE(q >= 0.0 && q <= 1.0) << q;
@@ -399,8 +438,9 @@ TEST(ScanProgram, DashReadsStandardInputAndWritesTheCsvToStandardOutput) {
 
 TEST(ScanProgram, PlotIsALandscapeSvgThatNamesTheDataAndMarksTheBestOrder) {
   ScratchDirectory directory;
-  directory.write("data.txt", small_data);
-  const ProgramRun run = scan(directory, "data.txt --orders 1-2 --plot fits.svg");
+  fs::create_directory(directory.path() / "folder");
+  directory.write("folder/data.txt", small_data);
+  const ProgramRun run = scan(directory, "folder/data.txt --orders 1-2 --plot fits.svg");
   if (!plots_available()) {
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("built without PLplot"), std::string::npos) << run.err;
@@ -417,10 +457,18 @@ TEST(ScanProgram, PlotIsALandscapeSvgThatNamesTheDataAndMarksTheBestOrder) {
   EXPECT_NE(text.find("best: p = "), std::string::npos) << text;
   // The caption says which intervals the bars are.
   EXPECT_NE(text.find("bars: 95% profile-likelihood intervals"), std::string::npos) << text;
-  const ProgramRun wald = scan(directory, "data.txt --orders 1-2 --intervals wald --plot wald.svg");
+  // The title names the file without its folder.
+  EXPECT_EQ(text.find("folder/"), std::string::npos) << text;
+  EXPECT_NE(text.find("shaded: within 2 units of the best"), std::string::npos) << text;
+  const ProgramRun wald =
+      scan(directory, "folder/data.txt --order 2 --intervals wald --plot wald.svg");
   ASSERT_EQ(wald.status, 0) << wald.err;
-  EXPECT_NE(svg_text(directory.read("wald.svg")).find("bars: 95% Wald intervals"),
-            std::string::npos);
+  const std::string one_order = svg_text(directory.read("wald.svg"));
+  EXPECT_NE(one_order.find("bars: 95% Wald intervals"), std::string::npos);
+  // One order, 2: its axis runs from 1.5 to 2.5 and is numbered at 2 alone.
+  for (const char* fraction : {"\n1.6\n", "\n1.8\n", "\n2.2\n", "\n2.4\n"}) {
+    EXPECT_EQ(one_order.find(fraction), std::string::npos) << one_order;
+  }
   // Every axis number is written out in full: no "(x10^k)" in a corner.
   EXPECT_EQ(text.find("x10"), std::string::npos) << text;
   EXPECT_NE(svg.find("</svg>"), std::string::npos);

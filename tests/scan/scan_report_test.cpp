@@ -100,7 +100,7 @@ TEST(ScanReport, FitWithoutPositiveDefiniteInformationSaysSoInWords) {
 
   const std::string csv = captured(print_scan_csv, results);
   EXPECT_EQ(csv.find("nan"), std::string::npos) << csv;
-  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no,NA,NA,NA,NA\n"), std::string::npos)
+  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no,NA,NA,NA,NA,length\n"), std::string::npos)
       << csv;
 }
 
@@ -112,7 +112,7 @@ TEST(ScanReport, CsvHasOneRowPerOrderAndIntervalAndATotalRowPerOrder) {
   for (const char c : csv) lines += c == '\n' ? 1 : 0;
   EXPECT_EQ(lines, 1u + 2u * 4u);
   EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged,"
-                      "wald_lower,wald_upper,profile_lower,profile_upper\n",
+                      "wald_lower,wald_upper,profile_lower,profile_upper,parameter\n",
                       0),
             0u);
   EXPECT_NE(csv.find("\n3,2,0.25,"), std::string::npos) << csv;
@@ -122,7 +122,7 @@ TEST(ScanReport, CsvHasOneRowPerOrderAndIntervalAndATotalRowPerOrder) {
   std::snprintf(total, sizeof total, "\n3,total,%.17g,%.17g,-11,yes,", results[1].total_length,
                 results[1].total_standard_error);
   EXPECT_NE(csv.find(total), std::string::npos) << csv;
-  EXPECT_NE(csv.find(",NA,-10,yes,NA,NA,NA,NA\n3,1,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",NA,-10,yes,NA,NA,NA,NA,total\n3,1,"), std::string::npos) << csv;
 }
 
 TEST(ScanReport, ProgressLineNamesTheOrderTimeAndAnyLimitReached) {
@@ -159,7 +159,10 @@ TEST(ScanReport, LengthAtBoundHasNoWaldIntervalAndProfilesFillTheirColumns) {
 
   const std::string table = captured(print_scan_table, results);
   EXPECT_NE(table.find("       2      0.000000        at bound  -"), std::string::npos) << table;
-  EXPECT_NE(table.find("   total      0.200000        at bound  -"), std::string::npos) << table;
+  // The total is not at a bound: its error holds the bound length at 0.
+  EXPECT_NE(table.find("   total      0.200000        0.100000  [0.004004, 0.395996]"),
+            std::string::npos)
+      << table;
   EXPECT_NE(table.find("[0.000000, 0.050000]"), std::string::npos) << table;
   EXPECT_NE(table.find("best): 1 2\n"), std::string::npos) << table;
   EXPECT_EQ(table.find("nan"), std::string::npos) << table;
@@ -168,14 +171,78 @@ TEST(ScanReport, LengthAtBoundHasNoWaldIntervalAndProfilesFillTheirColumns) {
   // length +- 1.959963984540054 SE, then the profile ends as given.
   EXPECT_NE(csv.find("\n1,1,0.20000000000000001,0.10000000000000001,-1000,yes,"
                      "0.0040036015459946062,0.39599639845400542,0.10000000000000001,"
-                     "0.34999999999999998\n"),
+                     "0.34999999999999998,length\n"),
             std::string::npos)
       << csv;
-  EXPECT_NE(csv.find("\n1,2,0,NA,-1000,yes,NA,NA,0,0.050000000000000003\n"), std::string::npos)
-      << csv;
-  EXPECT_NE(csv.find("\n2,2,0,NA,-1001.5,yes,NA,NA,NA,NA\n"), std::string::npos) << csv;
-  // The total has no Wald interval when a length is at bound.
-  EXPECT_NE(csv.find("\n1,total,0.20000000000000001,NA,-1000,yes,NA,NA,0.12,0.40000000000000002\n"),
+  EXPECT_NE(csv.find("\n1,2,0,NA,-1000,yes,NA,NA,0,0.050000000000000003,length\n"),
             std::string::npos)
       << csv;
+  EXPECT_NE(csv.find("\n2,2,0,NA,-1001.5,yes,NA,NA,NA,NA,length\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\n1,total,0.20000000000000001,0.10000000000000001,-1000,yes,"
+                     "0.0040036015459946062,0.39599639845400542,0.12,0.40000000000000002,total\n"),
+            std::string::npos)
+      << csv;
+  // Order 2 is in the support set: its lengths are printed too.
+  EXPECT_NE(table.find("\nOrder p = 2, in the support set (log-likelihood -1001.500000, "
+                       "-1.500000 from the best)\n"),
+            std::string::npos)
+      << table;
+}
+
+namespace {
+
+// The lines of `text`.
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos;
+       start = end + 1, end = text.find('\n', start)) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST(ScanReport, OneOrderIsNoChoiceAndZeroHasNoSignOrTrailingBlank) {
+  // Codes the model cannot read give an objective of 0: the log-likelihood
+  // is -0.0, which printf writes with its sign.
+  const std::vector<OrderResult> results = {result_of(1, {0.0, 0.0}, 0.0, false)};
+  const std::string table = captured(print_scan_table, results);
+  EXPECT_EQ(table.find("-0.000000"), std::string::npos) << table;
+  EXPECT_EQ(table.find(" \n"), std::string::npos) << table;
+  EXPECT_EQ(table.find("Best order"), std::string::npos) << table;
+  EXPECT_EQ(table.find("Support set"), std::string::npos) << table;
+  EXPECT_NE(table.find("\nOrder p = 1 (log-likelihood 0.000000)\n"), std::string::npos) << table;
+  // "not positive definite" is wider than the heading "standard error":
+  // the Wald column starts at one place in the heading and in every row.
+  std::size_t heading_at = std::string::npos;
+  for (const std::string& line : lines_of(table)) {
+    if (line.rfind("interval", 0) == 0) heading_at = line.find("95% Wald");
+    if (line.find(" not positive definite") != std::string::npos && line.back() == '-') {
+      EXPECT_EQ(line.size() - 1, heading_at) << table;
+    }
+  }
+  EXPECT_NE(heading_at, std::string::npos) << table;
+  const std::string csv = captured(print_scan_csv, results);
+  EXPECT_EQ(csv.find("-0,"), std::string::npos) << csv;
+}
+
+TEST(ScanReport, AWaldIntervalOfQThatLeavesZeroToOneIsLeftOut) {
+  OrderResult r = result_of(2, {0.8, 1.2}, 100.0, true);
+  r.escape.fitted = true;
+  r.escape.fraction = 0.05;
+  r.escape.has_standard_error = true;
+  r.escape.standard_error = 0.1;  // 0.05 - 1.96 * 0.1 < 0
+  const std::string table = captured(print_scan_table, {r});
+  EXPECT_NE(table.find("\n  escape      0.050000        0.100000  -\n"), std::string::npos)
+      << table;
+  EXPECT_NE(table.find("would reach past 0 or 1"), std::string::npos) << table;
+  EXPECT_NE(captured(print_scan_csv, {r})
+                .find("\n2,escape,0.050000000000000003,0.10000000000000001,"
+                      "-100,yes,NA,NA,NA,NA,escape\n"),
+            std::string::npos);
+  r.escape.standard_error = 0.01;
+  EXPECT_NE(captured(print_scan_table, {r}).find("0.010000  [0.030400, 0.069600]\n"),
+            std::string::npos);
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
 
 #include "model/simulation.hpp"
@@ -40,7 +42,7 @@ TEST(SimulateProgram, SameSeedGivesSameBytesAndAnotherSeedOtherBytes) {
 TEST(SimulateProgram, CrlfChangesOnlyTheLineEnds) {
   ScratchDirectory where;
   const std::string common =
-      "--observations 30 --lengths 0.2,1,0.4 --x-rate 0.2 --missing-rate 0.1 ";
+      "--observations 30 --lengths 0.2,1,0.4 --x-rate 0.2 --missing-rate 0.1 --seed 4 ";
   ASSERT_EQ(simulate(where, common + "--output lf.txt").status, 0);
   ASSERT_EQ(simulate(where, common + "--crlf --output crlf.txt").status, 0);
   EXPECT_EQ(where.read("lf.txt").substr(0, 5), "30 3\n");
@@ -149,6 +151,26 @@ TEST(SimulateProgram, ReplacesAnEarlierFileThroughItsLinkKeepingItsPermissions) 
                 std::filesystem::perms::group_read);
 }
 
+TEST(SimulateProgram, WithoutASeedEachRunDrawsAFreshOneAndNamesIt) {
+  ScratchDirectory where;
+  const std::string common = "--observations 40 --lengths 0.3 --intervals 8 ";
+  const ProgramRun first = simulate(where, common + "-o first.txt");
+  const ProgramRun second = simulate(where, common + "-o second.txt");
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(where.read("first.txt"), where.read("second.txt"));
+  std::smatch seed;
+  ASSERT_TRUE(std::regex_search(first.err, seed,
+                                std::regex("^interval-simulate: seed ([0-9]+) \\(give --seed "
+                                           "([0-9]+) to write this file again\\)\n$")))
+      << first.err;
+  EXPECT_EQ(seed[1], seed[2]);
+  // The named seed writes the same file again, and says nothing.
+  const ProgramRun again = simulate(where, common + "--seed " + seed[1].str());
+  EXPECT_EQ(again.out, where.read("first.txt"));
+  EXPECT_EQ(again.err, "");
+  EXPECT_EQ(simulate(where, common + "-q -o quiet.txt").err, "");
+}
+
 TEST(SimulateProgram, HelpExplainsEveryOptionAndVersionNamesTheProgram) {
   ScratchDirectory where;
   const ProgramRun run = simulate(where, "--help");
@@ -157,6 +179,9 @@ TEST(SimulateProgram, HelpExplainsEveryOptionAndVersionNamesTheProgram) {
                              "--x-rate", "--missing-rate", "--crlf", "--output", "--version"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
+  EXPECT_EQ(run.out.rfind("Usage: interval-simulate [OPTIONS]\n", 0), 0u) << run.out;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
   const ProgramRun version = simulate(where, "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("interval-simulate ", 0), 0u) << version.out;
