@@ -18,6 +18,7 @@
 #include "driver/console_output.hpp"
 #include "driver/output_file.hpp"
 #include "driver/scan_files.hpp"
+#include "driver/scan_interrupt.hpp"
 #include "driver/scan_json.hpp"
 #include "driver/scan_options.hpp"
 #include "driver/scan_progress.hpp"
@@ -28,6 +29,8 @@
 namespace {
 
 constexpr const char* program_name = "interval-scan";
+// After Ctrl-C, as a shell reports a process that SIGINT ended.
+constexpr int status_interrupted = 130;
 
 int report_failure(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", program_name, what.c_str());
@@ -41,10 +44,6 @@ int run(const ScanOptions& options, const std::vector<std::string>& command_line
       !problem.empty()) {
     return report_failure(problem);
   }
-  if (!options.quiet) std::fputs(summary.paragraph.c_str(), stderr);
-  for (const std::string& warning : summary.warnings) {
-    std::fprintf(stderr, "%s: warning: %s\n", program_name, warning.c_str());
-  }
   // Opened before the fits, so that a bad name or folder fails at once; the
   // earlier files stay as they are until the new ones are complete.
   OutputFile csv(options.csv_file, "the CSV file", true);
@@ -55,12 +54,31 @@ int run(const ScanOptions& options, const std::vector<std::string>& command_line
     if (const std::string problem = output->open(); !problem.empty())
       return report_failure(problem);
   }
+  if (!options.plot_file.empty()) {
+    if (const std::string problem = plot_device_problem(plot_kind_of(options.plot_file));
+        !problem.empty()) {
+      return report_failure("can't draw the plot file " + options.plot_file + ": " + problem);
+    }
+  }
+  // What the data hold, once every file is known to be usable.
+  if (!options.quiet) std::fputs(summary.paragraph.c_str(), stderr);
+  for (const std::string& warning : summary.warnings) {
+    std::fprintf(stderr, "%s: warning: %s\n", program_name, warning.c_str());
+  }
   const ScanSettings settings{options.orders, options.estimate, options.escape,
                               options.intervals == "profile", options.profile_all};
   std::vector<OrderResult> results;
   {
+    const ScanInterrupt interrupt;
     ScanProgress progress(options.quiet);
     results = run_scan(settings, progress);
+  }
+  // Interrupted: what was finished is reported and written, marked so.
+  const bool partial = scan_interrupted();
+  if (partial) {
+    std::fprintf(stderr, "\n%s: interrupted; %zu of %zu orders were finished\n", program_name,
+                 results.size(), settings.orders.size());
+    if (results.empty()) return status_interrupted;
   }
   // With the CSV on standard output, the table makes way for it.
   std::FILE* table = csv.is_standard_output() || json.is_standard_output() ? stderr : stdout;
@@ -86,7 +104,7 @@ int run(const ScanOptions& options, const std::vector<std::string>& command_line
                                     command_line,
                                     utc_timestamp(),
                                     {{options.data_file, data.bytes, data.sha256}},
-                                    false};
+                                    partial};
     print_scan_json(json.stream(), provenance, results);
     if (const std::string problem = json.commit(); !problem.empty())
       status = report_failure(problem);
@@ -96,7 +114,7 @@ int run(const ScanOptions& options, const std::vector<std::string>& command_line
       status = report_failure(problem);
     }
   }
-  return status;
+  return partial ? status_interrupted : status;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "driver/scan_options.hpp"
 
+#include <functional>
 #include <optional>
 #include <set>
 
@@ -64,9 +65,12 @@ std::string plot_name_problem(const std::string& name) {
            "fits.svg";
   }
   if (!scan_plot_available()) return "--plot: " + plot_unavailable_reason();
-  if (plot_kind_of(name).empty() || name.back() == '/') {
-    return "--plot: '" + name + "' does not end in a kind of plot this build draws (" +
-           plot_kinds_text() + "); give a name such as fits.svg";
+  // The ending alone: whether the library has a driver for it is asked
+  // once the plotting library's scratch folder is known to have room.
+  if (!known_plot_kind(name) || name.back() == '/') {
+    return "--plot: '" + name +
+           "' does not end in .svg, .pdf or .png, the kinds of plot this program draws; give a "
+           "name such as fits.svg";
   }
   return {};
 }
@@ -138,8 +142,9 @@ void add_scan_options(CLI::App& app, ScanOptions& options) {
                  option_help(std::string("Also draw a plot: the log-likelihood against the "
                                          "order, the best order marked, and the best order's "
                                          "lengths with their 95% intervals; the name's ending "
-                                         "chooses the kind: ") +
-                             plot_kinds_text()))
+                                         "chooses the kind: .svg, or .pdf and .png where the "
+                                         "plotting library's drivers for them are installed "
+                                         "(--version lists them)")))
       ->type_name("FILE")
       ->group("Output");
   app.add_option("--json", options.json_file,
@@ -154,7 +159,10 @@ void add_scan_options(CLI::App& app, ScanOptions& options) {
                            "errors stay"))
       ->group("Output");
   app.set_help_flag("-h,--help", "Print this help and exit")->group("Information");
-  app.set_version_flag("--version", scan_version_text(), "Print the version and the parts built in")
+  // Asked of the plotting library only when --version is given: listing
+  // its drivers needs its scratch folder, and may end the process there.
+  app.set_version_flag("--version", std::function<std::string()>(scan_version_text),
+                       "Print the version and the parts built in")
       ->group("Information");
 }
 

@@ -333,6 +333,18 @@ const char* device_for(const std::string& kind) {
 
 bool scan_plot_available() { return true; }
 
+std::string plot_device_problem(const std::string& kind) {
+  const std::string scratch = temporary_folder();
+  if (const std::string problem = scratch_space_problem(scratch, library_scratch_bytes);
+      !problem.empty()) {
+    return "no room for the plotting library's scratch files in " + scratch + ": " + problem +
+           " (is the disk full?)";
+  }
+  if (device_for(kind) == nullptr)
+    return "no plotting device in this build draws a " + kind + " file";
+  return {};
+}
+
 std::vector<std::string> plot_kinds() {
   std::vector<std::string> kinds;
   for (const PlotDevice& d : plot_devices) {
@@ -352,16 +364,8 @@ std::string write_scan_plot(const std::string& path, const std::string& kind,
                             const std::vector<OrderResult>& results, const ScannedData& data) {
   const int best = best_result(results);
   if (results.empty() || best < 0) return "no fit gives a log-likelihood to plot";
-  const std::string scratch = temporary_folder();
-  if (const std::string problem = scratch_space_problem(scratch, library_scratch_bytes);
-      !problem.empty()) {
-    return "no room for the plotting library's scratch files in " + scratch + ": " + problem +
-           " (is the disk full?)";
-  }
-
-  const char* device = device_for(kind);
-  if (device == nullptr) return "no plotting device in this build draws a " + kind + " file";
-  plsdev(device);
+  if (const std::string problem = plot_device_problem(kind); !problem.empty()) return problem;
+  plsdev(device_for(kind));
   plsfnam(path.c_str());
   plspage(0.0, 0.0, page_width, page_height, 0, 0);
   plscolbg(255, 255, 255);

@@ -5,6 +5,8 @@ bool scan_plot_available() { return false; }
 
 std::vector<std::string> plot_kinds() { return {}; }
 
+std::string plot_device_problem(const std::string& /*kind*/) { return plot_unavailable_reason(); }
+
 std::string plot_unavailable_reason() {
   return "this interval-scan was built without PLplot, so it cannot draw plots (install "
          "libplplot-dev and build again)";

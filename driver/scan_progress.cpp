@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "driver/scan_interrupt.hpp"
+
 namespace {
 
 // An order is quiet for its first second; then the line is redrawn at most
@@ -107,7 +109,7 @@ ScanProgress::Closing& ScanProgress::closing_of(int order) {
 // Ends the activity of `order` and holds `line` until its turn.
 void ScanProgress::close_activity(int order, std::string line) {
   std::erase_if(running_, [order](const Activity& a) { return a.order == order; });
-  if (!quiet_) closing_of(order).lines.push_back(std::move(line));
+  if (!quiet_ && !line.empty()) closing_of(order).lines.push_back(std::move(line));
 }
 
 // Prints the lines whose turn has come: those of the first closing not
@@ -157,7 +159,8 @@ void ScanProgress::evaluated(int order) {
 
 void ScanProgress::fitted(const OrderResult& result) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  close_activity(result.order, progress_line(result));
+  // A fit that a stop cut short is not reported.
+  close_activity(result.order, scan_interrupted() ? std::string() : progress_line(result));
   print_closed();
 }
 
@@ -173,7 +176,7 @@ void ScanProgress::profiled(int order, double seconds) {
   char line[100];
   std::snprintf(line, sizeof line, "order %d: profile intervals, %.3f s", order, seconds);
   const std::lock_guard<std::mutex> lock(mutex_);
-  close_activity(order, line);
+  close_activity(order, scan_interrupted() ? std::string() : std::string(line));
   print_closed();
 }
 
@@ -183,3 +186,5 @@ void ScanProgress::order_done(int order) {
   if (orders_done_ < orders_) ++orders_done_;
   print_closed();
 }
+
+bool ScanProgress::stop_requested() { return scan_interrupted(); }

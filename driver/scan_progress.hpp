@@ -42,6 +42,8 @@ class ScanProgress : public ScanObserver {
   void profiled(int order, double seconds) override;
   void part_done(int order, int done, int parts) override;
   void order_done(int order) override;
+  // Ctrl-C or Ctrl-\ (driver/scan_interrupt.hpp).
+  bool stop_requested() override;
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -405,7 +405,7 @@ void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
 }
 
 std::string plot_kind_of(const std::string& name) {
-  for (const std::string& kind : plot_kinds()) {
+  for (const std::string kind : {".svg", ".pdf", ".png"}) {
     if (name.size() <= kind.size()) continue;
     std::string ending = name.substr(name.size() - kind.size());
     for (char& c : ending) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -413,6 +413,8 @@ std::string plot_kind_of(const std::string& name) {
   }
   return {};
 }
+
+bool known_plot_kind(const std::string& name) { return !plot_kind_of(name).empty(); }
 
 bool plot_complete(const std::string& contents, const std::string& kind) {
   // What ends each kind of file, followed by nothing but blank space.

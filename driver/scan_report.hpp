@@ -138,10 +138,17 @@ std::string plot_unavailable_reason();
 
 // The names' endings of the kinds of plot this build draws, ".svg" and
 // ".pdf" and ".png" where the plotting library's driver for each is
-// installed; and the ending of `name` among them (in lower case), or an
-// empty text.
+// installed (asking the library, which needs room in its scratch folder).
 std::vector<std::string> plot_kinds();
+// The ending of `name` among the kinds the program knows, ".svg", ".pdf"
+// and ".png" (in lower case), or an empty text; the library is not asked.
 std::string plot_kind_of(const std::string& name);
+bool known_plot_kind(const std::string& name);
+
+// Why a plot of `kind` cannot be drawn here (no room for the plotting
+// library's scratch files, or no driver for the kind), or an empty text:
+// asked before the fits, so that the computation is not lost.
+std::string plot_device_problem(const std::string& kind);
 
 // Whether `contents` is a whole plot of the kind `kind` (".svg": the
 // closing tag at the end; ".pdf": the end-of-file marker; ".png": the

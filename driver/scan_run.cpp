@@ -68,12 +68,14 @@ bool fits_escape(const OrderResult& result) {
 ObjectiveWithGradient counted_objective(int order, bool escape, ScanObserver& observer) {
   if (escape) {
     return [order, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
+      if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
       const double value = negative_log_likelihood_and_gradient_with_escape(order, point, gradient);
       observer.evaluated(order);
       return value;
     };
   }
   return [order, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
+    if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
     const double value = negative_log_likelihood_and_gradient(order, point, gradient);
     observer.evaluated(order);
     return value;
@@ -386,38 +388,48 @@ std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& ob
   for (const std::size_t k : schedule) reported.push_back(orders[k]);
   observer.expect(reported);
   const int count = static_cast<int>(orders.size());
-  // Steps 1a to 1c at every order from its own starts.
+  // Steps 1a to 1c at every order from its own starts.  The stop flag
+  // only ever turns on: clear at the end of a step, it was clear
+  // throughout, and the step's result is whole.
   std::vector<OrderFit> fits(orders.size());
   std::vector<OrderResult> results(orders.size());
+  std::vector<char> finished(orders.size(), 0);
   run_in_parallel(count, [&](int task) {
     const std::size_t k = task_order(task);
     const Clock::time_point started = Clock::now();
     observer.begin(orders[k], ScanStep::fit);
     fits[k] = fit_from_starts(orders[k], settings.estimate, observer);
     results[k] = finish_order(orders[k], fits[k], seconds_since(started), settings, observer);
+    finished[k] = observer.stop_requested() ? 0 : 1;
   });
   // The refits from the neighbours' fits; an order they raise is finished
-  // again from its new fit.  Then the profiles, on the final fits.
+  // again from its new fit.  Then the profiles, on the final fits.  What a
+  // stop cuts short is dropped: the order keeps the result it had.
   const std::vector<char> raised = refit_from_neighbours(orders, fits, observer);
   run_in_parallel(count, [&](int task) {
     const std::size_t k = task_order(task);
-    OrderResult& result = results[k];
+    OrderResult result = results[k];
     if (raised[k] != 0) {
-      const double seconds = result.seconds;
-      result = finish_order(orders[k], std::move(fits[k]), seconds, settings, observer);
+      result = finish_order(orders[k], std::move(fits[k]), result.seconds, settings, observer);
     }
     const bool profiles = settings.profiles && std::isfinite(result.log_likelihood);
     // q's interval is what the escape fit is for: it is found at every order.
     if (profiles && fits_escape(result)) add_escape_profile(result, observer);
     if (profiles && settings.profile_all) add_profiles(result, observer);
+    if (!observer.stop_requested()) results[k] = std::move(result);
     observer.order_done(orders[k]);
   });
-  const int best = best_result(results);
-  if (settings.profiles && !settings.profile_all && best >= 0) {
-    OrderResult& result = results[static_cast<std::size_t>(best)];
+  std::vector<OrderResult> kept;
+  for (std::size_t k = 0; k < results.size(); ++k) {
+    if (finished[k] != 0) kept.push_back(std::move(results[k]));
+  }
+  const int best = best_result(kept);
+  if (settings.profiles && !settings.profile_all && best >= 0 && !observer.stop_requested()) {
+    OrderResult result = kept[static_cast<std::size_t>(best)];
     observer.expect({result.order});
     add_profiles(result, observer);
+    if (!observer.stop_requested()) kept[static_cast<std::size_t>(best)] = std::move(result);
     observer.order_done(result.order);
   }
-  return results;
+  return kept;
 }

@@ -27,7 +27,10 @@
 //
 // The searches see the model's objective itself; every evaluation, and the
 // start and end of each step, is told to the observer, which is how the
-// progress display follows the scan.  Nothing here prints.
+// progress display follows the scan, and the observer can ask it to stop
+// (Ctrl-C): from then on the objective is not a number without being
+// evaluated, every search ends at once, and the orders not finished by
+// then are left out.  Nothing here prints.
 #pragma once
 
 #include <vector>
@@ -63,9 +66,14 @@ class ScanObserver {
   virtual void part_done(int /*order*/, int /*done*/, int /*parts*/) {}
   // Nothing more is done at `order` for now.
   virtual void order_done(int /*order*/) {}
+  // Whether the scan should stop: it then makes no further evaluation, and
+  // reports only the orders it finished before.
+  virtual bool stop_requested() { return false; }
 };
 
-// The whole scan, one result per order in settings.orders' order.
+// The whole scan, one result per order in settings.orders' order; after a
+// stop, only the orders finished before it (the best order without the
+// profiles it did not finish).
 std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& observer);
 
 // The steps, for the tests.

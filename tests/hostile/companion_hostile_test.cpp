@@ -104,7 +104,7 @@ std::vector<CompanionCase> all_cases() {
        "$SCAN data.txt --orders 1 --plot q%n/fits.svg --quiet", 0, "",
        untouched({{"q%n/fits.svg", any_content}}), true},
       {"ScanPlotNotEndingInSvg", none(), "$SCAN data.txt --orders 1 --plot out.csv", 2,
-       "interval-scan: --plot: 'out.csv' does not end in a kind of plot this build draws",
+       "interval-scan: --plot: 'out.csv' does not end in .svg, .pdf or .png",
        untouched()},
       // Outputs that cannot be written, found before or after the fits.
       {"ScanPlotIntoAMissingFolderKeepsTheEarlierCsv", none(),
@@ -202,8 +202,8 @@ std::vector<CompanionCase> all_cases() {
        "interval-simulate: can't write the output file big.dat: File too large\n", untouched()},
       // A refused environment ends the run before an output is opened.
       {"ScanWithARefusedThreadCountLeavesNoTemporary", none(),
-       "INTERVAL_THREADS=0 $SCAN data.txt --orders 1 --csv new.csv", 1,
-       "INTERVAL_THREADS must be a whole number from 1 to 256", untouched()},
+       "INTERVAL_THREADS=0 $SCAN data.txt --orders 1 --csv new.csv", 2,
+       "interval-scan: INTERVAL_THREADS must be a whole number from 1 to 256", untouched()},
       // Names and links: the longest name a folder takes, links that name
       // no file, and a target the rename may not replace.
       {"ScanCsvWithTheLongestNameTheFolderTakes", none(),
