@@ -76,11 +76,11 @@ void print_scan_json(std::FILE* out, const ScanProvenance& provenance,
     const bool failed = !std::isfinite(r.log_likelihood);
     std::fprintf(out,
                  "%s\n    {\"order\": %d, \"log_likelihood\": %s, \"converged\": %s, "
-                 "\"failed\": %s, \"total_length\": %s, \"total_standard_error\": %s, "
-                 "\"escape\": %s}",
+                 "\"failed\": %s, \"start\": %s, \"total_length\": %s, "
+                 "\"total_standard_error\": %s, \"escape\": %s}",
                  k == 0 ? "" : ",", r.order, number(r.log_likelihood).c_str(),
                  boolean(!failed && r.fit.converged()), boolean(failed),
-                 number(r.total_length).c_str(),
+                 json_string(r.fit.start).c_str(), number(r.total_length).c_str(),
                  total_has_wald(r) ? number(r.total_standard_error).c_str() : "null",
                  escape_object(r).c_str());
   }

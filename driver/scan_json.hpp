@@ -7,7 +7,7 @@
 //     "data_files": [{"name": ..., "bytes": N, "sha256": "..."}],
 //     "partial": false,                        (true: the scan was cut short)
 //     "orders": [{"order": p, "log_likelihood": x, "converged": true,
-//                 "failed": false, "total_length": x,
+//                 "failed": false, "start": "estimate", "total_length": x,
 //                 "total_standard_error": x or null,
 //                 "escape": null or {"fraction": q, "standard_error": x or null,
 //                                    "profile_lower": x, "profile_upper": x,
@@ -16,7 +16,9 @@
 //     "support_set": [p, ...]
 //   }
 //
-// Numbers are written with 17 significant digits, so they read back as the
+// "start" names the start the fit came from: "estimate", "estimate x p",
+// "default estimate", "default estimate x p", or the fit of the order
+// below or above.  Numbers are written with 17 significant digits, so they read back as the
 // same doubles; a value that is not finite, or not available, is null.
 #pragma once
 

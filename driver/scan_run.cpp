@@ -178,25 +178,37 @@ void keep_better(OrderFit& fit, OrderFit candidate) {
   fit.evaluations = evaluations;
 }
 
-// The levels of the further starts at `order`, without repeats.
-std::vector<double> further_start_levels(int order, double estimate) {
+// A further start: its level in every coordinate, and its name.
+struct FurtherStart {
+  double level;
+  const char* name;
+};
+
+// The further starts at `order`, without repeats.
+std::vector<FurtherStart> further_starts(int order, double estimate) {
   const double p = static_cast<double>(order);
-  std::vector<double> levels;
-  for (const double level : {estimate * p, default_estimate, default_estimate * p}) {
-    if (level != estimate && std::find(levels.begin(), levels.end(), level) == levels.end()) {
-      levels.push_back(level);
-    }
+  std::vector<FurtherStart> starts;
+  for (const FurtherStart start : {FurtherStart{estimate * p, "estimate x p"},
+                                   FurtherStart{default_estimate, "default estimate"},
+                                   FurtherStart{default_estimate * p, "default estimate x p"}}) {
+    const bool repeated = std::any_of(starts.begin(), starts.end(), [&](const FurtherStart& s) {
+      return s.level == start.level;
+    });
+    if (start.level != estimate && !repeated) starts.push_back(start);
   }
-  return levels;
+  return starts;
 }
 
 // Step 1a's search at one order: from the estimate, then from the further
-// levels, keeping the best.
+// starts, keeping the best.
 OrderFit fit_from_starts(int order, double estimate, ScanObserver& observer) {
   const ObjectiveWithGradient objective = counted_objective(order, false, observer);
   OrderFit fit = fit_with_gradient(objective, interval_count, estimate);
-  for (const double level : further_start_levels(order, estimate)) {
-    keep_better(fit, fit_with_gradient(objective, interval_count, level));
+  fit.start = "estimate";
+  for (const FurtherStart& start : further_starts(order, estimate)) {
+    OrderFit candidate = fit_with_gradient(objective, interval_count, start.level);
+    candidate.start = start.name;
+    keep_better(fit, std::move(candidate));
   }
   return fit;
 }
@@ -230,6 +242,7 @@ std::vector<char> refit_from_neighbours(const std::vector<int>& orders, std::vec
         if (j >= count || !changed[j] || !std::isfinite(before[j].objective)) continue;
         OrderFit candidate =
             fit_from(objective, carried_parameters(before[j], orders[j], orders[k]));
+        candidate.start = j < k ? "fit of the order below" : "fit of the order above";
         if (improves(candidate, fits[k])) improved[k] = 1;
         keep_better(fits[k], std::move(candidate));
       }

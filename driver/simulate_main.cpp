@@ -27,30 +27,6 @@ constexpr int status_output_failure = 1;
 
 constexpr const char* program_name = "interval-simulate";
 
-// A seed for a run that names none: from the system's entropy source, so
-// that two runs are two independent replicates (a fixed default would give
-// every "replicate" the same draws without a word).
-std::uint64_t fresh_seed() {
-  std::random_device entropy;
-  return (static_cast<std::uint64_t>(entropy()) << 32) ^ static_cast<std::uint64_t>(entropy());
-}
-
-SimulationSettings settings_from(const SimulateOptions& options) {
-  SimulationSettings settings;
-  settings.order = options.order;
-  settings.x_rate = options.x_rate;
-  settings.missing_rate = options.missing_rate;
-  settings.escape_fraction = options.escape_fraction;
-  // λ_t = 2p x length_t, the inverse of the fit's report of λ_t / (2p).
-  const double events_per_length = 2.0 * static_cast<double>(options.order);
-  settings.rates.resize(static_cast<std::size_t>(options.intervals));
-  for (std::size_t t = 0; t < settings.rates.size(); ++t) {
-    const double length = options.lengths.size() == 1 ? options.lengths[0] : options.lengths[t];
-    settings.rates[t] = events_per_length * length;
-  }
-  return settings;
-}
-
 int report_failure(const std::string& what) {
   std::fprintf(stderr, "%s: %s\n", program_name, what.c_str());
   return status_output_failure;
@@ -91,7 +67,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   if (!problem.empty()) return refuse_options(program_name, problem);
   if (!options.seed_given) options.seed = fresh_seed();
   try {
-    const int status = write_output(options, settings_from(options));
+    const int status = write_output(options, simulation_settings(options));
     // The drawn seed is named once the file it wrote is there.
     if (status == 0 && !options.seed_given && !options.quiet) {
       std::fprintf(stderr, "%s: seed %llu (give --seed %llu to write this file again)\n",

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <random>
 #include <system_error>
 
 #include "driver/answers.hpp"
@@ -272,4 +273,28 @@ std::string simulate_options_problem(const CLI::App& app, SimulateOptions& optio
            "output";
   }
   return {};
+}
+
+// A seed for a run that names none: from the system's entropy source, so
+// that two runs are two independent replicates (a fixed default would give
+// every "replicate" the same draws without a word).
+std::uint64_t fresh_seed() {
+  std::random_device entropy;
+  return (static_cast<std::uint64_t>(entropy()) << 32) ^ static_cast<std::uint64_t>(entropy());
+}
+
+SimulationSettings simulation_settings(const SimulateOptions& options) {
+  SimulationSettings settings;
+  settings.order = options.order;
+  settings.x_rate = options.x_rate;
+  settings.missing_rate = options.missing_rate;
+  settings.escape_fraction = options.escape_fraction;
+  // λ_t = 2p x length_t, the inverse of the fit's report of λ_t / (2p).
+  const double events_per_length = 2.0 * static_cast<double>(options.order);
+  settings.rates.resize(static_cast<std::size_t>(options.intervals));
+  for (std::size_t t = 0; t < settings.rates.size(); ++t) {
+    const double length = options.lengths.size() == 1 ? options.lengths[0] : options.lengths[t];
+    settings.rates[t] = events_per_length * length;
+  }
+  return settings;
 }

@@ -1,6 +1,7 @@
 // interval-simulate's command line: the options, their help, and the
 // checks that need no file.  Nothing here prints, opens a file or exits, so
-// the whole of it can be fuzzed; simulate_main.cpp reports and ends.
+// the whole of it can be fuzzed; simulate_main.cpp reports and ends.  The
+// options also give the settings the model draws from.
 //
 // Numbers are taken as words and read here, so that a word that is not a
 // number gets a sentence in plain words rather than the parser's own.
@@ -10,6 +11,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "model/simulation.hpp"
 
 struct SimulateOptions {
   // As typed.
@@ -43,3 +46,10 @@ void add_simulate_options(CLI::App& app, SimulateOptions& options);
 // Why the options parsed by `app` cannot be used, or an empty text when
 // they can.  Fills in the values read.
 std::string simulate_options_problem(const CLI::App& app, SimulateOptions& options);
+
+// A seed for a run that names none, from the system's entropy source.
+std::uint64_t fresh_seed();
+
+// What the model draws from, for the options given: lambda_t = 2p x
+// length_t, the inverse of the fit's report of lambda_t / (2p).
+SimulationSettings simulation_settings(const SimulateOptions& options);

@@ -31,6 +31,7 @@ struct OrderFit {
   bool restart_limit_reached = false;     // every allowed restart still improved
   bool evaluation_limit_reached = false;  // the last search stopped at its limit
   long long evaluations = 0;              // all objective calls
+  const char* start = "";                 // the caller's name for the start that won
   bool converged() const { return !restart_limit_reached && !evaluation_limit_reached; }
 };
 
