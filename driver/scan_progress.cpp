@@ -70,9 +70,15 @@ void ScanProgress::wipe_running_line() {
 
 void ScanProgress::draw_running_line() {
   char counts[64];
-  std::snprintf(counts, sizeof counts, "interval-scan: %zu of %zu orders done", orders_done_,
+  std::snprintf(counts, sizeof counts, "interval-scan: %zu of %zu orders fitted", orders_done_,
                 orders_);
   std::string line = counts;
+  if (work_done_ > 0.0 && orders_done_ < orders_) {
+    const double left = seconds_since(scan_start_) * (work_ - work_done_) / work_done_;
+    char estimate[48];
+    std::snprintf(estimate, sizeof estimate, ", about %.0f s left", left);
+    line += estimate;
+  }
   for (const Activity& activity : running_) {
     char part[120];
     if (activity.parts > 0) {
@@ -131,7 +137,10 @@ void ScanProgress::print_closed() {
 
 void ScanProgress::expect(const std::vector<int>& orders) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  if (orders_ == 0) orders_ = orders.size();
+  if (orders_ == 0) {
+    orders_ = orders.size();
+    for (const int order : orders) work_ += static_cast<double>(order) * order;
+  }
   for (const int order : orders) closing_.push_back(Closing{order, {}, 0, false});
 }
 
@@ -159,6 +168,13 @@ void ScanProgress::evaluated(int order) {
 
 void ScanProgress::fitted(const OrderResult& result) {
   const std::lock_guard<std::mutex> lock(mutex_);
+  // An order counts as done once fitted (its profiles come after).
+  if (std::find(counted_.begin(), counted_.end(), result.order) == counted_.end() &&
+      orders_done_ < orders_) {
+    counted_.push_back(result.order);
+    ++orders_done_;
+    work_done_ += static_cast<double>(result.order) * result.order;
+  }
   // A fit that a stop cut short is not reported.
   close_activity(result.order, scan_interrupted() ? std::string() : progress_line(result));
   print_closed();
@@ -183,7 +199,7 @@ void ScanProgress::profiled(int order, double seconds) {
 void ScanProgress::order_done(int order) {
   const std::lock_guard<std::mutex> lock(mutex_);
   closing_of(order).done = true;
-  if (orders_done_ < orders_) ++orders_done_;
+
   print_closed();
 }
 

@@ -81,7 +81,14 @@ class ScanProgress : public ScanObserver {
   std::vector<Closing> closing_;   // in the order their lines are printed
   std::size_t printed_ = 0;        // closings printed in full so far
   std::size_t orders_ = 0;         // announced by the first expect()
-  std::size_t orders_done_ = 0;
+  std::size_t orders_done_ = 0;    // fitted
+  std::vector<int> counted_;       // the orders counted in orders_done_
+  // For the estimate of the time left: the work of an order grows with the
+  // square of p, so the work done so far, sum p^2 over the orders done, and
+  // the time it took give a rate for the rest.
+  Clock::time_point scan_start_ = Clock::now();
+  double work_ = 0.0;       // sum of p^2 over the orders announced first
+  double work_done_ = 0.0;  // ... over those done
   Clock::time_point last_draw_;
   std::size_t drawn_width_ = 0;  // of the running line on screen, 0 when none
 };

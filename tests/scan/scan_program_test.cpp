@@ -623,7 +623,7 @@ TEST(ScanProgram, ProgressShowsOnATerminalWhileAnOrderTakesLong) {
       "script -qec \"'$SCAN' data.txt --orders 15 --intervals wald --csv out.csv";
   const ProgramRun shown = shell(directory, command + "\" /dev/null");
   EXPECT_TRUE(std::regex_search(
-      shown.out, std::regex("\rinterval-scan: 0 of 1 orders done; order 15, (fit|information), "
+      shown.out, std::regex("\rinterval-scan: 0 of 1 orders fitted; order 15, (fit|information), "
                             "[0-9]+ evaluations, [0-9]+ s")))
       << shown.out;
   const ProgramRun quiet = shell(directory, command + " --quiet\" /dev/null");
