@@ -45,7 +45,8 @@ inline std::string option_help(std::string_view text) {
 
 class CompanionHelp : public CLI::Formatter {
  public:
-  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode) const override {
+  std::string make_help(const CLI::App* app, std::string name,
+                        CLI::AppFormatMode /*mode*/) const override {
     std::string text = make_usage(app, name) + make_description(app) + make_positionals(app) +
                        make_groups(app, CLI::AppFormatMode::Normal) + "\n" + make_footer(app);
     // One blank line between groups, where the library leaves two.
