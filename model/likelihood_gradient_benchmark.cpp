@@ -108,7 +108,27 @@ void BM_GradientEvaluation(benchmark::State& state) {
   set_gradient_part_work(default_gradient_part_work);
 }
 
+// The same evaluation with the rows in their usual parts on every worker
+// thread: wall time, for the gain of the threads over BM_GradientEvaluation.
+void BM_GradientEvaluationOnAllThreads(benchmark::State& state) {
+  const int p = static_cast<int>(state.range(0));
+  constexpr int n = 18;
+  const SimulatedTable table(DataSet{n, p, 2000, 2024u + static_cast<std::uint64_t>(p)});
+  std::vector<double> point(static_cast<std::size_t>(n));
+  for (int t = 1; t <= n; ++t) point[static_cast<std::size_t>(t - 1)] = table.point()[t];
+  std::vector<double> gradient;
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    benchmark::DoNotOptimize(negative_log_likelihood_and_gradient(p, point, gradient));
+  }
+}
+
 BENCHMARK(BM_GradientEvaluation)->Arg(3)->Arg(5)->Arg(8)->Arg(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GradientEvaluationOnAllThreads)
+    ->Arg(3)
+    ->Arg(12)
+    ->Arg(40)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
