@@ -25,9 +25,6 @@ constexpr int class_count = 3;
 // per unit of C (see the header).
 constexpr double same_class_share = 2.0;
 constexpr double other_class_share = 0.5;
-// Columns of one block of sums kept in registers across all rows: four
-// sums (three classes and the spread) of this many columns each.
-constexpr int column_block = 8;
 
 std::size_t at(int index) { return static_cast<std::size_t>(index); }
 std::size_t at(int row, int stride, int column) {
@@ -51,9 +48,7 @@ struct DistinctRows {
 // and dL/dE, so that the parts can run on several threads at once.
 struct GradientPart {
   std::vector<double> stack;  // (n + 1) x 3p, depth 0 the initial weights
-  std::vector<double> beta, next_beta, g, g_total;
-  std::vector<double> totals;                // 3 classes summed per level
-  std::vector<double> sums;                  // 4 x p: the class sums, then the spread
+  std::vector<double> beta, next_beta, g, g_total, spread;
   std::vector<double> d_adjoint, e_adjoint;  // n x offsets
   bool impossible = false;                   // some row has likelihood 0 (or NaN)
 };
@@ -156,14 +151,10 @@ void size_work(int p, int n) {
     }
   }
   const std::size_t per_interval = at(n, work.offsets, 0);
-  for (std::vector<double>* v : {&work.d_slope, &work.e_slope, &work.d_escape_slope,
-                                 &work.e_escape_slope, &work.d_adjoint, &work.e_adjoint}) {
+  for (std::vector<double>* v :
+       {&work.d, &work.e, &work.d_slope, &work.e_slope, &work.d_escape_slope, &work.e_escape_slope,
+        &work.d_reversed, &work.e_reversed, &work.d_adjoint, &work.e_adjoint}) {
     v->assign(per_interval, 0.0);
-  }
-  // A block of sums reads column_block coefficients from any column of a
-  // slice: past the last interval's slice, zeros.
-  for (std::vector<double>* v : {&work.d, &work.e, &work.d_reversed, &work.e_reversed}) {
-    v->assign(per_interval + at(column_block), 0.0);
   }
   for (std::vector<double>* v : {&work.same_weights, &work.cross_weights, &work.same_weight_slopes,
                                  &work.cross_weight_slopes}) {
@@ -216,8 +207,7 @@ void lay_out_parts(const DistinctRows& table_rows) {
       v->assign(at(work.levels_by_class), 0.0);
     }
     part.g_total.assign(at(p), 0.0);
-    part.totals.assign(at(p), 0.0);
-    part.sums.assign(at((class_count + 1) * p), 0.0);
+    part.spread.assign(at(p), 0.0);
     part.d_adjoint.assign(work.d_adjoint.size(), 0.0);
     part.e_adjoint.assign(work.e_adjoint.size(), 0.0);
   }
@@ -294,60 +284,35 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
 // from-level the to-levels read a contiguous slice of d, and for a fixed
 // to-level the from-levels read a contiguous slice of the reversed array.
 // Every inner loop below is an update of a contiguous slice (no running
-// sum), which the compiler vectorises without reordering any sum; the sums
-// of the steps are kept in registers a block of columns at a time, each
-// still adding its products in the order of the rows.
-
-// The sums of one interval for the columns first .. first + column_block - 1,
-// in registers across all p rows:
-//   s_j[k] = sum_{i = 0..p-1} c[p - 1 - i + first + k] x[j p + i]   (j = 0, 1, 2)
-//   s_3[k] = sum_{i = 0..p-1} c'[p - 1 - i + first + k] totals[i]
-// each from +0.0 with its products added in the order of i, as a loop over
-// i of whole-slice updates adds them; columns past p are formed from the
-// slices' padding and not stored.
-[[gnu::always_inline]] inline void sum_column_block(int p, const double* c, const double* c_spread,
-                                                    const double* x, const double* totals,
-                                                    int first, double* out) {
-  double sums[class_count + 1][column_block] = {};
-  for (int i = 0; i < p; ++i) {
-    const double* row = c + (p - 1 - i + first);
-    const double* spread_row = c_spread + (p - 1 - i + first);
-    const double x0 = x[i];
-    const double x1 = x[p + i];
-    const double x2 = x[at(2 * p + i)];
-    const double total = totals[i];
-    for (int k = 0; k < column_block; ++k) {
-      sums[0][k] += row[k] * x0;
-      sums[1][k] += row[k] * x1;
-      sums[2][k] += row[k] * x2;
-      sums[3][k] += spread_row[k] * total;
-    }
-  }
-  const int columns = std::min(column_block, p - first);
-  for (int j = 0; j <= class_count; ++j) {
-    for (int k = 0; k < columns; ++k) out[at(j * p + first + k)] = sums[j][k];
-  }
-}
+// sum), which the compiler vectorises without reordering any sum.
 
 // One interval forward: next[L][j] = f_j (sum_K D[c] v[K][j] + E[c] V[K]).
-// The sums over K are formed in part.sums (the three classes, then the
-// spread), then scaled into next.
 [[gnu::always_inline]] inline void class_forward_step(int p, GradientPart& part, const double* v,
                                                       const double* d, const double* e,
                                                       const double* factors, double* next) {
-  double* totals = part.totals.data();
-  double* sums = part.sums.data();
+  double* spread = part.spread.data();
+  std::fill(next, next + at(class_count * p), 0.0);
+  std::fill(spread, spread + p, 0.0);
+  double* next0 = next;
+  double* next1 = next + p;
+  double* next2 = next + at(2 * p);
   for (int from = 0; from < p; ++from) {
-    totals[from] = v[from] + v[p + from] + v[at(2 * p + from)];
+    const double* dc = d + (p - 1 - from);  // dc[to] = D[p - 1 + to - from]
+    const double* ec = e + (p - 1 - from);
+    const double a0 = v[from];
+    const double a1 = v[p + from];
+    const double a2 = v[at(2 * p + from)];
+    const double level_total = a0 + a1 + a2;
+    for (int to = 0; to < p; ++to) {
+      next0[to] += dc[to] * a0;
+      next1[to] += dc[to] * a1;
+      next2[to] += dc[to] * a2;
+      spread[to] += ec[to] * level_total;
+    }
   }
-  for (int first = 0; first < p; first += column_block) {
-    sum_column_block(p, d, e, v, totals, first, sums);
-  }
-  const double* spread = sums + at(class_count * p);
   for (int j = 0; j < class_count; ++j) {
     double* row = next + at(j * p);
-    const double* sum = sums + at(j * p);
-    for (int to = 0; to < p; ++to) row[to] = factors[j] * (sum[to] + spread[to]);
+    for (int to = 0; to < p; ++to) row[to] = factors[j] * (row[to] + spread[to]);
   }
 }
 
@@ -387,18 +352,27 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
     }
   }
 
-  // reversed[k] = D[2p - 2 - k], so D[p - 1 + to - from] = reversed[p - 1 - to + from]:
-  //   back[K][j] = sum_L reversed[p - 1 - L + K] g[L][j] + E likewise G[L].
-  double* sums = part.sums.data();
-  for (int column = 0; column < p; column += column_block) {
-    sum_column_block(p, d_reversed, e_reversed, g, g_total, column, sums);
-  }
   double* back = part.next_beta.data();
-  const double* spread = sums + at(class_count * p);
-  for (int j = 0; j < class_count; ++j) {
+  double* spread = part.spread.data();
+  std::fill(back, back + at(class_count * p), 0.0);
+  std::fill(spread, spread + p, 0.0);
+  for (int to = 0; to < p; ++to) {
+    // reversed[k] = D[2p - 2 - k], so D[p - 1 + to - from] = reversed[p - 1 - to + from].
+    const double* dr = d_reversed + (p - 1 - to);
+    const double* er = e_reversed + (p - 1 - to);
+    const double b0 = g0[to];
+    const double b1 = g1[to];
+    const double b2 = g2[to];
+    const double bt = g_total[to];
     for (int from = 0; from < p; ++from) {
-      back[j * p + from] = sums[j * p + from] + spread[from];
+      back[from] += dr[from] * b0;
+      back[p + from] += dr[from] * b1;
+      back[2 * p + from] += dr[from] * b2;
+      spread[from] += er[from] * bt;
     }
+  }
+  for (int j = 0; j < class_count; ++j) {
+    for (int from = 0; from < p; ++from) back[j * p + from] += spread[from];
   }
   part.beta.swap(part.next_beta);
 }
