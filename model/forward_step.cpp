@@ -154,11 +154,16 @@ namespace {
 // the clones and their resolver stay inside this file (clang wants every
 // declaration of a cloned function to carry the attribute).
 INTERVAL_WIDEST_TARGETS
-int forward_step_for_target(const double* parent_sums, const std::size_t* parents,
-                            std::size_t parents_begin, int batch, const double* factors,
-                            const double* transition, const unsigned char* row_finite,
-                            const int* usual_rows, int usual_count, const int* state_rows,
-                            int states, int width, double* weights, int* rows, double* sums) {
+int forward_step_for_target(const ForwardBatch& vectors, const FoldedMatrix& matrix,
+                            double* weights, int* rows, double* sums) {
+  const double* const parent_sums = vectors.parent_sums;
+  const std::size_t* const parents = vectors.parents;
+  const std::size_t parents_begin = vectors.parents_begin;
+  const int batch = vectors.size;
+  const double* const factors = vectors.factors;
+  const double* const transition = matrix.transition;
+  const int states = matrix.states;
+  const int width = matrix.width;
   // w_b = above_b x factors, group by group; the checks add 0 x above_b[k]
   // for every k, which stays a signed zero while every entry is finite and
   // becomes NaN at the first infinite or NaN entry.  Four checks, for the
@@ -209,16 +214,16 @@ int forward_step_for_target(const double* parent_sums, const std::size_t* parent
   // exactly when every w_b[l] is +0.0 or -0.0 (a sum of nonnegative terms
   // that are not all zero keeps at least the smallest subnormal, and NaN or
   // infinity stays nonzero).
-  const int* used = usual_rows;
-  int row_count = usual_count;
+  const int* used = matrix.usual_rows;
+  int row_count = matrix.usual_count;
   if (!all_finite) {
     row_count = 0;
     for (int l = 0; l < states; ++l) {
-      const int folded = state_rows[l];
+      const int folded = matrix.state_rows[l];
       double magnitude = 0.0;
       for (int b = 0; b < batch; ++b) magnitude += std::fabs(w[b][folded]);
       rows[row_count] = folded;
-      row_count += static_cast<int>(magnitude != 0.0 || row_finite[folded] == 0);
+      row_count += static_cast<int>(magnitude != 0.0 || matrix.row_finite[folded] == 0);
     }
     used = rows;
   }
@@ -246,14 +251,9 @@ int forward_step_for_target(const double* parent_sums, const std::size_t* parent
 
 }  // namespace
 
-int forward_step(const double* parent_sums, const std::size_t* parents, std::size_t parents_begin,
-                 int batch, const double* factors, const double* transition,
-                 const unsigned char* row_finite, const int* usual_rows, int usual_count,
-                 const int* state_rows, int states, int width, double* weights, int* rows,
+int forward_step(const ForwardBatch& batch, const FoldedMatrix& matrix, double* weights, int* rows,
                  double* sums) {
-  return forward_step_for_target(parent_sums, parents, parents_begin, batch, factors, transition,
-                                 row_finite, usual_rows, usual_count, state_rows, states, width,
-                                 weights, rows, sums);
+  return forward_step_for_target(batch, matrix, weights, rows, sums);
 }
 
 const char* forward_step_target() {
@@ -261,7 +261,7 @@ const char* forward_step_target() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f")) return "avx512f";
   if (__builtin_cpu_supports("avx2")) return "avx2";
-  return "baseline";
+  return "portable";
 #elif defined(__AVX512F__)
   return "avx512f";
 #elif defined(__AVX2__)

@@ -35,27 +35,45 @@ inline constexpr int lane_width = 8;
 inline constexpr int max_forward_step_batch = 16;
 int forward_step_batch_limit(int width);
 
-// One batch of the forward recursion, from the sums of each vector's
-// parent and the factors of the batch's code:
-//   w_b[k] = above_b[k] factors[k],   above_b = parent_sums + (parents[b] -
-//   parents_begin) x width
-// formed into `weights` (batch rows of `width`), then the batch's sums, rows
-// `width` apart from `sums`, as above.
-// When every above_b[k] is finite the rows summed are `usual_rows`: the
-// caller lists there, as folded rows in the order of the states, every
-// state whose factor is not zero or whose row of T is not finite
-// (`row_finite`, one byte per folded row), since a finite entry times a
-// zero factor is a zero weight.  Otherwise the rows are those states l
-// where some w_b[f(l)] is not zero or row f(l) of T is not finite, listed
-// in `rows` (scratch for `states` ints).  `transition` points at row 0 of
-// T, rows `width` doubles apart.  Returns the number of rows summed.
-// 1 <= batch <= forward_step_batch_limit(width).
-int forward_step(const double* parent_sums, const std::size_t* parents, std::size_t parents_begin,
-                 int batch, const double* factors, const double* transition,
-                 const unsigned char* row_finite, const int* usual_rows, int usual_count,
-                 const int* state_rows, int states, int width, double* weights, int* rows,
+// One batch of the forward recursion: the vectors' parents and the factors
+// of the batch's code,
+//   w_b[k] = above_b[k] factors[k],
+//   above_b = parent_sums + (parents[b] - parents_begin) x width.
+// 1 <= size <= forward_step_batch_limit(width).
+struct ForwardBatch {
+  const double* parent_sums;
+  const std::size_t* parents;
+  std::size_t parents_begin;
+  int size;
+  const double* factors;
+};
+
+// One interval's folded transition matrix T and what tells which of its
+// rows a batch must sum.  `transition` points at row 0, rows `width`
+// doubles apart; `row_finite` has one byte per folded row, nonzero when
+// the row has no infinite or NaN entry.  `usual_rows` lists, as folded rows
+// in the order of the states, every state whose factor (for the batch's
+// code) is not zero or whose row is not finite: with finite entries a zero
+// factor makes a zero weight, so these are all a batch of finite sums needs.
+struct FoldedMatrix {
+  const double* transition;
+  const unsigned char* row_finite;
+  const int* usual_rows;
+  int usual_count;
+  const int* state_rows;  // per state l - 1: f(l)
+  int states;
+  int width;
+};
+
+// Forms the batch's weights into `weights` (batch rows of `width`), then
+// its sums, rows `width` apart from `sums`, as above.  When every above_b[k]
+// is finite the rows summed are the usual rows; otherwise those states l
+// where some w_b[f(l)] is not zero or row f(l) of T is not finite, listed in
+// `rows` (scratch for `states` ints).  Returns the number of rows summed.
+int forward_step(const ForwardBatch& batch, const FoldedMatrix& matrix, double* weights, int* rows,
                  double* sums);
 
 // The instruction set the running forward step was compiled for, as a word
-// for benchmarks and reports: "avx512f", "avx2" or "portable".
+// for benchmarks and reports: "avx512f", "avx2" or "portable" (the
+// compiler's own target, whichever that is).
 const char* forward_step_target();

@@ -169,16 +169,21 @@ void BM_ForwardStep(benchmark::State& state) {
   std::vector<std::size_t> parent_of(static_cast<std::size_t>(batch));
   for (int b = 0; b < batch; ++b)
     parent_of[static_cast<std::size_t>(b)] = static_cast<std::size_t>(b);
+  const ForwardBatch vectors{parents.data(), parent_of.data(), 0, batch, factors.data()};
+  const FoldedMatrix matrix{transition.data(),
+                            finite.data(),
+                            state_rows.data(),
+                            states,
+                            state_rows.data(),
+                            states,
+                            width};
   constexpr int repeats = 64;
   double elapsed = 0.0;
   double multiply_adds = 0.0;
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     const double start = cycles();
     for (int r = 0; r < repeats; ++r) {
-      const int used =
-          forward_step(parents.data(), parent_of.data(), 0, batch, factors.data(),
-                       transition.data(), finite.data(), state_rows.data(), states,
-                       state_rows.data(), states, width, weights.data(), rows.data(), sums.data());
+      const int used = forward_step(vectors, matrix, weights.data(), rows.data(), sums.data());
       benchmark::DoNotOptimize(sums.data());
       multiply_adds += double{1} * batch * used * folded;
     }

@@ -34,7 +34,6 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -115,20 +114,12 @@ struct alignas(64) PartWork {
   long long multiply_adds = 0;
 };
 
-// What a prefix tree is built from: the table (its announcement, sizes and
-// storage) and the parts it is cut into.
+// What a prefix tree is built from: the table and the parts it is cut into.
 struct TreeKey {
-  unsigned generation = 0;
-  int count = 0;
-  int n = 0;
-  const unsigned char* table = nullptr;
+  TableStamp table;
   int part_count = 0;
   int leaves_per_part = 0;
 
-  bool same_table(const TreeKey& other) const {
-    return generation == other.generation && count == other.count && n == other.n &&
-           table == other.table;
-  }
   bool operator==(const TreeKey&) const = default;
 };
 
@@ -228,8 +219,7 @@ int leaves_per_part(int width) {
 }
 
 TreeKey wanted_tree(int p) {
-  return TreeKey{observation_generation, observation_count,   interval_count,
-                 observations.origin,    wanted_part_count(), leaves_per_part(padded_width(p))};
+  return TreeKey{installed_table(), wanted_part_count(), leaves_per_part(padded_width(p))};
 }
 
 // The trees of the current table, one per way of cutting it into parts,
@@ -246,18 +236,10 @@ std::shared_ptr<const PrefixLevels> shared_tree(const TreeKey& key) {
   for (const auto& [built_for, tree] : shared_trees) {
     if (built_for == key) return tree;
   }
-  if (!shared_trees.empty() && !shared_trees.front().first.same_table(key)) shared_trees.clear();
-  const int count = key.count;
-  const int n = key.n;
-  std::vector<unsigned char> codes(offset(size(count), n), 0);
-  for (int i = 0; i < count; ++i) {
-    for (int t = 0; t < n; ++t) {
-      codes[offset(size(i), n) + size(t)] =
-          static_cast<unsigned char>(code_row(observations[i * n + t]));
-    }
-  }
+  if (!shared_trees.empty() && shared_trees.front().first.table != key.table) shared_trees.clear();
   auto tree = std::make_shared<PrefixLevels>();
-  build_prefix_levels(std::move(codes), count, n, key.part_count, key.leaves_per_part, *tree);
+  build_prefix_levels(code_row_matrix(), key.table.count, key.table.n, key.part_count,
+                      key.leaves_per_part, *tree);
   shared_trees.emplace_back(key, tree);
   return tree;
 }
@@ -275,7 +257,7 @@ void use_tree(LikelihoodState& state, int p) {
 // The working halves of every part, and the checkpoints if they fit in
 // cache_limit (and can be had at all).
 void lay_out_parts(LikelihoodState& state) {
-  const int n = state.tree.n;
+  const int n = state.tree.table.n;
   const int width = state.width;
   state.spacing = checkpoint_spacing;
   std::size_t kept = 0;
@@ -329,7 +311,7 @@ void lay_out(LikelihoodState& state, int p) {
   // Threads evaluating at once share the factorial table: it is filled
   // before the first evaluation of any of them (model/poisson.hpp).
   fill_factorial_table();
-  const int n = state.tree.n;
+  const int n = state.tree.table.n;
   state.p = p;
   state.states = sub_state_count * p;
   state.width = padded_width(p);
@@ -455,6 +437,7 @@ long long step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& w
   // storage again for every node.
   const unsigned char* const codes = part.code.data();
   const std::size_t* const parents = part.parent.data();
+  FoldedMatrix matrix{transition, finite, nullptr, 0, state.state_rows.data(), states, width};
   long long multiply_adds = 0;
   for (std::size_t i = begin; i < end;) {
     const unsigned char code = codes[i];
@@ -464,12 +447,12 @@ long long step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& w
     const std::size_t last = std::min(end, first + size(batch_limit));
     while (i < last && codes[i] == code) ++i;
     const int batch = static_cast<int>(i - first);
-    const std::size_t usual = (size(d - 1) * usual_kinds + code) * size(states);
-    const int row_count =
-        forward_step(above, parents + first, parents_begin, batch, factors, transition, finite,
-                     state.usual_rows.data() + usual, state.usual_count[usual / size(states)],
-                     state.state_rows.data(), states, width, work.weights.data(), work.rows.data(),
-                     node_sums + offset(first - begin, width));
+    const std::size_t list = size(d - 1) * usual_kinds + code;
+    matrix.usual_rows = state.usual_rows.data() + list * size(states);
+    matrix.usual_count = state.usual_count[list];
+    const int row_count = forward_step(
+        ForwardBatch{above, parents + first, parents_begin, batch, factors}, matrix,
+        work.weights.data(), work.rows.data(), node_sums + offset(first - begin, width));
     multiply_adds += static_cast<long long>(batch) * row_count * folded;
   }
   return multiply_adds;
@@ -479,7 +462,7 @@ long long step_depth(LikelihoodState& state, const PrefixPart& part, PartWork& w
 // final weights over the states in order, each read from its folded state,
 // and its -log goes to the row's slot.
 void score_leaves(LikelihoodState& state, const PrefixPart& part, PartWork& work) {
-  const int n = state.tree.n;
+  const int n = state.tree.table.n;
   const int states = state.states;
   const int width = state.width;
   const int* state_rows = state.state_rows.data();
@@ -496,7 +479,7 @@ void run_part(LikelihoodState& state, std::size_t k, int first_depth) {
   const PrefixPart& part = state.levels->parts[k];
   PartWork& work = state.parts[k];
   long long multiply_adds = 0;
-  for (int d = first_depth; d <= state.tree.n; ++d)
+  for (int d = first_depth; d <= state.tree.table.n; ++d)
     multiply_adds += step_depth(state, part, work, d);
   work.multiply_adds = multiply_adds;
   score_leaves(state, part, work);
@@ -515,7 +498,7 @@ int restart_step(const LikelihoodState& state, int t) {
 long long work_estimate(const LikelihoodState& state, int first_depth) {
   long long parents = 0;
   for (const PrefixPart& part : state.levels->parts) {
-    parents += static_cast<long long>(part.node_begin[size(state.tree.n)] -
+    parents += static_cast<long long>(part.node_begin[size(state.tree.table.n)] -
                                       part.node_begin[size(first_depth - 1)]);
   }
   return parents * state.states * folded_state_count(state.p);
@@ -536,6 +519,64 @@ double rows_without_intervals(int p) {
 
 bool is_laid_out(const LikelihoodState& state, int p) {
   return state.laid_out && state.p == p && state.layout_generation == layout_generation;
+}
+
+// The intervals whose parameter changed since the cached point (all of
+// them when nothing is cached), noted in state.changed and taken into the
+// cached point; returns the first of them (n + 1: none), where the forward
+// recursion must start again.
+int find_changed_intervals(LikelihoodState& state, DoubleVector point) {
+  const int n = state.tree.table.n;
+  int first_depth = n + 1;
+  state.changed.clear();
+  for (int t = 1; t <= n; ++t) {
+    double& cached = state.cached_point[size(t - 1)];
+    if (state.cache_valid && same_bits(cached, point[t])) continue;
+    state.changed.push_back(t);
+    cached = point[t];
+    first_depth = std::min(first_depth, t);
+  }
+  return first_depth;
+}
+
+// Builds the changed matrices and runs every part from first_depth, on the
+// worker threads when the work is large enough; returns the multiply-adds.
+long long run_parts(LikelihoodState& state, DoubleVector point, int first_depth) {
+  const auto parts = static_cast<int>(state.parts.size());
+  if (parts > 1 && work_estimate(state, first_depth) >= parallel_threshold) {
+    // The parts' threads build the matrices between them first: each
+    // claims the next one not yet claimed, and once none is left waits
+    // for those the others are still building (claimed only by running
+    // tasks, so always finished).  The counter's release and acquire make
+    // every built matrix visible to every part.
+    std::atomic<std::size_t> next_matrix{0};
+    std::atomic<std::size_t> built{0};
+    const std::size_t wanted = state.changed.size();
+    run_in_parallel(parts, [&](int k) {
+      MatrixScratch& scratch = state.parts[size(k)].scratch;
+      for (std::size_t j = next_matrix.fetch_add(1); j < wanted; j = next_matrix.fetch_add(1)) {
+        const int t = state.changed[j];
+        build_transition(state, scratch, t, point[t]);
+        built.fetch_add(1, std::memory_order_release);
+      }
+      while (built.load(std::memory_order_acquire) < wanted) std::this_thread::yield();
+      run_part(state, size(k), first_depth);
+    });
+  } else {
+    for (const int t : state.changed) build_transition(state, state.parts[0].scratch, t, point[t]);
+    for (int k = 0; k < parts; ++k) run_part(state, size(k), first_depth);
+  }
+  long long multiply_adds = 0;
+  for (const PartWork& work : state.parts) multiply_adds += work.multiply_adds;
+  return multiply_adds;
+}
+
+// Each observation's term, in table order from 0.0, one addition after
+// another (foundation/ordered_sum.hpp adds long stretches at once with the
+// same bits).
+double sum_observations(const LikelihoodState& state) {
+  const double total = add_in_order(0.0, state.neg_log, state.levels->distinct_index_of);
+  return std::isnan(total) ? objective_not_a_number : total;
 }
 
 }  // namespace
@@ -563,78 +604,31 @@ double negative_log_likelihood(DoubleVector point) {
 }
 
 double negative_log_likelihood_of_order(int p, DoubleVector point) {
-  const int n = interval_count;
   // A model without latent states has no likelihood; the run refuses such
   // an order before fitting, and this keeps a stray call harmless.
-  assert(p >= 1);
-  if (p < 1) return std::numeric_limits<double>::quiet_NaN();
+  if (p < 1) return objective_not_a_number;
   last_work = LikelihoodWork{};
   if (observation_count <= 0) return 0.0;
-  if (n < 1) return rows_without_intervals(p);
+  if (interval_count < 1) return rows_without_intervals(p);
 
   LikelihoodState& state = this_thread_state;
   if (!tree_is_current(state, p)) use_tree(state, p);
   if (!is_laid_out(state, p)) lay_out(state, p);
 
-  // The matrices whose parameter changed must be built again; the first of
-  // them is where the forward recursion must start again.
-  int first_depth = n + 1;
-  state.changed.clear();
-  for (int t = 1; t <= n; ++t) {
-    double& cached = state.cached_point[size(t - 1)];
-    if (state.cache_valid && same_bits(cached, point[t])) continue;
-    state.changed.push_back(t);
-    cached = point[t];
-    first_depth = std::min(first_depth, t);
-  }
-
-  const std::size_t distinct = state.levels->distinct_row.size();
+  int first_depth = find_changed_intervals(state, point);
   long long multiply_adds = 0;
-  double total = state.cached_total;
-  if (first_depth <= n || !state.cache_valid) {
+  if (first_depth <= state.tree.table.n || !state.cache_valid) {
     first_depth = restart_step(state, first_depth);
     state.cache_valid = false;
-    const auto parts = static_cast<int>(state.parts.size());
-    if (parts > 1 && work_estimate(state, first_depth) >= parallel_threshold) {
-      // The parts' threads build the matrices between them first: each
-      // claims the next one not yet claimed, and once none is left waits
-      // for those the others are still building (claimed only by running
-      // tasks, so always finished).  The counter's release and acquire make
-      // every built matrix visible to every part.
-      std::atomic<std::size_t> next_matrix{0};
-      std::atomic<std::size_t> built{0};
-      const std::size_t wanted = state.changed.size();
-      run_in_parallel(parts, [&](int k) {
-        MatrixScratch& scratch = state.parts[size(k)].scratch;
-        for (std::size_t j = next_matrix.fetch_add(1); j < wanted; j = next_matrix.fetch_add(1)) {
-          const int t = state.changed[j];
-          build_transition(state, scratch, t, point[t]);
-          built.fetch_add(1, std::memory_order_release);
-        }
-        while (built.load(std::memory_order_acquire) < wanted) std::this_thread::yield();
-        run_part(state, size(k), first_depth);
-      });
-    } else {
-      for (const int t : state.changed) {
-        build_transition(state, state.parts[0].scratch, t, point[t]);
-      }
-      for (int k = 0; k < parts; ++k) run_part(state, size(k), first_depth);
-    }
-    for (const PartWork& work : state.parts) multiply_adds += work.multiply_adds;
-
-    // Each observation's term, in table order from 0.0, one addition after
-    // another (foundation/ordered_sum.hpp adds long stretches at once with
-    // the same bits).
-    total = add_in_order(0.0, state.neg_log, state.levels->distinct_index_of);
-    if (std::isnan(total)) total = objective_not_a_number;
-    state.cached_total = total;
+    multiply_adds = run_parts(state, point, first_depth);
+    state.cached_total = sum_observations(state);
     state.cache_valid = true;
   }
 
-  last_work.distinct_rows = static_cast<long long>(distinct);
+  last_work.distinct_rows = static_cast<long long>(state.levels->distinct_row.size());
   last_work.forward_steps = state.levels->forward_steps;
   last_work.multiply_adds = multiply_adds;
   last_work.first_depth = first_depth;
   last_work.cache_bytes = state.cache_bytes;
-  return total;
+  return state.cached_total;
 }

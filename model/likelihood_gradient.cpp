@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "foundation/instruction_sets.hpp"
+#include "foundation/worker_threads.hpp"
 #include "model/emission.hpp"
 #include "model/latent_state.hpp"
 #include "model/observations.hpp"
@@ -34,18 +36,26 @@ std::size_t at(int row, int stride, int column) {
 // often it occurs and the first interval (1-based) it does not share with
 // the row before it.
 struct DistinctRows {
-  unsigned generation = 0;
-  const unsigned char* table = nullptr;
-  int count = -1;
-  int n = -1;
+  bool built = false;
+  TableStamp table;
   std::vector<unsigned char> codes;  // rows of n code rows 0..3
   std::vector<int> multiplicity;
   std::vector<int> first_new_depth;
 };
 
+// What one part of the rows (a run of consecutive distinct rows) writes
+// while it runs: its forward stack, its backward vectors and its own dL/dD
+// and dL/dE, so that the parts can run on several threads at once.
+struct GradientPart {
+  std::vector<double> stack;  // (n + 1) x 3p, depth 0 the initial weights
+  std::vector<double> beta, next_beta, g, g_total, spread;
+  std::vector<double> d_adjoint, e_adjoint;  // n x offsets
+  bool impossible = false;                   // some row has likelihood 0 (or NaN)
+};
+
 // Per order and size: the class emission factors, the initial class
 // weights, the per-interval D, E and their derivatives, the accumulated
-// dL/dD and dL/dE, and the forward stack.
+// dL/dD and dL/dE, and the parts the rows are cut into.
 struct GradientWork {
   int p = 0;
   int n = -1;
@@ -59,31 +69,30 @@ struct GradientWork {
   std::vector<double> d, e, d_slope, e_slope;                   // n x offsets
   std::vector<double> d_escape_slope, e_escape_slope;           // n x offsets, in mu
   std::vector<double> d_reversed, e_reversed;                   // n x offsets, c = offsets..1
-  std::vector<double> d_adjoint, e_adjoint;                     // n x offsets
-  std::vector<double> stack;                                    // (n + 1) x 3p
-  std::vector<double> beta, next_beta, g, g_total, spread;
+  std::vector<double> d_adjoint, e_adjoint;                     // n x offsets, all parts
+  // The parts: part k holds the distinct rows part_begin[k] ..
+  // part_begin[k + 1] - 1, laid out for the rows of `parts_table` at this
+  // order and part size.
+  std::vector<GradientPart> parts;
+  std::vector<std::size_t> part_begin;
+  TableStamp parts_table;
+  long long parts_work = 0;
+  std::vector<double> row_terms;  // per distinct row: multiplicity x -log L
 };
 
-// Per thread, so that several orders can be fitted at once.
+// Per thread, so that several orders can be fitted at once.  A part run on
+// a worker thread reads and writes the storage of the thread that asked for
+// the evaluation, handed to it by reference, never its own.
 thread_local DistinctRows rows;
 thread_local GradientWork work;
+long long part_work = default_gradient_part_work;
 
 void build_distinct_rows() {
   const int count = observation_count;
   const int n = interval_count;
-  std::vector<unsigned char> all(at(count, n, 0));
-  for (int i = 0; i < count; ++i) {
-    for (int t = 0; t < n; ++t) {
-      all[at(i, n, t)] = static_cast<unsigned char>(code_row(observations[i * n + t]));
-    }
-  }
-  std::vector<int> order(at(count));
-  for (int i = 0; i < count; ++i) order[at(i)] = i;
-  const unsigned char* base = all.data();
-  auto row = [base, n](int i) { return base + at(i, n, 0); };
-  std::sort(order.begin(), order.end(), [row, n](int a, int b) {
-    return std::lexicographical_compare(row(a), row(a) + n, row(b), row(b) + n);
-  });
+  const std::vector<unsigned char> all = code_row_matrix();
+  const std::vector<int> order = lexicographic_order(all, count, n);
+  auto row = [&all, n](int i) { return all.data() + at(i, n, 0); };
 
   rows.codes.clear();
   rows.multiplicity.clear();
@@ -104,16 +113,11 @@ void build_distinct_rows() {
     }
     previous = current;
   }
-  rows.generation = observation_generation;
-  rows.table = observations.origin;
-  rows.count = count;
-  rows.n = n;
+  rows.table = installed_table();
+  rows.built = true;
 }
 
-bool rows_are_current() {
-  return rows.generation == observation_generation && rows.table == observations.origin &&
-         rows.count == observation_count && rows.n == interval_count;
-}
+bool rows_are_current() { return rows.built && rows.table == installed_table(); }
 
 void size_work(int p, int n) {
   if (work.p == p && work.n == n) return;
@@ -158,13 +162,58 @@ void size_work(int p, int n) {
   }
   work.terms.assign(at(largest_event_count(p) + 1), 0.0);
   work.term_slopes.assign(work.terms.size(), 0.0);
-  work.stack.assign(at(n + 1, work.levels_by_class, 0), 0.0);
-  std::copy(work.initial.begin(), work.initial.end(), work.stack.begin());
-  for (std::vector<double>* v : {&work.beta, &work.next_beta, &work.g}) {
-    v->assign(at(work.levels_by_class), 0.0);
+  work.parts.clear();
+  work.part_begin.clear();
+}
+
+// Multiply-adds of one distinct row: its forward steps (4p^2 each: three
+// classes and the spread, over every pair of levels) and its backward pass
+// through all n intervals (8p^2 each: the adjoints and the step back).
+long long row_work(int p, int n, int first_new_depth) {
+  const long long pairs = static_cast<long long>(p) * p;
+  return 4 * pairs * (n - first_new_depth + 1) + 8 * pairs * n;
+}
+
+// Cuts the distinct rows into parts of consecutive rows of similar work,
+// about part_work each (at most max_gradient_parts).  The cut depends on the
+// rows, the order and part_work only, never on the thread count.
+void lay_out_parts(const DistinctRows& table_rows) {
+  const int p = work.p;
+  const int n = work.n;
+  const std::size_t distinct = table_rows.multiplicity.size();
+  long long total = 0;
+  for (std::size_t r = 0; r < distinct; ++r) total += row_work(p, n, table_rows.first_new_depth[r]);
+  const long long wanted = std::max(1LL, total / std::max(1LL, part_work));
+  const auto count = static_cast<std::size_t>(
+      std::min({wanted, static_cast<long long>(max_gradient_parts),
+                static_cast<long long>(std::max<std::size_t>(distinct, 1))}));
+  work.part_begin.assign(1, 0);
+  long long done = 0;
+  std::size_t r = 0;
+  for (std::size_t k = 1; k < count; ++k) {
+    const long long goal = total / static_cast<long long>(count) * static_cast<long long>(k);
+    while (r < distinct && (r == work.part_begin.back() || done < goal)) {
+      done += row_work(p, n, table_rows.first_new_depth[r]);
+      ++r;
+    }
+    work.part_begin.push_back(r);
   }
-  work.g_total.assign(at(p), 0.0);
-  work.spread.assign(at(p), 0.0);
+  work.part_begin.push_back(distinct);
+  work.parts.assign(count, GradientPart{});
+  for (GradientPart& part : work.parts) {
+    part.stack.assign(at(n + 1, work.levels_by_class, 0), 0.0);
+    std::copy(work.initial.begin(), work.initial.end(), part.stack.begin());
+    for (std::vector<double>* v : {&part.beta, &part.next_beta, &part.g}) {
+      v->assign(at(work.levels_by_class), 0.0);
+    }
+    part.g_total.assign(at(p), 0.0);
+    part.spread.assign(at(p), 0.0);
+    part.d_adjoint.assign(work.d_adjoint.size(), 0.0);
+    part.e_adjoint.assign(work.e_adjoint.size(), 0.0);
+  }
+  work.row_terms.assign(distinct, 0.0);
+  work.parts_table = table_rows.table;
+  work.parts_work = part_work;
 }
 
 // D, E and their slopes for every interval.  With the offset sums
@@ -238,10 +287,10 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
 // sum), which the compiler vectorises without reordering any sum.
 
 // One interval forward: next[L][j] = f_j (sum_K D[c] v[K][j] + E[c] V[K]).
-void forward_step(const double* v, const double* d, const double* e, const double* factors,
-                  double* next) {
-  const int p = work.p;
-  double* spread = work.spread.data();
+[[gnu::always_inline]] inline void class_forward_step(int p, GradientPart& part, const double* v,
+                                                      const double* d, const double* e,
+                                                      const double* factors, double* next) {
+  double* spread = part.spread.data();
   std::fill(next, next + at(class_count * p), 0.0);
   std::fill(spread, spread + p, 0.0);
   double* next0 = next;
@@ -271,17 +320,19 @@ void forward_step(const double* v, const double* d, const double* e, const doubl
 // dL/dE_t from the forward weights v before the interval and beta after
 // it, then replaces beta by its value before the interval:
 //   beta'[K][j] = sum_L D[c] g[L][j] + E[c] G[L],  g = f beta,  G = sum_j g.
-void backward_step(int t, const double* v, const double* factors) {
-  const int p = work.p;
-  const std::size_t first = at(t - 1, work.offsets, 0);
-  const double* d_reversed = work.d_reversed.data() + first;
-  const double* e_reversed = work.e_reversed.data() + first;
-  double* d_adjoint = work.d_adjoint.data() + first;
-  double* e_adjoint = work.e_adjoint.data() + first;
-  double* g = work.g.data();
-  double* g_total = work.g_total.data();
+[[gnu::always_inline]] inline void class_backward_step(const GradientWork& shared,
+                                                       GradientPart& part, int t, const double* v,
+                                                       const double* factors) {
+  const int p = shared.p;
+  const std::size_t first = at(t - 1, shared.offsets, 0);
+  const double* d_reversed = shared.d_reversed.data() + first;
+  const double* e_reversed = shared.e_reversed.data() + first;
+  double* d_adjoint = part.d_adjoint.data() + first;
+  double* e_adjoint = part.e_adjoint.data() + first;
+  double* g = part.g.data();
+  double* g_total = part.g_total.data();
   for (int j = 0; j < class_count; ++j) {
-    for (int to = 0; to < p; ++to) g[at(j * p + to)] = factors[j] * work.beta[at(j * p + to)];
+    for (int to = 0; to < p; ++to) g[at(j * p + to)] = factors[j] * part.beta[at(j * p + to)];
   }
   for (int to = 0; to < p; ++to) g_total[to] = g[to] + g[p + to] + g[at(2 * p + to)];
   const double* g0 = g;
@@ -301,8 +352,8 @@ void backward_step(int t, const double* v, const double* factors) {
     }
   }
 
-  double* back = work.next_beta.data();
-  double* spread = work.spread.data();
+  double* back = part.next_beta.data();
+  double* spread = part.spread.data();
   std::fill(back, back + at(class_count * p), 0.0);
   std::fill(spread, spread + p, 0.0);
   for (int to = 0; to < p; ++to) {
@@ -323,45 +374,81 @@ void backward_step(int t, const double* v, const double* factors) {
   for (int j = 0; j < class_count; ++j) {
     for (int from = 0; from < p; ++from) back[j * p + from] += spread[from];
   }
-  work.beta.swap(work.next_beta);
+  part.beta.swap(part.next_beta);
+}
+
+// The distinct rows first .. last - 1 of one part: each row's forward
+// weights (from depth 1 for the part's first row, whose stack holds no
+// prefix yet), its term multiplicity x -log L in row_terms[r], and its
+// backward pass, which adds d(m log L)/dD and /dE into the part's adjoints.
+// Compiled for each instruction set foundation/instruction_sets names, the
+// steps inlined: the same operations in the same order, more at once.
+INTERVAL_WIDEST_TARGETS
+void run_part(const GradientWork& shared, const DistinctRows& table_rows, GradientPart& part,
+              std::size_t first, std::size_t last, double* row_terms) {
+  const int n = shared.n;
+  const int width = shared.levels_by_class;
+  std::fill(part.d_adjoint.begin(), part.d_adjoint.end(), 0.0);
+  std::fill(part.e_adjoint.begin(), part.e_adjoint.end(), 0.0);
+  part.impossible = false;
+  double* stack = part.stack.data();
+  for (std::size_t r = first; r < last; ++r) {
+    const unsigned char* codes = table_rows.codes.data() + at(static_cast<int>(r), n, 0);
+    const int from = r == first ? 1 : table_rows.first_new_depth[r];
+    for (int t = from; t <= n; ++t) {
+      const std::size_t slot = at(t - 1, shared.offsets, 0);
+      class_forward_step(shared.p, part, stack + at(t - 1, width, 0), shared.d.data() + slot,
+                         shared.e.data() + slot, shared.factors[codes[t - 1]],
+                         stack + at(t, width, 0));
+    }
+    const double* weights = stack + at(n, width, 0);
+    double likelihood = 0.0;
+    for (int s = 0; s < width; ++s) likelihood += weights[s];
+    const double multiplicity = static_cast<double>(table_rows.multiplicity[r]);
+    row_terms[r] = 0.0;
+    if (!(likelihood > 0.0)) {
+      part.impossible = true;
+      continue;
+    }
+    row_terms[r] = multiplicity * -std::log(likelihood);
+    // beta_n = dL/d(alpha_n) = 1, scaled at once by multiplicity / L so the
+    // adjoints accumulate d(sum of log L)/dD directly.
+    std::fill(part.beta.begin(), part.beta.end(), multiplicity / likelihood);
+    for (int t = n; t >= 1; --t) {
+      class_backward_step(shared, part, t, stack + at(t - 1, width, 0),
+                          shared.factors[codes[t - 1]]);
+    }
+  }
 }
 
 // -log L at the interval rates lambda_t (and escape factors, when not
 // null); on return d_adjoint and e_adjoint hold d(sum log L)/dD and /dE.
+// The parts run on the worker threads when there are several; then, on
+// this thread, the rows' terms are added in row order from 0.0 and the
+// parts' adjoints in part order, so the bits depend on the cut alone.
 double value_and_adjoints(const double* lambdas, const double* factors) {
-  const int n = work.n;
   build_interval_coefficients(lambdas, factors);
-  std::fill(work.d_adjoint.begin(), work.d_adjoint.end(), 0.0);
-  std::fill(work.e_adjoint.begin(), work.e_adjoint.end(), 0.0);
-
-  const int width = work.levels_by_class;
-  double* stack = work.stack.data();
-  double total = 0.0;
-  bool impossible = false;
-  for (std::size_t r = 0; r < rows.multiplicity.size(); ++r) {
-    const unsigned char* codes = rows.codes.data() + at(static_cast<int>(r), n, 0);
-    for (int t = rows.first_new_depth[r]; t <= n; ++t) {
-      const std::size_t first = at(t - 1, work.offsets, 0);
-      forward_step(stack + at(t - 1, width, 0), work.d.data() + first, work.e.data() + first,
-                   work.factors[codes[t - 1]], stack + at(t, width, 0));
-    }
-    const double* last = stack + at(n, width, 0);
-    double likelihood = 0.0;
-    for (int s = 0; s < width; ++s) likelihood += last[s];
-    const double multiplicity = static_cast<double>(rows.multiplicity[r]);
-    if (!(likelihood > 0.0)) {
-      impossible = true;
-      continue;
-    }
-    total += multiplicity * -std::log(likelihood);
-    // beta_n = dL/d(alpha_n) = 1, scaled at once by multiplicity / L so the
-    // adjoints accumulate d(sum of log L)/dD directly.
-    std::fill(work.beta.begin(), work.beta.end(), multiplicity / likelihood);
-    for (int t = n; t >= 1; --t) {
-      backward_step(t, stack + at(t - 1, width, 0), work.factors[codes[t - 1]]);
+  GradientWork& shared = work;
+  const DistinctRows& table_rows = rows;
+  const auto parts = static_cast<int>(shared.parts.size());
+  run_in_parallel(parts, [&shared, &table_rows](int k) {
+    run_part(shared, table_rows, shared.parts[at(k)], shared.part_begin[at(k)],
+             shared.part_begin[at(k + 1)], shared.row_terms.data());
+  });
+  shared.d_adjoint = shared.parts[0].d_adjoint;
+  shared.e_adjoint = shared.parts[0].e_adjoint;
+  bool impossible = shared.parts[0].impossible;
+  for (std::size_t k = 1; k < shared.parts.size(); ++k) {
+    const GradientPart& part = shared.parts[k];
+    impossible = impossible || part.impossible;
+    for (std::size_t i = 0; i < shared.d_adjoint.size(); ++i) {
+      shared.d_adjoint[i] += part.d_adjoint[i];
+      shared.e_adjoint[i] += part.e_adjoint[i];
     }
   }
   if (impossible) return std::numeric_limits<double>::infinity();
+  double total = 0.0;
+  for (const double term : shared.row_terms) total += term;
   return total;
 }
 
@@ -383,44 +470,27 @@ bool prepare(int p, int n) {
   if (observation_count <= 0) return false;
   if (!rows_are_current()) build_distinct_rows();
   size_work(p, n);
+  if (work.parts.empty() || work.parts_table != rows.table || work.parts_work != part_work) {
+    lay_out_parts(rows);
+  }
   return true;
-}
-
-// The value at order p, and its gradient in gradient[1..n].
-double value_and_gradient(int p, DoubleVector point, DoubleVector gradient) {
-  const int n = interval_count;
-  if (p < 1) return std::numeric_limits<double>::quiet_NaN();
-  for (int t = 1; t <= n; ++t) gradient[t] = 0.0;
-  if (!prepare(p, n)) return 0.0;
-  const double total = value_and_adjoints(&point[1], nullptr);
-  if (!std::isfinite(total)) return total;
-  for (int t = 1; t <= n; ++t) gradient[t] = -interval_slope(t, work.d_slope, work.e_slope);
-  return total;
 }
 
 }  // namespace
 
-double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient) {
-  return value_and_gradient(model_order, point, gradient);
-}
-
-double negative_log_likelihood_and_gradient(const std::vector<double>& point,
-                                            std::vector<double>& gradient) {
-  return negative_log_likelihood_and_gradient(model_order, point, gradient);
-}
+void set_gradient_part_work(long long multiply_adds) { part_work = std::max(1LL, multiply_adds); }
 
 double negative_log_likelihood_and_gradient(int p, const std::vector<double>& point,
                                             std::vector<double>& gradient) {
-  const int n = static_cast<int>(point.size());
-  std::vector<double> copy = point;
+  const int n = interval_count;
   gradient.assign(point.size(), 0.0);
-  return value_and_gradient(p, DoubleVector{copy.data(), 1, n},
-                            DoubleVector{gradient.data(), 1, n});
-}
-
-double negative_log_likelihood_and_gradient_with_escape(const std::vector<double>& point,
-                                                        std::vector<double>& gradient) {
-  return negative_log_likelihood_and_gradient_with_escape(model_order, point, gradient);
+  assert(point.size() == at(n));
+  if (p < 1) return std::numeric_limits<double>::quiet_NaN();
+  if (!prepare(p, n)) return 0.0;
+  const double total = value_and_adjoints(point.data(), nullptr);
+  if (!std::isfinite(total)) return total;
+  for (int t = 1; t <= n; ++t) gradient[at(t - 1)] = -interval_slope(t, work.d_slope, work.e_slope);
+  return total;
 }
 
 double negative_log_likelihood_and_gradient_with_escape(int p, const std::vector<double>& point,

@@ -2,10 +2,9 @@
 // to every interval parameter lambda_t, for searches that use derivatives.
 //
 // Conventions: the same model and observation table as
-// negative_log_likelihood (the process-wide values), and its order unless
-// one is given (the forms with p, for fits of several orders at once on
-// several threads; each thread keeps its own working storage); parameters
-// 1..n.  The
+// negative_log_likelihood (the process-wide values), at the order p given,
+// so that several orders can be fitted at once on several threads (each
+// thread keeps its own working storage); parameter t at index t - 1.  The
 // value agrees with negative_log_likelihood to rounding, not bit for bit:
 // the fitting program's numbers come from that function alone.
 //
@@ -32,21 +31,29 @@
 // Rows sharing a prefix share its forward steps (the rows are visited in
 // lexicographic order with a stack of forward weights by depth); each
 // distinct row counts once, weighted by how often it occurs.
+//
+// The distinct rows are cut into parts of consecutive rows, each with its
+// own forward stack and its own sums of dL/dD and dL/dE, and the parts run
+// on the worker threads (foundation/worker_threads.hpp; inside a task of
+// an outer parallel run, such as the scan's orders, they run in order on
+// that task's thread).  The rows' terms are then added in row order and
+// the parts' sums in part order.  The cut depends on the table, the order
+// and the part size only, so the bits do not depend on the thread count.
 #pragma once
 
 #include <vector>
 
-#include "foundation/index_ranged_arrays.hpp"
+// The rows are cut into parts of about this many multiply-adds, and never
+// more than max_gradient_parts.  Tests set a small value to cut small
+// tables into many parts; evaluations that follow use the new cut.
+inline constexpr long long default_gradient_part_work = 1LL << 18;
+inline constexpr int max_gradient_parts = 64;
+void set_gradient_part_work(long long multiply_adds);
 
-// Returns -log L at the point (entries 1..n) and writes its partial
-// derivatives into gradient[1..n].  Where some observation has likelihood 0
-// the value is +infinity and the gradient is not meaningful.
-double negative_log_likelihood_and_gradient(DoubleVector point, DoubleVector gradient);
-
-// The same over 0-based vectors (parameter t at index t - 1), the form the
-// searches with derivatives take; `gradient` is resized to the point's size.
-double negative_log_likelihood_and_gradient(const std::vector<double>& point,
-                                            std::vector<double>& gradient);
+// Returns -log L at order p and the point (parameter t at index t - 1) and
+// writes its partial derivatives into `gradient`, resized to the point's
+// size.  Where some observation has likelihood 0 the value is +infinity
+// and the gradient is not meaningful.
 double negative_log_likelihood_and_gradient(int p, const std::vector<double>& point,
                                             std::vector<double>& gradient);
 
@@ -57,7 +64,5 @@ double negative_log_likelihood_and_gradient(int p, const std::vector<double>& po
 // events, and the escape process, mu_t = q x_t / p moves.  The gradient has
 // the same layout.  q outside [0, 1] gives NaN.  At q = 0 the value and the
 // interval gradient are those of the function above, to the bit.
-double negative_log_likelihood_and_gradient_with_escape(const std::vector<double>& point,
-                                                        std::vector<double>& gradient);
 double negative_log_likelihood_and_gradient_with_escape(int p, const std::vector<double>& point,
                                                         std::vector<double>& gradient);

@@ -1,7 +1,14 @@
 // The observations and the model order: process-wide values set once by the
 // run driver (the loading step and the order prompt) and read by the
 // likelihood and the standard-error step.  Nothing writes them afterwards.
+//
+// Both likelihoods (the objective and the one with its gradient) derive
+// work from the table alone: its code rows, their distinct rows in
+// lexicographic order.  The helpers below are the one home of that work and
+// of the check that what was derived is still the installed table's.
 #pragma once
+
+#include <vector>
 
 #include "foundation/index_ranged_arrays.hpp"
 
@@ -22,3 +29,26 @@ extern unsigned observation_generation;
 
 // Sets the three table values together and marks the table as new.
 void set_observations(ObservationTable table, int count, int intervals);
+
+// Which table some derived work was built from: its announcement, sizes
+// and storage.  Work is current while its stamp equals installed_table().
+struct TableStamp {
+  unsigned generation = 0;
+  int count = 0;
+  int n = 0;
+  const unsigned char* table = nullptr;
+
+  bool operator==(const TableStamp&) const = default;
+};
+
+TableStamp installed_table();
+
+// The installed table's code rows (model/emission.hpp, code_row), 0..3,
+// observation_count rows of interval_count, row i at i * n.
+std::vector<unsigned char> code_row_matrix();
+
+// The rows codes[i * n .. i * n + n - 1], i < count, each a code row 0..3,
+// in lexicographic order, equal rows by index: a permutation of 0..count-1.
+// Lexicographic order is depth-first preorder of the rows' prefix tree, and
+// equal rows end up next to each other.
+std::vector<int> lexicographic_order(const std::vector<unsigned char>& codes, int count, int n);

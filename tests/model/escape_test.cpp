@@ -74,11 +74,11 @@ TEST(EscapeLikelihood, AtZeroEscapeIsTheModelWithoutEscapeToTheBit) {
     std::vector<double> x(static_cast<std::size_t>(n));
     for (double& xt : x) xt = 2.0 * p * length(engine);
     std::vector<double> plain_gradient, escape_gradient;
-    const double plain = negative_log_likelihood_and_gradient(x, plain_gradient);
+    const double plain = negative_log_likelihood_and_gradient(p, x, plain_gradient);
     std::vector<double> with_q = x;
     with_q.push_back(0.0);
     const double escaped =
-        negative_log_likelihood_and_gradient_with_escape(with_q, escape_gradient);
+        negative_log_likelihood_and_gradient_with_escape(p, with_q, escape_gradient);
     EXPECT_EQ(escaped, plain) << "order " << p;
     for (std::size_t t = 0; t < x.size(); ++t) {
       EXPECT_EQ(escape_gradient[t], plain_gradient[t]) << "order " << p << " interval " << t;
@@ -109,15 +109,15 @@ TEST(EscapeLikelihood, GradientMatchesCentralDifferencesInLengthsAndEscape) {
       for (double& x : point) x = 2.0 * p * length(engine);
       point.push_back(fraction(engine));
       std::vector<double> gradient, unused;
-      negative_log_likelihood_and_gradient_with_escape(point, gradient);
+      negative_log_likelihood_and_gradient_with_escape(p, point, gradient);
       for (std::size_t i = 0; i < point.size(); ++i) {
         const double x = point[i];
         const double h =
             i + 1 == point.size() ? difference_step : difference_step * std::max(x, 1.0);
         point[i] = x + h;
-        const double up = negative_log_likelihood_and_gradient_with_escape(point, unused);
+        const double up = negative_log_likelihood_and_gradient_with_escape(p, point, unused);
         point[i] = x - h;
-        const double down = negative_log_likelihood_and_gradient_with_escape(point, unused);
+        const double down = negative_log_likelihood_and_gradient_with_escape(p, point, unused);
         point[i] = x;
         const double difference = (up - down) / (2.0 * h);
         worst = std::max(

@@ -374,6 +374,13 @@ TEST(FastObjective, NotANumberComesOutAsTheOneQuietNaN) {
     EXPECT_TRUE(std::signbit(fast));
     expect_same_bits(fast, straightforward_negative_log_likelihood(point.get()), "NaN");
   }
+  // An order without latent states has no likelihood at all: the same NaN,
+  // not the quiet NaN of the standard library, whose sign bit is clear.
+  Point point({0.5, 0.3, 0.2, 0.1});
+  for (const int p : {0, -3}) {
+    expect_same_bits(negative_log_likelihood_of_order(p, point.get()), objective_not_a_number,
+                     "order " + std::to_string(p));
+  }
 }
 
 TEST(FastObjective, EachDistinctPrefixCostsOneForwardStep) {

@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "foundation/worker_threads.hpp"
 #include "model/likelihood.hpp"
 #include "model/observations.hpp"
 #include "tests/model/installed_table.hpp"
@@ -30,6 +33,18 @@ constexpr double gradient_tolerance = 1e-6;
 // another order, a few hundred roundings of numbers near 1.
 constexpr double value_tolerance = 1e-12;
 
+// The gradient's value and slopes at order p and the point's entries 1..n,
+// the slopes written into gradient[1..n].
+double value_and_gradient(int p, const Point& point, const Point& gradient) {
+  const int n = interval_count;
+  std::vector<double> x(static_cast<std::size_t>(n));
+  for (int t = 1; t <= n; ++t) x[static_cast<std::size_t>(t - 1)] = point.get()[t];
+  std::vector<double> slopes;
+  const double value = negative_log_likelihood_and_gradient(p, x, slopes);
+  for (int t = 1; t <= n; ++t) gradient.get()[t] = slopes[static_cast<std::size_t>(t - 1)];
+  return value;
+}
+
 TEST(LikelihoodGradient, MatchesCentralDifferencesOfTheObjectiveForOrdersOneToEight) {
   std::mt19937_64 engine(20261208);
   for (int p = 1; p <= 8; ++p) {
@@ -44,7 +59,7 @@ TEST(LikelihoodGradient, MatchesCentralDifferencesOfTheObjectiveForOrdersOneToEi
       for (double& lambda : lambdas) lambda = 2.0 * p * length(engine);
       Point point(lambdas);
       Point gradient(std::vector<double>(lambdas.size(), 0.0));
-      const double value = negative_log_likelihood_and_gradient(point.get(), gradient.get());
+      const double value = value_and_gradient(p, point, gradient);
       const double reference = negative_log_likelihood(point.get());
       EXPECT_NEAR(value / reference, 1.0, value_tolerance) << p;
       for (int t = 1; t <= n; ++t) {
@@ -73,7 +88,7 @@ TEST(LikelihoodGradient, ZeroLengthHasTheOneSidedSlopeAndHighOrdersStayFinite) {
   model_order = 2;
   Point point({0.0, 1.5, 0.7});
   Point gradient({0.0, 0.0, 0.0});
-  negative_log_likelihood_and_gradient(point.get(), gradient.get());
+  value_and_gradient(model_order, point, gradient);
   const double h = 1e-7;
   const double base = negative_log_likelihood(point.get());
   point.get()[1] = h;
@@ -83,10 +98,52 @@ TEST(LikelihoodGradient, ZeroLengthHasTheOneSidedSlopeAndHighOrdersStayFinite) {
   // Order 100 with lengths near 0.25: counts up to 899, no NaN anywhere.
   model_order = 100;
   Point high({50.0, 45.0, 55.0});
-  const double value = negative_log_likelihood_and_gradient(high.get(), gradient.get());
+  const double value = value_and_gradient(model_order, high, gradient);
   EXPECT_TRUE(std::isfinite(value));
   EXPECT_NEAR(value / negative_log_likelihood(high.get()), 1.0, value_tolerance);
   for (int t = 1; t <= 3; ++t) EXPECT_TRUE(std::isfinite(gradient.get()[t])) << t;
+}
+
+TEST(LikelihoodGradient, PartsGiveTheSameBitsOnAnyThreadAndTheValueOfOnePart) {
+  // Cut into many parts, the rows run on the worker threads from the
+  // calling thread and in order on one thread from inside a task: the
+  // bits must not depend on which thread ran which part.  The value adds
+  // the rows' terms in row order whatever the cut, so it is the bits of one
+  // part; the slopes add the parts' sums, so they differ from one part's by
+  // rounding only.
+  constexpr double cut_tolerance = 1e-12;
+  std::mt19937_64 engine(20261210);
+  const int n = 6;
+  InstalledTable table(random_code_rows(engine, 400, n), n);
+  const int p = 3;
+  std::vector<double> point(static_cast<std::size_t>(n));
+  for (double& lambda : point)
+    lambda = 2.0 * p * std::uniform_real_distribution<>(0.05, 0.4)(engine);
+
+  std::vector<double> whole_gradient;
+  const double whole = negative_log_likelihood_and_gradient(p, point, whole_gradient);
+  set_gradient_part_work(1);
+  std::vector<double> spread_gradient;
+  const double spread = negative_log_likelihood_and_gradient(p, point, spread_gradient);
+  std::vector<double> one_thread_gradient;
+  double one_thread = 0.0;
+  run_in_parallel(2, [&](int task) {
+    if (task == 0) one_thread = negative_log_likelihood_and_gradient(p, point, one_thread_gradient);
+  });
+  set_gradient_part_work(default_gradient_part_work);
+
+  EXPECT_EQ(std::bit_cast<std::uint64_t>(spread), std::bit_cast<std::uint64_t>(whole));
+  EXPECT_EQ(std::bit_cast<std::uint64_t>(one_thread), std::bit_cast<std::uint64_t>(whole));
+  ASSERT_EQ(spread_gradient.size(), point.size());
+  ASSERT_EQ(one_thread_gradient.size(), point.size());
+  for (std::size_t t = 0; t < point.size(); ++t) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(one_thread_gradient[t]),
+              std::bit_cast<std::uint64_t>(spread_gradient[t]))
+        << t;
+    EXPECT_NEAR(spread_gradient[t], whole_gradient[t],
+                cut_tolerance * std::max(1.0, std::fabs(whole_gradient[t])))
+        << t;
+  }
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST(GradientFit, ReachesTheSimplexLikelihoodInFarFewerEvaluations) {
     const OrderFit simplex = fit_with_restarts(negative_log_likelihood, n, 0.5);
     const ObjectiveWithGradient objective = [](const std::vector<double>& x,
                                                std::vector<double>& g) {
-      return negative_log_likelihood_and_gradient(x, g);
+      return negative_log_likelihood_and_gradient(model_order, x, g);
     };
     const OrderFit gradient = fit_with_gradient(objective, n, 0.5);
     Point point(gradient.parameters);
@@ -102,10 +102,10 @@ TEST(GradientFit, RecoversTheEscapeFractionWithTheLengthsAndBeatsTheFitWithout) 
   model_order = settings.order;
   const int n = interval_count;
   const ObjectiveWithGradient without = [](const std::vector<double>& x, std::vector<double>& g) {
-    return negative_log_likelihood_and_gradient(x, g);
+    return negative_log_likelihood_and_gradient(model_order, x, g);
   };
   const ObjectiveWithGradient with = [](const std::vector<double>& x, std::vector<double>& g) {
-    return negative_log_likelihood_and_gradient_with_escape(x, g);
+    return negative_log_likelihood_and_gradient_with_escape(model_order, x, g);
   };
   BoundedSearchSettings bounds;
   bounds.upper_bounds.assign(static_cast<std::size_t>(n) + 1, 1e300);
