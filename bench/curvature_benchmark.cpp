@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "bench/simulated_table.hpp"
+#include "model/simulated_table.hpp"
 #include "foundation/index_ranged_arrays.hpp"
 #include "model/likelihood.hpp"
 #include "optimise/reference/literal_curvature.hpp"

@@ -4,7 +4,7 @@
 //   build/release/bench/likelihood_benchmark
 #include <benchmark/benchmark.h>
 
-#include "bench/simulated_table.hpp"
+#include "model/simulated_table.hpp"
 #include "model/likelihood.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/reference/straightforward_likelihood.hpp"

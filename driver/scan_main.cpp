@@ -76,7 +76,7 @@ int run(const ScanOptions& options, const std::vector<std::string>& command_line
   // Interrupted: what was finished is reported and written, marked so.
   const bool partial = scan_interrupted();
   if (partial) {
-    std::fprintf(stderr, "\n%s: interrupted; %zu of %zu orders were finished\n", program_name,
+    std::fprintf(stderr, "\n%s: interrupted; finished %zu of %zu orders\n", program_name,
                  results.size(), settings.orders.size());
     if (results.empty()) return status_interrupted;
   }

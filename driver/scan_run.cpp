@@ -278,6 +278,7 @@ void fit_escape(OrderResult& result, ScanObserver& observer) {
   OrderFit full =
       fit_from(counted_objective(result.order, true, observer), start, bounds_of(result));
   full.evaluations += restricted.evaluations;
+  full.start = restricted.start;
   if (full.objective <= restricted.objective) {
     result.escape.fraction = full.parameters.back();
     full.parameters.pop_back();

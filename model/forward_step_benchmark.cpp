@@ -28,7 +28,7 @@
 #include <random>
 #include <vector>
 
-#include "bench/simulated_table.hpp"
+#include "model/simulated_table.hpp"
 #include "model/forward_step.hpp"
 #include "model/latent_state.hpp"
 #include "model/likelihood.hpp"

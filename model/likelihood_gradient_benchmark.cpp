@@ -21,7 +21,7 @@
 #include <limits>
 #include <vector>
 
-#include "bench/simulated_table.hpp"
+#include "model/simulated_table.hpp"
 #include "model/likelihood_gradient.hpp"
 #include "model/observations.hpp"
 

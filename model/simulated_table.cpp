@@ -1,4 +1,4 @@
-#include "bench/simulated_table.hpp"
+#include "model/simulated_table.hpp"
 
 #include <cstddef>
 #include <iterator>
