@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "driver/check_fit_options.hpp"
+#include "driver/check_fit_report.hpp"
+#include "driver/check_of_fit.hpp"
 #include "driver/command_line.hpp"
 #include "driver/console_output.hpp"
 #include "driver/output_file.hpp"
@@ -57,7 +60,7 @@ int report_failure(const std::string& what) {
   return 1;
 }
 
-int run(const ScanOptions& options) {
+int run(const ScanOptions& options, const CheckFitOptions& check_options) {
   ScannedData data;
   if (const std::string problem = load_scan_data(options.data_file, data); !problem.empty()) {
     return report_failure(problem);
@@ -66,7 +69,8 @@ int run(const ScanOptions& options) {
   // earlier files stay as they are until the new ones are complete.
   OutputFile csv(options.csv_file, "the CSV file", true);
   OutputFile plot(options.plot_file, "the plot file", false);
-  for (OutputFile* output : {&csv, &plot}) {
+  OutputFile check_csv(check_options.csv_file, "the check-fit CSV file", true);
+  for (OutputFile* output : {&csv, &plot, &check_csv}) {
     if (output->name().empty()) continue;
     if (const std::string problem = output->open(); !problem.empty())
       return report_failure(problem);
@@ -74,13 +78,18 @@ int run(const ScanOptions& options) {
   const ScanSettings settings{options.orders, options.estimate, options.escape,
                               options.intervals == "profile", options.profile_all};
   std::vector<OrderResult> results;
+  std::vector<CheckOfFit> checks;
   {
     ScanProgress progress(options.quiet);
     results = run_scan(settings, progress);
+    if (check_options.requested) {
+      checks = check_scan_fits(results, check_options.settings, options.profile_all, progress);
+    }
   }
   // With the CSV on standard output, the table makes way for it.
   std::FILE* table = csv.is_standard_output() ? stderr : stdout;
   print_scan_table(table, results);
+  for (const CheckOfFit& check : checks) std::fprintf(table, "%s\n", check_fit_line(check).c_str());
   int status = 0;
   if (std::fflush(table) != 0 || std::ferror(table) != 0) {
     status = report_failure(std::string("writing the table to ") +
@@ -94,6 +103,11 @@ int run(const ScanOptions& options) {
   if (!options.csv_file.empty()) {
     print_scan_csv(csv.stream(), results);
     if (const std::string problem = csv.commit(); !problem.empty())
+      status = report_failure(problem);
+  }
+  if (!check_options.csv_file.empty()) {
+    print_check_fit_csv(check_csv.stream(), checks);
+    if (const std::string problem = check_csv.commit(); !problem.empty())
       status = report_failure(problem);
   }
   if (!options.plot_file.empty()) {
@@ -118,13 +132,20 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   app.footer(footer);
   ScanOptions options;
   add_scan_options(app, options);
+  CheckFitOptions check_options;
+  add_check_fit_options(app, check_options);
   if (const std::optional<int> status = parse_command_line(app, argc, argv, program_name)) {
     return *status;
   }
   std::string problem = scan_options_problem(app, options);
+  if (problem.empty()) problem = check_fit_options_problem(check_options);
   if (problem.empty()) {
     problem = scan_collision_problem({options.data_file, options.csv_file, options.plot_file});
   }
+  if (problem.empty()) {
+    problem = check_fit_collision_problem(options.data_file, {options.csv_file, options.plot_file},
+                                          check_options.csv_file);
+  }
   if (!problem.empty()) return refuse_options(program_name, problem);
-  return run(options);
+  return run(options, check_options);
 }

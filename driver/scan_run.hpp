@@ -61,6 +61,9 @@ class ScanObserver {
   virtual void profiled(int /*order*/, double /*seconds*/) {}
   // Nothing more is done at `order` for now.
   virtual void order_done(int /*order*/) {}
+  // The check of fit at `order` has finished `done` of its `total`
+  // bootstrap replicates.
+  virtual void replicate_done(int /*order*/, int /*done*/, int /*total*/) {}
 };
 
 // The whole scan, one result per order in settings.orders' order.
