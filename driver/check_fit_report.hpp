@@ -10,7 +10,9 @@
 
 // "check of fit, order 4: G2 = 123.4 over 15 pairs, bootstrap p = 0.005
 // (200 replicates); largest departure: intervals 3 and 4", with the failed
-// refits, if any, after the replicates.
+// refits, if any, after the replicates; with the full pattern table, "over
+// 40 cells of the full pattern table (2950 complete rows)" and "largest
+// departure: pattern RNNRRN".
 std::string check_fit_line(const CheckOfFit& check);
 
 // One row per order, pair and cell:

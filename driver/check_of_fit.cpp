@@ -104,6 +104,21 @@ std::string replicate_codes(const PatternModel& model, const double weight[readi
   return drawn;
 }
 
+// The statistics of a table against a model: the pairs always, and the
+// full pattern table where the intervals are few; the value is the latter
+// where there is one.
+FitStatistic statistic_of(const PatternModel& model, std::string_view codes, int count) {
+  FitStatistic statistic;
+  statistic.pairs = pair_statistic(model, codes, count);
+  statistic.value = statistic.pairs.g2;
+  if (model.intervals() <= full_pattern_interval_limit) {
+    statistic.full_patterns = true;
+    statistic.patterns = pattern_statistic(model, codes, count, statistic.pairs.x_rate);
+    statistic.value = statistic.patterns.g2;
+  }
+  return statistic;
+}
+
 // The statistic of the installed replicate at its refit from the fit to the
 // data; nothing when the refit finds no finite likelihood.
 std::optional<double> replicate_statistic(const OrderResult& result, std::string_view codes,
@@ -118,7 +133,7 @@ std::optional<double> replicate_statistic(const OrderResult& result, std::string
     parameters.pop_back();
   }
   const PatternModel model(result.order, parameters, q);
-  return pair_statistic(model, codes, count).g2;
+  return statistic_of(model, codes, count).value;
 }
 
 }  // namespace
@@ -145,9 +160,9 @@ CheckOfFit check_fit(const OrderResult& result, const CheckFitSettings& settings
   check.replicates = settings.replicates;
   const PatternModel fitted(result.order, result.fit.parameters,
                             fits_escape(result) ? result.escape.fraction : 0.0);
-  check.observed = pair_statistic(fitted, codes, count);
+  check.observed = statistic_of(fitted, codes, count);
   double weight[reading_count];
-  reading_weights(check.observed.x_rate, weight);
+  reading_weights(check.observed.pairs.x_rate, weight);
   {
     ReplicateTable table(count, interval_count);
     const InstalledTableKeeper keeper;
@@ -159,7 +174,7 @@ CheckOfFit check_fit(const OrderResult& result, const CheckFitSettings& settings
       if (!statistic) ++check.failed_refits;
       const double value = statistic.value_or(std::numeric_limits<double>::infinity());
       check.replicate_statistics.push_back(value);
-      if (value >= check.observed.g2) ++check.reached;
+      if (value >= check.observed.value) ++check.reached;
       observer.replicate_done(result.order, b + 1, settings.replicates);
     }
   }

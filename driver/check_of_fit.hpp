@@ -1,5 +1,7 @@
-// The check of fit of one fitted order: the pairwise statistic of the data
-// (driver/pair_statistic.hpp) and its parametric-bootstrap p-value.
+// The check of fit of one fitted order: the statistic of the data
+// (driver/pair_statistic.hpp: the pairs, or the full pattern table for at
+// most full_pattern_interval_limit intervals) and its parametric-bootstrap
+// p-value.
 //
 // The pairs are dependent and the parameters fitted, so the statistic has
 // no simple law under the model; the bootstrap draws it instead.  Replicate
@@ -38,9 +40,18 @@ struct CheckFitSettings {
   std::uint64_t seed = default_check_fit_seed;
 };
 
+// The data's statistics.  `value` is the one tested: the full pattern
+// table's G2 where there is one, else the pairs'.
+struct FitStatistic {
+  PairStatistic pairs;
+  bool full_patterns = false;
+  PatternStatistic patterns;
+  double value = 0.0;
+};
+
 struct CheckOfFit {
   int order = 0;
-  PairStatistic observed;
+  FitStatistic observed;
   int replicates = 0;
   int reached = 0;         // replicates whose statistic is at least the data's
   int failed_refits = 0;   // among them, those whose refit failed

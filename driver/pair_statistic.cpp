@@ -73,6 +73,75 @@ void compare(const PairProbabilities& probabilities, const double weight[reading
   }
 }
 
+// The table with the observed margins and the model's odds ratio: the
+// model's expected table scaled by rows and columns in turn (iterative
+// proportional fitting), which for 2 x 2 keeps the cross-product ratio of
+// its start and converges geometrically.
+constexpr int proportional_fitting_limit = 200;
+constexpr double proportional_fitting_tolerance = 1e-12;
+
+double association_deviance(const PairTable& table) {
+  double fitted[reading_count][reading_count];
+  double rows[reading_count] = {}, columns[reading_count] = {};
+  for (int a = 0; a < reading_count; ++a) {
+    for (int b = 0; b < reading_count; ++b) {
+      fitted[a][b] = table.expected[a][b];
+      rows[a] += table.observed[a][b];
+      columns[b] += table.observed[a][b];
+    }
+  }
+  for (int round = 0; round < proportional_fitting_limit; ++round) {
+    double change = 0.0;
+    for (int a = 0; a < reading_count; ++a) {
+      const double sum = fitted[a][0] + fitted[a][1];
+      for (int b = 0; b < reading_count; ++b) fitted[a][b] = sum > 0.0 ? fitted[a][b] * rows[a] / sum : 0.0;
+    }
+    for (int b = 0; b < reading_count; ++b) {
+      const double sum = fitted[0][b] + fitted[1][b];
+      change = std::fmax(change, std::fabs(sum - columns[b]));
+      for (int a = 0; a < reading_count; ++a) fitted[a][b] = sum > 0.0 ? fitted[a][b] * columns[b] / sum : 0.0;
+    }
+    if (change <= proportional_fitting_tolerance * static_cast<double>(table.count)) break;
+  }
+  double deviance = 0.0;
+  for (int a = 0; a < reading_count; ++a) {
+    for (int b = 0; b < reading_count; ++b) {
+      const double observed = table.observed[a][b];
+      if (observed > 0.0) deviance += 2.0 * observed * std::log(observed / fitted[a][b]);
+    }
+  }
+  return deviance;
+}
+
+// The margins' share: at each interval, the readings against the model's
+// P(R at t), weighted as the cells are.
+double margin_deviance(const std::vector<double>& event, const double weight[reading_count],
+                       std::string_view codes, int count, int n, std::vector<double>& terms) {
+  double total = 0.0;
+  terms.assign(static_cast<std::size_t>(n), 0.0);
+  for (int t = 0; t < n; ++t) {
+    double observed[reading_count] = {};
+    for (int i = 0; i < count; ++i) {
+      const int reading = reading_of(codes[static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
+                                          static_cast<std::size_t>(t)]);
+      if (reading >= 0) observed[reading] += 1.0;
+    }
+    const double readings = observed[0] + observed[1];
+    if (readings == 0.0) continue;
+    const double p_event = event[static_cast<std::size_t>(t)] * weight[0];
+    const double p_none = (1.0 - event[static_cast<std::size_t>(t)]) * weight[1];
+    const double expected[reading_count] = {readings * p_event / (p_event + p_none),
+                                            readings * p_none / (p_event + p_none)};
+    double term = 0.0;
+    for (int a = 0; a < reading_count; ++a) {
+      if (observed[a] > 0.0) term += 2.0 * observed[a] * std::log(observed[a] / expected[a]);
+    }
+    terms[static_cast<std::size_t>(t)] = term;
+    total += term;
+  }
+  return total;
+}
+
 }  // namespace
 
 void reading_weights(double x_rate, double weight[reading_count]) {
@@ -118,12 +187,76 @@ PairStatistic pair_statistic(const PatternModel& model, std::string_view codes, 
     PairTable& table = statistic.tables[k];
     if (table.count == 0) continue;
     compare(probabilities[k], weight, table);
-    statistic.g2 += table.deviance;
+    table.association = association_deviance(table);
+    statistic.g2 += table.association;
     ++statistic.pairs;
     if (statistic.largest < 0 ||
-        table.deviance > statistic.tables[static_cast<std::size_t>(statistic.largest)].deviance) {
+        table.association > statistic.tables[static_cast<std::size_t>(statistic.largest)].association) {
       statistic.largest = static_cast<int>(k);
     }
   }
+  statistic.g2 += margin_deviance(event_probabilities(model), weight, codes, count, n,
+                                  statistic.margins);
+  return statistic;
+}
+
+PatternStatistic pattern_statistic(const PatternModel& model, std::string_view codes, int count,
+                                   double x_rate) {
+  const int n = model.intervals();
+  assert(n <= full_pattern_interval_limit);
+  const std::size_t patterns = std::size_t{1} << n;
+  double weight[reading_count];
+  reading_weights(x_rate, weight);
+  // Pattern k has reading (k >> t) & 1 at interval t + 1.
+  std::vector<double> expected(patterns), observed(patterns, 0.0);
+  std::string row(static_cast<std::size_t>(n), ' ');
+  double norm = 0.0;
+  for (std::size_t k = 0; k < patterns; ++k) {
+    double tilt = 1.0;
+    for (int t = 0; t < n; ++t) {
+      const auto reading = static_cast<int>((k >> t) & 1U);
+      row[static_cast<std::size_t>(t)] = reading_code[reading];
+      tilt *= weight[reading];
+    }
+    expected[k] = model.probability(row) * tilt;
+    norm += expected[k];
+  }
+  PatternStatistic statistic;
+  for (int i = 0; i < count; ++i) {
+    std::size_t k = 0;
+    bool complete = true;
+    for (int t = 0; t < n && complete; ++t) {
+      const int reading = reading_of(codes[static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
+                                           static_cast<std::size_t>(t)]);
+      complete = reading >= 0;
+      k |= static_cast<std::size_t>(reading > 0 ? 1 : 0) << t;
+    }
+    if (!complete) continue;
+    observed[k] += 1.0;
+    ++statistic.complete_rows;
+  }
+  const double rows = static_cast<double>(statistic.complete_rows);
+  double pooled_observed = 0.0, pooled_expected = 0.0;
+  double largest = -1.0;
+  const auto add = [&](double o, double e, const std::string& name) {
+    const double term = o > 0.0 ? 2.0 * o * std::log(o / e) : 0.0;
+    statistic.g2 += term;
+    ++statistic.cells;
+    if (term > largest) {
+      largest = term;
+      statistic.largest = name;
+    }
+  };
+  for (std::size_t k = 0; k < patterns; ++k) {
+    const double e = rows * expected[k] / norm;
+    if (e < pooled_expected_count) {
+      pooled_observed += observed[k];
+      pooled_expected += e;
+      continue;
+    }
+    for (int t = 0; t < n; ++t) row[static_cast<std::size_t>(t)] = reading_code[(k >> t) & 1U];
+    add(observed[k], e, row);
+  }
+  if (pooled_expected > 0.0) add(pooled_observed, pooled_expected, "pooled");
   return statistic;
 }

@@ -36,7 +36,7 @@ TEST(CheckOfFit, PValueCountsReplicatesReachingTheDataAndTheSeedFixesEveryReplic
   ASSERT_EQ(check.replicate_statistics.size(), static_cast<std::size_t>(replicates));
   int reached = 0;
   for (const double statistic : check.replicate_statistics) {
-    if (statistic >= check.observed.g2) ++reached;
+    if (statistic >= check.observed.value) ++reached;
   }
   EXPECT_EQ(check.reached, reached);
   EXPECT_DOUBLE_EQ(check.p_value, (1.0 + reached) / (replicates + 1.0));
@@ -45,7 +45,7 @@ TEST(CheckOfFit, PValueCountsReplicatesReachingTheDataAndTheSeedFixesEveryReplic
   // The same seed repeats every replicate to the bit, after the data's
   // table was put back; another seed draws other tables.
   const CheckOfFit again = check_fit(result, {replicates, 7}, observer);
-  EXPECT_EQ(again.observed.g2, check.observed.g2);
+  EXPECT_EQ(again.observed.value, check.observed.value);
   EXPECT_EQ(again.replicate_statistics, check.replicate_statistics);
   const CheckOfFit other = check_fit(result, {replicates, 8}, observer);
   EXPECT_NE(other.replicate_statistics, check.replicate_statistics);
