@@ -43,14 +43,14 @@ std::string check_fit_options_problem(CheckFitOptions& options) {
     if (!options.seed_text.empty()) return "--seed needs --check-fit";
     return "";
   }
-  if (!options.replicates_text.empty()) {
+  // --check-fit without B leaves no value, or an empty one.
+  if (!options.replicates_text.empty() && !options.replicates_text.front().empty()) {
     const std::string& text = options.replicates_text.front();
     int replicates = 0;
     if (!whole_number(text, replicates) || replicates < 1 ||
         replicates > check_fit_replicate_limit) {
       return "--check-fit: '" + text + "' is not a number of replicates from 1 to " +
-             std::to_string(check_fit_replicate_limit) +
-             " (put the data file before --check-fit)";
+             std::to_string(check_fit_replicate_limit) + " (put the data file before --check-fit)";
     }
     options.settings.replicates = replicates;
   }
@@ -78,7 +78,8 @@ std::string check_fit_collision_problem(const std::string& data_file,
   }
   for (const std::string& other : other_outputs) {
     if (!other.empty() && same_file(check, identity(other, 1))) {
-      return std::string(described) + " is the same file as " + (other == "-" ? "standard output" : other);
+      return std::string(described) + " is the same file as " +
+             (other == "-" ? "standard output" : other);
     }
   }
   return "";

@@ -15,15 +15,15 @@ std::string formatted(const char* format, double value) {
 std::string check_fit_line(const CheckOfFit& check) {
   const PairStatistic& s = check.observed.pairs;
   const PatternStatistic& patterns = check.observed.patterns;
-  const std::string over =
-      check.observed.full_patterns
-          ? std::to_string(patterns.cells) + " cells of the full pattern table (" +
-                std::to_string(patterns.complete_rows) + " complete rows)"
-          : std::to_string(s.pairs) + (s.pairs == 1 ? " pair" : " pairs");
-  std::string line = "check of fit, order " + std::to_string(check.order) + ": G2 = " +
-                     formatted("%.1f", check.observed.value) + " over " + over +
-                     ", bootstrap p = " +
-                     formatted("%.3g", check.p_value) + " (" + std::to_string(check.replicates) +
+  const std::string over = check.observed.full_patterns
+                               ? std::to_string(patterns.cells) +
+                                     " cells of the full pattern table (" +
+                                     std::to_string(patterns.complete_rows) + " complete rows)"
+                               : std::to_string(s.pairs) + (s.pairs == 1 ? " pair" : " pairs");
+  std::string line = "check of fit, order " + std::to_string(check.order) +
+                     ": G2 = " + formatted("%.1f", check.observed.value) + " over " + over +
+                     ", bootstrap p = " + formatted("%.3g", check.p_value) + " (" +
+                     std::to_string(check.replicates) +
                      (check.replicates == 1 ? " replicate" : " replicates");
   if (check.failed_refits > 0) {
     line += ", " + std::to_string(check.failed_refits) + " refits failed";

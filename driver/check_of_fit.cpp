@@ -66,7 +66,8 @@ std::string installed_codes() {
   const std::size_t size =
       static_cast<std::size_t>(observation_count) * static_cast<std::size_t>(interval_count);
   std::string codes(size, ' ');
-  for (std::size_t k = 0; k < size; ++k) codes[k] = static_cast<char>(observations[static_cast<int>(k)]);
+  for (std::size_t k = 0; k < size; ++k)
+    codes[k] = static_cast<char>(observations[static_cast<int>(k)]);
   return codes;
 }
 
@@ -189,8 +190,8 @@ std::vector<CheckOfFit> check_scan_fits(const std::vector<OrderResult>& results,
   std::vector<CheckOfFit> checks;
   const int best = best_result(results);
   for (std::size_t k = 0; k < results.size(); ++k) {
-    const bool wanted = every_order ? std::isfinite(results[k].log_likelihood)
-                                    : static_cast<int>(k) == best;
+    const bool wanted =
+        every_order ? std::isfinite(results[k].log_likelihood) : static_cast<int>(k) == best;
     if (wanted) checks.push_back(check_fit(results[k], settings, observer));
   }
   return checks;

@@ -53,8 +53,8 @@ struct CheckOfFit {
   int order = 0;
   FitStatistic observed;
   int replicates = 0;
-  int reached = 0;         // replicates whose statistic is at least the data's
-  int failed_refits = 0;   // among them, those whose refit failed
+  int reached = 0;        // replicates whose statistic is at least the data's
+  int failed_refits = 0;  // among them, those whose refit failed
   double p_value = 1.0;
   std::vector<double> replicate_statistics;  // in replicate order, +inf for a failed refit
   double seconds = 0.0;

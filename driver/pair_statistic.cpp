@@ -24,8 +24,8 @@ bool is_x(char code) { return code_row(static_cast<unsigned char>(code)) == code
 void count_pairs(std::string_view codes, int count, int n, std::vector<PairTable>& tables) {
   std::vector<int> readings(static_cast<std::size_t>(n));
   for (int i = 0; i < count; ++i) {
-    const std::string_view row = codes.substr(static_cast<std::size_t>(i) * static_cast<std::size_t>(n),
-                                              static_cast<std::size_t>(n));
+    const std::string_view row = codes.substr(
+        static_cast<std::size_t>(i) * static_cast<std::size_t>(n), static_cast<std::size_t>(n));
     for (int t = 0; t < n; ++t) {
       readings[static_cast<std::size_t>(t)] = reading_of(row[static_cast<std::size_t>(t)]);
     }
@@ -94,12 +94,14 @@ double association_deviance(const PairTable& table) {
     double change = 0.0;
     for (int a = 0; a < reading_count; ++a) {
       const double sum = fitted[a][0] + fitted[a][1];
-      for (int b = 0; b < reading_count; ++b) fitted[a][b] = sum > 0.0 ? fitted[a][b] * rows[a] / sum : 0.0;
+      for (int b = 0; b < reading_count; ++b)
+        fitted[a][b] = sum > 0.0 ? fitted[a][b] * rows[a] / sum : 0.0;
     }
     for (int b = 0; b < reading_count; ++b) {
       const double sum = fitted[0][b] + fitted[1][b];
       change = std::fmax(change, std::fabs(sum - columns[b]));
-      for (int a = 0; a < reading_count; ++a) fitted[a][b] = sum > 0.0 ? fitted[a][b] * columns[b] / sum : 0.0;
+      for (int a = 0; a < reading_count; ++a)
+        fitted[a][b] = sum > 0.0 ? fitted[a][b] * columns[b] / sum : 0.0;
     }
     if (change <= proportional_fitting_tolerance * static_cast<double>(table.count)) break;
   }
@@ -122,8 +124,9 @@ double margin_deviance(const std::vector<double>& event, const double weight[rea
   for (int t = 0; t < n; ++t) {
     double observed[reading_count] = {};
     for (int i = 0; i < count; ++i) {
-      const int reading = reading_of(codes[static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
-                                          static_cast<std::size_t>(t)]);
+      const int reading =
+          reading_of(codes[static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
+                           static_cast<std::size_t>(t)]);
       if (reading >= 0) observed[reading] += 1.0;
     }
     const double readings = observed[0] + observed[1];
@@ -191,12 +194,13 @@ PairStatistic pair_statistic(const PatternModel& model, std::string_view codes, 
     statistic.g2 += table.association;
     ++statistic.pairs;
     if (statistic.largest < 0 ||
-        table.association > statistic.tables[static_cast<std::size_t>(statistic.largest)].association) {
+        table.association >
+            statistic.tables[static_cast<std::size_t>(statistic.largest)].association) {
       statistic.largest = static_cast<int>(k);
     }
   }
-  statistic.g2 += margin_deviance(event_probabilities(model), weight, codes, count, n,
-                                  statistic.margins);
+  statistic.g2 +=
+      margin_deviance(event_probabilities(model), weight, codes, count, n, statistic.margins);
   return statistic;
 }
 
@@ -226,8 +230,9 @@ PatternStatistic pattern_statistic(const PatternModel& model, std::string_view c
     std::size_t k = 0;
     bool complete = true;
     for (int t = 0; t < n && complete; ++t) {
-      const int reading = reading_of(codes[static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
-                                           static_cast<std::size_t>(t)]);
+      const int reading =
+          reading_of(codes[static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
+                           static_cast<std::size_t>(t)]);
       complete = reading >= 0;
       k |= static_cast<std::size_t>(reading > 0 ? 1 : 0) << t;
     }

@@ -59,7 +59,7 @@ struct PairTable {
 
 struct PairStatistic {
   double g2 = 0.0;
-  int pairs = 0;  // pairs with N_ij > 0
+  int pairs = 0;                  // pairs with N_ij > 0
   std::vector<PairTable> tables;  // every pair i < j, as pair_probabilities orders them
   int largest = -1;               // the table with the largest deviance, -1 when none
   double x_rate = 0.0;            // the estimated rate x
