@@ -82,9 +82,9 @@ void PatternModel::forward(std::string_view codes, const double* reading_weight,
     const bool open = reading_weight != nullptr && (row == event_row || row == no_event_row);
     for (int k = 1; k <= states_; ++k) {
       // An open reading is R in class {2, 5} and N elsewhere, weighted.
-      factor[k] = !open                                    ? emission_table_[row][k]
+      factor[k] = !open                                  ? emission_table_[row][k]
                   : emission_table_[event_row][k] != 0.0 ? reading_weight[0]
-                                                           : reading_weight[1];
+                                                         : reading_weight[1];
     }
     forward_step(alpha[t - 1], transition(t), factor, states_, alpha[t]);
   }

@@ -3,6 +3,8 @@
 // row of readings that agrees with it: the likelihood of the installed
 // one-row table, by the step-by-step evaluation without escape and by the
 // evaluation with escape otherwise.
+#include "model/pattern_probability.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +13,6 @@
 
 #include "model/likelihood_gradient.hpp"
 #include "model/observations.hpp"
-#include "model/pattern_probability.hpp"
 #include "model/reference/straightforward_likelihood.hpp"
 #include "tests/model/installed_table.hpp"
 
@@ -52,10 +53,12 @@ TEST(PatternProbability, PairFrequenciesAreSumsOverTheFullRowsThatAgree) {
       for (PairProbabilities& sum : sums) sum = {sum.first, sum.second, {}};
       for (int pattern = 0; pattern < (1 << n); ++pattern) {
         std::string row(static_cast<std::size_t>(n), ' ');
-        for (int t = 0; t < n; ++t) row[static_cast<std::size_t>(t)] = reading_code[(pattern >> t) & 1];
+        for (int t = 0; t < n; ++t)
+          row[static_cast<std::size_t>(t)] = reading_code[(pattern >> t) & 1];
         const double likelihood = row_likelihood(row, p, parameters, q);
         for (PairProbabilities& sum : sums) {
-          sum.cell[(pattern >> (sum.first - 1)) & 1][(pattern >> (sum.second - 1)) & 1] += likelihood;
+          sum.cell[(pattern >> (sum.first - 1)) & 1][(pattern >> (sum.second - 1)) & 1] +=
+              likelihood;
         }
       }
       for (std::size_t k = 0; k < pairs.size(); ++k) {

@@ -19,10 +19,10 @@ constexpr int replicates = 9;
 
 TEST(CheckOfFit, PValueCountsReplicatesReachingTheDataAndTheSeedFixesEveryReplicate) {
   ScratchDirectory directory;
-  const ProgramRun simulated = run_program(
-      directory, built_program("interval-simulate"), "",
-      "--lengths 0.2,0.35,0.15,0.3,0.25 --observations 300 --order 2 --x-rate 0.1 "
-      "--missing-rate 0.1 --seed 11 --output data.txt");
+  const ProgramRun simulated =
+      run_program(directory, built_program("interval-simulate"), "",
+                  "--lengths 0.2,0.35,0.15,0.3,0.25 --observations 300 --order 2 --x-rate 0.1 "
+                  "--missing-rate 0.1 --seed 11 --output data.txt");
   ASSERT_EQ(simulated.status, 0) << simulated.err;
 
   ScannedData data;
