@@ -16,6 +16,7 @@ inline constexpr int check_fit_replicate_limit = 1000000;
 struct CheckFitOptions {
   std::vector<std::string> replicates_text;  // --check-fit's value, if given
   std::string csv_file;                      // empty: none; "-": standard output
+  std::string plot_file;                     // the picture (SVG); empty: none
   std::string seed_text;                     // empty: the default seed
   const CLI::Option* check_fit = nullptr;    // to tell whether --check-fit was given
   // Filled in by check_fit_options_problem.
@@ -30,8 +31,10 @@ void add_check_fit_options(CLI::App& app, CheckFitOptions& options);
 // Fills in `requested` and `settings`.
 std::string check_fit_options_problem(CheckFitOptions& options);
 
-// An output of the check that would land on the data file or on another
-// output (empty names are no output), or an empty text.
+// An output of the check (its CSV and its picture) that would land on the
+// data file, on another output or on each other (empty names are no
+// output), or an empty text.
 std::string check_fit_collision_problem(const std::string& data_file,
                                         const std::vector<std::string>& other_outputs,
-                                        const std::string& check_csv);
+                                        const std::string& check_csv,
+                                        const std::string& check_plot);

@@ -9,6 +9,9 @@
 
 namespace {
 
+// Added to every count in the odds ratios of the signed departure.
+constexpr double odds_ratio_half_count = 0.5;
+
 // The reading (0 for R, 1 for N) a code byte shows, or -1 for any other.
 int reading_of(char code) {
   const int row = code_row(static_cast<unsigned char>(code));
@@ -264,4 +267,13 @@ PatternStatistic pattern_statistic(const PatternModel& model, std::string_view c
   }
   if (pooled_expected > 0.0) add(pooled_observed, pooled_expected, "pooled");
   return statistic;
+}
+
+double signed_association_departure(const PairTable& table) {
+  const auto log_odds = [](const double cell[reading_count][reading_count]) {
+    return std::log((cell[0][0] + odds_ratio_half_count) * (cell[1][1] + odds_ratio_half_count) /
+                    ((cell[0][1] + odds_ratio_half_count) * (cell[1][0] + odds_ratio_half_count)));
+  };
+  const double direction = log_odds(table.observed) - log_odds(table.expected);
+  return std::copysign(std::sqrt(std::fmax(table.association, 0.0)), direction);
 }

@@ -94,3 +94,10 @@ struct PatternStatistic {
 
 PatternStatistic pattern_statistic(const PatternModel& model, std::string_view codes, int count,
                                    double x_rate);
+
+// A pair's signed association departure, for the picture:
+//   sign(log OR_observed - log OR_expected) sqrt(association term),
+// 0.5 added to every count in the odds ratios so that an empty cell gives a
+// finite sign.  Positive: the two readings agree more often than the model
+// says.
+double signed_association_departure(const PairTable& table);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "driver/check_fit_options.hpp"
+#include "driver/check_fit_plot.hpp"
 #include "driver/check_fit_report.hpp"
 #include "driver/check_of_fit.hpp"
 #include "driver/command_line.hpp"
@@ -70,7 +71,8 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options) {
   OutputFile csv(options.csv_file, "the CSV file", true);
   OutputFile plot(options.plot_file, "the plot file", false);
   OutputFile check_csv(check_options.csv_file, "the check-fit CSV file", true);
-  for (OutputFile* output : {&csv, &plot, &check_csv}) {
+  OutputFile check_plot(check_options.plot_file, "the check-fit plot", false);
+  for (OutputFile* output : {&csv, &plot, &check_csv, &check_plot}) {
     if (output->name().empty()) continue;
     if (const std::string problem = output->open(); !problem.empty())
       return report_failure(problem);
@@ -110,6 +112,17 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options) {
     if (const std::string problem = check_csv.commit(); !problem.empty())
       status = report_failure(problem);
   }
+  // The picture shows the best order's check.
+  for (const CheckOfFit& check : checks) {
+    if (check_options.plot_file.empty() ||
+        check.order != results[static_cast<std::size_t>(best_result(results))].order) {
+      continue;
+    }
+    if (const std::string problem = write_check_fit_picture(check_plot, check, data.name);
+        !problem.empty()) {
+      status = report_failure(problem);
+    }
+  }
   if (!options.plot_file.empty()) {
     if (const std::string problem = write_plot(plot, results, data); !problem.empty()) {
       status = report_failure(problem);
@@ -144,7 +157,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   }
   if (problem.empty()) {
     problem = check_fit_collision_problem(options.data_file, {options.csv_file, options.plot_file},
-                                          check_options.csv_file);
+                                          check_options.csv_file, check_options.plot_file);
   }
   if (!problem.empty()) return refuse_options(program_name, problem);
   return run(options, check_options);
