@@ -3,6 +3,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "driver/check_fit_report.hpp"
+
 namespace {
 
 // A double that reads back as itself, or null.
@@ -56,7 +58,8 @@ std::string json_string(const std::string& text) {
 }
 
 void print_scan_json(std::FILE* out, const ScanProvenance& provenance,
-                     const std::vector<OrderResult>& results) {
+                     const std::vector<OrderResult>& results,
+                     const std::vector<CheckOfFit>& checks) {
   std::fprintf(out, "{\n  \"program\": \"interval-scan\",\n  \"version\": %s,\n",
                json_string(provenance.version).c_str());
   std::fprintf(out, "  \"command_line\": [");
@@ -92,5 +95,15 @@ void print_scan_json(std::FILE* out, const ScanProvenance& provenance,
   for (std::size_t k = 0; k < support.size(); ++k) {
     std::fprintf(out, "%s%d", k == 0 ? "" : ", ", support[k]);
   }
-  std::fprintf(out, "]\n}\n");
+  std::fprintf(out, "],\n  \"check_of_fit\": [");
+  for (std::size_t k = 0; k < checks.size(); ++k) {
+    const CheckOfFit& check = checks[k];
+    std::fprintf(out,
+                 "%s\n    {\"order\": %d, \"statistic\": %s, \"p_value\": %s, \"replicates\": %d, "
+                 "\"failed_refits\": %d, \"summary\": %s}",
+                 k == 0 ? "" : ",", check.order, number(check.observed.value).c_str(),
+                 number(check.p_value).c_str(), check.replicates, check.failed_refits,
+                 json_string(check_fit_line(check)).c_str());
+  }
+  std::fprintf(out, "%s]\n}\n", checks.empty() ? "" : "\n  ");
 }

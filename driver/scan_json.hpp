@@ -13,7 +13,10 @@
 //                                    "profile_lower": x, "profile_upper": x,
 //                                    "likelihood_ratio": x, "p_value": x}}],
 //     "best_order": p or null,
-//     "support_set": [p, ...]
+//     "support_set": [p, ...],
+//     "check_of_fit": [{"order": p, "statistic": G2, "p_value": x,
+//                       "replicates": B, "failed_refits": k,
+//                       "summary": "check of fit, order p: ..."}]
 //   }
 //
 // "start" names the start the fit came from: "estimate", "estimate x p",
@@ -26,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/check_of_fit.hpp"
 #include "driver/scan_report.hpp"
 
 // A data file as the summary names it.
@@ -49,5 +53,7 @@ std::string utc_timestamp();
 // The text as a JSON string, quotes included.
 std::string json_string(const std::string& text);
 
+// `checks`: the checks of fit that were run (none: an empty list).
 void print_scan_json(std::FILE* out, const ScanProvenance& provenance,
-                     const std::vector<OrderResult>& results);
+                     const std::vector<OrderResult>& results,
+                     const std::vector<CheckOfFit>& checks = {});

@@ -14,13 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "driver/check_fit_options.hpp"
+#include "driver/check_fit_report.hpp"
+#include "driver/check_of_fit.hpp"
 #include "driver/command_line.hpp"
 #include "driver/console_output.hpp"
-#include "driver/output_file.hpp"
 #include "driver/scan_files.hpp"
 #include "driver/scan_interrupt.hpp"
 #include "driver/scan_json.hpp"
 #include "driver/scan_options.hpp"
+#include "driver/scan_outputs.hpp"
 #include "driver/scan_progress.hpp"
 #include "driver/scan_run.hpp"
 #include "foundation/fatal_error.hpp"
@@ -37,41 +40,33 @@ int report_failure(const std::string& what) {
   return 1;
 }
 
-int run(const ScanOptions& options, const std::vector<std::string>& command_line) {
+int run(const ScanOptions& options, const CheckFitOptions& check_options,
+        const std::vector<std::string>& command_line) {
   ScannedData data;
   DataSummary summary;
   if (const std::string problem = load_scan_data(options.data_file, data, summary);
       !problem.empty()) {
     return report_failure(problem);
   }
-  // Opened before the fits, so that a bad name or folder fails at once; the
-  // earlier files stay as they are until the new ones are complete.
-  OutputFile csv(options.csv_file, "the CSV file", true);
-  OutputFile plot(options.plot_file, "the plot file", false);
-  OutputFile json(options.json_file, "the JSON file", true);
-  for (OutputFile* output : {&csv, &plot, &json}) {
-    if (output->name().empty()) continue;
-    if (const std::string problem = output->open(); !problem.empty())
-      return report_failure(problem);
-  }
-  if (!options.plot_file.empty()) {
-    if (const std::string problem = plot_device_problem(plot_kind_of(options.plot_file));
-        !problem.empty()) {
-      return report_failure("can't draw the plot file " + options.plot_file + ": " + problem);
-    }
-  }
-  // What the data hold, once every file is known to be usable.
+  ScanOutputs outputs({options.csv_file, options.plot_file, options.json_file,
+                       check_options.csv_file, check_options.plot_file});
+  if (const std::string problem = outputs.open(); !problem.empty()) return report_failure(problem);
   if (!options.quiet) std::fputs(summary.paragraph.c_str(), stderr);
   for (const std::string& warning : summary.warnings) {
     std::fprintf(stderr, "%s: warning: %s\n", program_name, warning.c_str());
   }
+
   const ScanSettings settings{options.orders, options.estimate, options.escape,
                               options.intervals == "profile", options.profile_all};
   std::vector<OrderResult> results;
+  std::vector<CheckOfFit> checks;
   {
     const ScanInterrupt interrupt;
     ScanProgress progress(options.quiet);
     results = run_scan(settings, progress);
+    if (check_options.requested && !scan_interrupted()) {
+      checks = check_scan_fits(results, check_options.settings, options.profile_all, progress);
+    }
   }
   // Interrupted: what was finished is reported and written, marked so.
   const bool partial = scan_interrupted();
@@ -80,9 +75,10 @@ int run(const ScanOptions& options, const std::vector<std::string>& command_line
                  results.size(), settings.orders.size());
     if (results.empty()) return status_interrupted;
   }
-  // With the CSV on standard output, the table makes way for it.
-  std::FILE* table = csv.is_standard_output() || json.is_standard_output() ? stderr : stdout;
+
+  std::FILE* table = outputs.table_stream();
   print_scan_table(table, results);
+  for (const CheckOfFit& check : checks) std::fprintf(table, "%s\n", check_fit_line(check).c_str());
   int status = 0;
   if (const int error = flush_failure(table); error != 0) {
     status = report_failure(std::string("writing the table to ") +
@@ -94,25 +90,13 @@ int run(const ScanOptions& options, const std::vector<std::string>& command_line
   if (best_result(results) < 0) {
     return report_failure("no order gives a finite log-likelihood; try another --estimate");
   }
-  if (!options.csv_file.empty()) {
-    print_scan_csv(csv.stream(), results);
-    if (const std::string problem = csv.commit(); !problem.empty())
-      status = report_failure(problem);
-  }
-  if (!options.json_file.empty()) {
-    const ScanProvenance provenance{INTERVAL_VERSION,
-                                    command_line,
-                                    utc_timestamp(),
-                                    {{options.data_file, data.bytes, data.sha256}},
-                                    partial};
-    print_scan_json(json.stream(), provenance, results);
-    if (const std::string problem = json.commit(); !problem.empty())
-      status = report_failure(problem);
-  }
-  if (!options.plot_file.empty()) {
-    if (const std::string problem = write_plot(plot, results, data); !problem.empty()) {
-      status = report_failure(problem);
-    }
+  const ScanProvenance provenance{INTERVAL_VERSION,
+                                  command_line,
+                                  utc_timestamp(),
+                                  {{options.data_file, data.bytes, data.sha256}},
+                                  partial};
+  for (const std::string& problem : outputs.write(results, checks, data, provenance)) {
+    status = report_failure(problem);
   }
   return partial ? status_interrupted : status;
 }
@@ -132,15 +116,22 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   describe_scan(app);
   ScanOptions options;
   add_scan_options(app, options);
+  CheckFitOptions check_options;
+  add_check_fit_options(app, check_options);
   if (const std::optional<int> status = parse_command_line(app, argc, argv, program_name)) {
     return *status;
   }
   std::string problem = scan_options_problem(app, options);
+  if (problem.empty()) problem = check_fit_options_problem(check_options);
   if (problem.empty()) {
     problem = scan_collision_problem(
         {options.data_file, options.csv_file, options.plot_file, options.json_file});
   }
+  if (problem.empty()) {
+    problem = check_fit_collision_problem(options.data_file, {options.csv_file, options.plot_file},
+                                          check_options.csv_file, check_options.plot_file);
+  }
   if (!problem.empty()) return refuse_options(program_name, problem);
   worker_thread_count();  // INTERVAL_THREADS is checked before any output is opened
-  return run(options, std::vector<std::string>(argv, argv + argc));
+  return run(options, check_options, std::vector<std::string>(argv, argv + argc));
 }

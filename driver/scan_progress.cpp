@@ -38,6 +38,8 @@ const char* step_name(ScanStep step) {
       return "information";
     case ScanStep::profiles:
       return "profile intervals";
+    case ScanStep::check_of_fit:
+      return "check of fit, replicates";
   }
   return "";
 }
@@ -204,3 +206,23 @@ void ScanProgress::order_done(int order) {
 }
 
 bool ScanProgress::stop_requested() { return scan_interrupted(); }
+
+void ScanProgress::replicate_done(int order, int done, int replicates) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  Activity* activity = activity_of(order);
+  if (activity == nullptr) {
+    running_.push_back(Activity{order, ScanStep::check_of_fit, 0, Clock::now()});
+    activity = &running_.back();
+  }
+  activity->step = ScanStep::check_of_fit;
+  activity->parts_done = done;
+  activity->parts = replicates;
+  if (done >= replicates) {
+    std::erase_if(running_, [order](const Activity& a) { return a.order == order; });
+    return;
+  }
+  if (running_line_ &&
+      (drawn_width_ == 0 || seconds_since(last_draw_) >= seconds_between_redraws)) {
+    draw_running_line();
+  }
+}

@@ -5,7 +5,8 @@
 //   standard error is a terminal: for each order under way, which step
 //   (the fit, the information step or the profile intervals), the
 //   objective evaluations so far and the time, with how many orders (or
-//   profile intervals) of how many are done, redrawn in place a few times
+//   profile intervals, or bootstrap replicates of the check of fit) of how
+//   many are done, redrawn in place a few times
 //   a second, cut to the terminal's width, and wiped when the lines below
 //   are printed.
 // - The lines that close each step of an order (its log-likelihood,
@@ -41,6 +42,7 @@ class ScanProgress : public ScanObserver {
   void fitted(const OrderResult& result) override;
   void profiled(int order, double seconds) override;
   void part_done(int order, int done, int parts) override;
+  void replicate_done(int order, int done, int replicates) override;
   void order_done(int order) override;
   // Ctrl-C or Ctrl-\ (driver/scan_interrupt.hpp).
   bool stop_requested() override;

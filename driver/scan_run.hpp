@@ -47,7 +47,7 @@ struct ScanSettings {
   bool profile_all = false;  // profiles for every order, not only the best
 };
 
-enum class ScanStep { fit, information, profiles };
+enum class ScanStep { fit, information, profiles, check_of_fit };
 
 // Hears what the scan does.  Every member may be called from any thread,
 // and at once from several; each does nothing unless overridden.
@@ -69,6 +69,9 @@ class ScanObserver {
   // Whether the scan should stop: it then makes no further evaluation, and
   // reports only the orders it finished before.
   virtual bool stop_requested() { return false; }
+  // The check of fit at `order` has finished `done` of its `total`
+  // bootstrap replicates.
+  virtual void replicate_done(int /*order*/, int /*done*/, int /*total*/) {}
 };
 
 // The whole scan, one result per order in settings.orders' order; after a

@@ -1,0 +1,198 @@
+#include "driver/check_of_fit.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "foundation/index_ranged_arrays.hpp"
+#include "model/observations.hpp"
+#include "model/pattern_probability.hpp"
+#include "model/reading_draws.hpp"
+#include "model/simulation.hpp"
+#include "optimise/gradient_fit.hpp"
+
+namespace {
+
+// A byte that carries no information, in the table's slots past its rows.
+constexpr unsigned char no_information = '-';
+
+// The installed table, put back when the check ends.
+class InstalledTableKeeper {
+ public:
+  InstalledTableKeeper()
+      : table_(observations), count_(observation_count), intervals_(interval_count) {}
+  ~InstalledTableKeeper() { set_observations(table_, count_, intervals_); }
+  InstalledTableKeeper(const InstalledTableKeeper&) = delete;
+  InstalledTableKeeper& operator=(const InstalledTableKeeper&) = delete;
+
+ private:
+  ObservationTable table_;
+  int count_;
+  int intervals_;
+};
+
+// A table of the loader's layout (stride n, (n + 1) count slots) for the
+// replicates, installed in turn.
+class ReplicateTable {
+ public:
+  ReplicateTable(int count, int n) : count_(count), n_(n), last_((n + 1) * count - 1) {
+    table_ = cvector(0, last_);
+    for (int k = 0; k <= last_; ++k) table_[k] = no_information;
+  }
+  ~ReplicateTable() { release_cvector(table_, 0, last_); }
+  ReplicateTable(const ReplicateTable&) = delete;
+  ReplicateTable& operator=(const ReplicateTable&) = delete;
+
+  void install(std::string_view codes) {
+    for (int k = 0; k < count_ * n_; ++k) {
+      table_[k] = static_cast<unsigned char>(codes[static_cast<std::size_t>(k)]);
+    }
+    set_observations(table_, count_, n_);
+  }
+
+ private:
+  int count_;
+  int n_;
+  int last_;
+  ObservationTable table_;
+};
+
+// The codes of the installed table, row after row.
+std::string installed_codes() {
+  const std::size_t size =
+      static_cast<std::size_t>(observation_count) * static_cast<std::size_t>(interval_count);
+  std::string codes(size, ' ');
+  for (std::size_t k = 0; k < size; ++k)
+    codes[k] = static_cast<char>(observations[static_cast<int>(k)]);
+  return codes;
+}
+
+bool fits_escape(const OrderResult& result) {
+  return result.escape.fitted && result.escape.identified;
+}
+
+// The searched point of a fit: the parameters, then q when it is fitted.
+std::vector<double> searched_point(const OrderResult& result) {
+  std::vector<double> point = result.fit.parameters;
+  if (fits_escape(result)) point.push_back(result.escape.fraction);
+  return point;
+}
+
+// q has the upper bound 1; the parameters none.
+BoundedSearchSettings search_bounds(const OrderResult& result) {
+  BoundedSearchSettings bounds;
+  if (fits_escape(result)) {
+    const std::size_t n = result.fit.parameters.size();
+    bounds.upper_bounds.assign(n + 1, std::numeric_limits<double>::infinity());
+    bounds.upper_bounds[n] = 1.0;
+  }
+  return bounds;
+}
+
+// One replicate's table: every observation's readings drawn anew.
+std::string replicate_codes(const PatternModel& model, const double weight[reading_count],
+                            std::string_view codes, int count, std::uint64_t seed) {
+  const auto n = static_cast<std::size_t>(model.intervals());
+  std::string drawn(codes.size(), ' ');
+  SimulationEngine engine(seed);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
+    draw_readings(engine, model, weight, codes.substr(i * n, n), drawn.data() + i * n);
+  }
+  return drawn;
+}
+
+// The statistics of a table against a model: the pairs always, and the
+// full pattern table where the intervals are few; the value is the latter
+// where there is one.
+FitStatistic statistic_of(const PatternModel& model, std::string_view codes, int count) {
+  FitStatistic statistic;
+  statistic.pairs = pair_statistic(model, codes, count);
+  statistic.value = statistic.pairs.g2;
+  if (model.intervals() <= full_pattern_interval_limit) {
+    statistic.full_patterns = true;
+    statistic.patterns = pattern_statistic(model, codes, count, statistic.pairs.x_rate);
+    statistic.value = statistic.patterns.g2;
+  }
+  return statistic;
+}
+
+// The statistic of the installed replicate at its refit from the fit to the
+// data; nothing when the refit finds no finite likelihood.
+std::optional<double> replicate_statistic(const OrderResult& result, std::string_view codes,
+                                          int count, ScanObserver& observer) {
+  const OrderFit refit =
+      fit_from(objective_of(result, observer), searched_point(result), search_bounds(result));
+  if (!std::isfinite(refit.objective)) return std::nullopt;
+  std::vector<double> parameters = refit.parameters;
+  double q = 0.0;
+  if (fits_escape(result)) {
+    q = parameters.back();
+    parameters.pop_back();
+  }
+  const PatternModel model(result.order, parameters, q);
+  return statistic_of(model, codes, count).value;
+}
+
+}  // namespace
+
+double bootstrap_p_value(int reached, int replicates) {
+  return (1.0 + static_cast<double>(reached)) / (static_cast<double>(replicates) + 1.0);
+}
+
+std::uint64_t replicate_seed(std::uint64_t seed, int replicate) {
+  // SplitMix64 (Steele, Lea and Flood, OOPSLA 2014) over seed and index.
+  std::uint64_t z = seed + 0x9e3779b97f4a7c15ULL * (static_cast<std::uint64_t>(replicate) + 1);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+CheckOfFit check_fit(const OrderResult& result, const CheckFitSettings& settings,
+                     ScanObserver& observer) {
+  const auto started = std::chrono::steady_clock::now();
+  const int count = observation_count;
+  const std::string codes = installed_codes();
+  CheckOfFit check;
+  check.order = result.order;
+  check.replicates = settings.replicates;
+  const PatternModel fitted(result.order, result.fit.parameters,
+                            fits_escape(result) ? result.escape.fraction : 0.0);
+  check.observed = statistic_of(fitted, codes, count);
+  double weight[reading_count];
+  reading_weights(check.observed.pairs.x_rate, weight);
+  {
+    ReplicateTable table(count, interval_count);
+    const InstalledTableKeeper keeper;
+    for (int b = 0; b < settings.replicates; ++b) {
+      const std::string drawn =
+          replicate_codes(fitted, weight, codes, count, replicate_seed(settings.seed, b));
+      table.install(drawn);
+      const std::optional<double> statistic = replicate_statistic(result, drawn, count, observer);
+      if (!statistic) ++check.failed_refits;
+      const double value = statistic.value_or(std::numeric_limits<double>::infinity());
+      check.replicate_statistics.push_back(value);
+      if (value >= check.observed.value) ++check.reached;
+      observer.replicate_done(result.order, b + 1, settings.replicates);
+    }
+  }
+  check.p_value = bootstrap_p_value(check.reached, check.replicates);
+  check.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return check;
+}
+
+std::vector<CheckOfFit> check_scan_fits(const std::vector<OrderResult>& results,
+                                        const CheckFitSettings& settings, bool every_order,
+                                        ScanObserver& observer) {
+  std::vector<CheckOfFit> checks;
+  const int best = best_result(results);
+  for (std::size_t k = 0; k < results.size(); ++k) {
+    const bool wanted =
+        every_order ? std::isfinite(results[k].log_likelihood) : static_cast<int>(k) == best;
+    if (wanted) checks.push_back(check_fit(results[k], settings, observer));
+  }
+  return checks;
+}
