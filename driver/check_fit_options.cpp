@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "driver/file_identity.hpp"
+#include "driver/help_format.hpp"
 #include "driver/scan_report.hpp"
 
 namespace {
@@ -22,25 +23,31 @@ bool whole_number(const std::string& text, Number& value) {
 void add_check_fit_options(CLI::App& app, CheckFitOptions& options) {
   options.check_fit =
       app.add_option("--check-fit", options.replicates_text,
-                     "Check the fit of the best order (every order with --profile-all): "
-                     "a pairwise G2 of the readings against the model, with a parametric-"
-                     "bootstrap p-value from B replicates (default 200), each refitted. "
-                     "Give the data file before this option, or B after it.")
+                     option_help("Check the fit of the best order (every order with "
+                                 "--profile-all): a pairwise G2 of the readings against the "
+                                 "model, with a parametric bootstrap p-value from B replicates "
+                                 "(default 200), each refitted. Give the data file before this "
+                                 "option, or B after it."))
           ->expected(0, 1)
-          ->type_name("[B]");
+          ->type_name("[B]")
+          ->group("Check of fit");
   app.add_option("--check-fit-csv", options.csv_file,
-                 "Write the check's table of pairs (observed and expected counts and "
-                 "standardised residuals) to FILE ('-': standard output); needs --check-fit")
-      ->type_name("FILE");
+                 option_help("Write the check's table of pairs (observed and expected counts and "
+                             "standardised residuals) to FILE ('-': standard output); needs "
+                             "--check-fit"))
+      ->type_name("FILE")
+      ->group("Check of fit");
   app.add_option("--check-fit-plot", options.plot_file,
-                 "Draw the check's picture, a triangle of interval pairs coloured by how far "
-                 "each pair's association departs from the model, into the SVG file FILE; "
-                 "needs --check-fit")
-      ->type_name("FILE");
+                 option_help("Draw the check's picture, a triangle of interval pairs coloured by "
+                             "how far each pair's association departs from the model, into the "
+                             "SVG file FILE; needs --check-fit"))
+      ->type_name("FILE")
+      ->group("Check of fit");
   app.add_option("--seed", options.seed_text,
-                 "Seed of the bootstrap replicates (default 1); the same seed gives the same "
-                 "p-value on any number of threads")
-      ->type_name("S");
+                 option_help("Seed of the bootstrap replicates (default 1); the same seed gives "
+                             "the same p-value on any number of threads"))
+      ->type_name("S")
+      ->group("Check of fit");
 }
 
 std::string check_fit_options_problem(CheckFitOptions& options) {

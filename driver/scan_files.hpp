@@ -23,7 +23,7 @@ struct ScanFiles {
 
 // An output that is the data file, or the other output, would destroy what
 // it lands on; this says so, before anything is read.
-std::string scan_collision_problem(const ScanFiles& files);
+std::string scan_collision_problem(const ScanFiles& names);
 
 // Reads, checks and installs the data file (model/observations); `data`
 // gets its name, counts and digest, `summary` what its codes hold.  A file

@@ -364,7 +364,7 @@ std::string write_scan_plot(const std::string& path, const std::string& kind,
                             const std::vector<OrderResult>& results, const ScannedData& data) {
   const int best = best_result(results);
   if (results.empty() || best < 0) return "no fit gives a log-likelihood to plot";
-  if (const std::string problem = plot_device_problem(kind); !problem.empty()) return problem;
+  if (std::string problem = plot_device_problem(kind); !problem.empty()) return problem;
   plsdev(device_for(kind));
   plsfnam(path.c_str());
   plspage(0.0, 0.0, page_width, page_height, 0, 0);

@@ -24,7 +24,7 @@ const char* converged_word(const OrderFit& fit) {
 std::string fixed(double x) {
   char text[64];
   std::snprintf(text, sizeof text, "%f", x);
-  const std::string written = text;
+  std::string written = text;
   if (written.front() == '-' && written.find_first_not_of("-0.") == std::string::npos) {
     return written.substr(1);
   }
@@ -46,6 +46,7 @@ struct Column {
 void print_aligned(std::FILE* out, const std::vector<Column>& columns,
                    const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;
+  widths.reserve(columns.size());
   for (const Column& column : columns) widths.push_back(column.minimum_width);
   for (const std::vector<std::string>& row : rows) {
     for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
@@ -405,7 +406,7 @@ void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
 }
 
 std::string plot_kind_of(const std::string& name) {
-  for (const std::string kind : {".svg", ".pdf", ".png"}) {
+  for (std::string kind : {".svg", ".pdf", ".png"}) {
     if (name.size() <= kind.size()) continue;
     std::string ending = name.substr(name.size() - kind.size());
     for (char& c : ending) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

@@ -248,7 +248,9 @@ std::vector<char> refit_from_neighbours(const std::vector<int>& orders, std::vec
       }
     });
     changed = improved;
-    for (std::size_t k = 0; k < count; ++k) raised[k] = raised[k] != 0 || changed[k] != 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      if (changed[k] != 0) raised[k] = 1;
+    }
     if (std::find(changed.begin(), changed.end(), 1) == changed.end()) break;
   }
   return raised;
@@ -399,6 +401,7 @@ std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& ob
   // The orders are reported as they are scheduled, so that each one's lines
   // can follow as soon as it is done.
   std::vector<int> reported;
+  reported.reserve(schedule.size());
   for (const std::size_t k : schedule) reported.push_back(orders[k]);
   observer.expect(reported);
   const int count = static_cast<int>(orders.size());
@@ -440,10 +443,11 @@ std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& ob
   const int best = best_result(kept);
   if (settings.profiles && !settings.profile_all && best >= 0 && !observer.stop_requested()) {
     OrderResult result = kept[static_cast<std::size_t>(best)];
-    observer.expect({result.order});
+    const int order = result.order;
+    observer.expect({order});
     add_profiles(result, observer);
     if (!observer.stop_requested()) kept[static_cast<std::size_t>(best)] = std::move(result);
-    observer.order_done(result.order);
+    observer.order_done(order);
   }
   return kept;
 }

@@ -32,7 +32,7 @@ Sha256::Sha256()
 
 void Sha256::compress(const unsigned char* block) {
   std::uint32_t w[64];
-  for (int t = 0; t < 16; ++t) {
+  for (std::size_t t = 0; t < 16; ++t) {
     w[t] = (std::uint32_t{block[4 * t]} << 24) | (std::uint32_t{block[4 * t + 1]} << 16) |
            (std::uint32_t{block[4 * t + 2]} << 8) | std::uint32_t{block[4 * t + 3]};
   }
