@@ -10,9 +10,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "model/simulated_table.hpp"
 #include "foundation/index_ranged_arrays.hpp"
 #include "model/likelihood.hpp"
+#include "model/simulated_table.hpp"
 #include "optimise/reference/literal_curvature.hpp"
 #include "optimise/standard_errors.hpp"
 

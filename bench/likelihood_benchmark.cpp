@@ -4,10 +4,10 @@
 //   build/release/bench/likelihood_benchmark
 #include <benchmark/benchmark.h>
 
-#include "model/simulated_table.hpp"
 #include "model/likelihood.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/reference/straightforward_likelihood.hpp"
+#include "model/simulated_table.hpp"
 
 namespace {
 

@@ -28,12 +28,12 @@
 #include <random>
 #include <vector>
 
-#include "model/simulated_table.hpp"
 #include "model/forward_step.hpp"
 #include "model/latent_state.hpp"
 #include "model/likelihood.hpp"
 #include "model/likelihood_work.hpp"
 #include "model/observations.hpp"
+#include "model/simulated_table.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <x86intrin.h>

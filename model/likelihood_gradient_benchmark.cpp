@@ -21,9 +21,9 @@
 #include <limits>
 #include <vector>
 
-#include "model/simulated_table.hpp"
 #include "model/likelihood_gradient.hpp"
 #include "model/observations.hpp"
+#include "model/simulated_table.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <x86intrin.h>

@@ -104,8 +104,7 @@ std::vector<CompanionCase> all_cases() {
        "$SCAN data.txt --orders 1 --plot q%n/fits.svg --quiet", 0, "",
        untouched({{"q%n/fits.svg", any_content}}), true},
       {"ScanPlotNotEndingInSvg", none(), "$SCAN data.txt --orders 1 --plot out.csv", 2,
-       "interval-scan: --plot: 'out.csv' does not end in .svg, .pdf or .png",
-       untouched()},
+       "interval-scan: --plot: 'out.csv' does not end in .svg, .pdf or .png", untouched()},
       // Outputs that cannot be written, found before or after the fits.
       {"ScanPlotIntoAMissingFolderKeepsTheEarlierCsv", none(),
        "$SCAN data.txt --orders 1 --csv out.csv --plot no/such/x.svg", 1,
