@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,7 @@ TEST(ScanReport, BestOrderHasTheHighestLogLikelihoodAndTiesGoToTheLowerOrder) {
   // A fit whose likelihood is infinite has failed: never best, never in
   // the support set.
   results[1].log_likelihood = INFINITY;
-  results[2].log_likelihood = -INFINITY;
+  results[2].log_likelihood = -std::numeric_limits<double>::infinity();
   EXPECT_EQ(best_result(results), 0);
   EXPECT_EQ(support_set(results), std::vector<int>{1});
   results[0].log_likelihood = NAN;
