@@ -66,7 +66,7 @@ TEST(ScanReport, BestOrderHasTheHighestLogLikelihoodAndTiesGoToTheLowerOrder) {
   EXPECT_EQ(best_result(results), 1);
   // A fit whose likelihood is infinite has failed: never best, never in
   // the support set.
-  results[1].log_likelihood = INFINITY;
+  results[1].log_likelihood = std::numeric_limits<double>::infinity();
   results[2].log_likelihood = -std::numeric_limits<double>::infinity();
   EXPECT_EQ(best_result(results), 0);
   EXPECT_EQ(support_set(results), std::vector<int>{1});
