@@ -22,8 +22,8 @@
 //
 // The likelihood reads the one installed table, so the replicates run one
 // after another, each installing its table; the data's table is installed
-// again at the end.  Each replicate's stream depends only on the seed and
-// its index, so the result does not depend on the number of threads.
+// again at the end.  The random draws of replicate b are set by the seed and
+b alone, so the result does not depend on the number of threads.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +32,7 @@
 #include "driver/pair_statistic.hpp"
 #include "driver/scan_run.hpp"
 
-inline constexpr int default_check_fit_replicates = 200;
+         inline constexpr int default_check_fit_replicates = 200;
 inline constexpr std::uint64_t default_check_fit_seed = 1;
 
 struct CheckFitSettings {
@@ -63,7 +63,7 @@ struct CheckOfFit {
 // (1 + reached) / (replicates + 1).
 double bootstrap_p_value(int reached, int replicates);
 
-// The seed of replicate b's stream: the seed and b mixed by the SplitMix64
+// The seed of replicate b's draws: the seed and b mixed by the SplitMix64
 // finaliser, so that neighbouring seeds and indices give unrelated streams.
 std::uint64_t replicate_seed(std::uint64_t seed, int replicate);
 
