@@ -22,8 +22,8 @@
 //
 // The likelihood reads the one installed table, so the replicates run one
 // after another, each installing its table; the data's table is installed
-// again at the end.  The random draws of replicate b are set by the seed and
-b alone, so the result does not depend on the number of threads.
+// again at the end.  The random draws of replicate b are set by the seed
+// and b alone, so the result does not depend on the number of threads.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +32,7 @@ b alone, so the result does not depend on the number of threads.
 #include "driver/pair_statistic.hpp"
 #include "driver/scan_run.hpp"
 
-         inline constexpr int default_check_fit_replicates = 200;
+inline constexpr int default_check_fit_replicates = 200;
 inline constexpr std::uint64_t default_check_fit_seed = 1;
 
 struct CheckFitSettings {
