@@ -36,6 +36,12 @@ double emission_factor(int row, int sub_state) {
   return emission_factors[row][sub_state - 1];
 }
 
+double emission_factor(int row, int sub_state, double error_rate) {
+  const double factor = emission_factor(row, sub_state);
+  if (row != code_row('R') && row != code_row('N')) return factor;
+  return factor == 1.0 ? 1.0 - error_rate : error_rate;
+}
+
 void fill_emission_table(DoubleMatrix emission_table, int p) {
   // Level 1 from the table, then every further level as a copy of level 1.
   for (int row = 0; row < code_row_count; ++row) {

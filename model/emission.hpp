@@ -11,6 +11,16 @@
 //   any other byte      3              1   1    1  1    1    1   no information
 //
 // Lower-case n, r and x are other bytes: they carry no information.
+//
+// Misreads.  When each R or N reading is the other with probability e
+// (0 <= e <= 1/2), an R is seen with probability 1 - e from class {2, 5}
+// and e from the others, and an N the other way round: the R and N factors
+// 0 and 1 become e and 1 - e.  X and the other bytes are unchanged.  At
+// e = 0 the factors are the ones above, to the bit (1 - 0 is 1).  Where X
+// codes are present this is an approximation: X is seen from {2, 5} at
+// half the rate of the other classes, so the classes do not yield R or N
+// readings equally often, and a misread of a reading that X would have
+// hidden is not modelled apart.
 #pragma once
 
 #include "foundation/index_ranged_arrays.hpp"
@@ -25,6 +35,10 @@ int code_row(unsigned char code);
 
 // The factor of sub-state a (1..6) under a code row (0..3).
 double emission_factor(int row, int sub_state);
+
+// The factor of sub-state a under a code row when readings are misread
+// with probability error_rate (see above).
+double emission_factor(int row, int sub_state, double error_rate);
 
 // Fills emission_table (code rows 0..3, states 1..6p) with the factor of
 // each state's sub-state under each code row.

@@ -48,8 +48,12 @@ struct DistinctRows {
 // and dL/dE, so that the parts can run on several threads at once.
 struct GradientPart {
   std::vector<double> stack;  // (n + 1) x 3p, depth 0 the initial weights
+  // With misreads: depth t holds the weights of interval t before its
+  // emission factors, which the slope in the error rate needs.
+  std::vector<double> pre_emission;  // (n + 1) x 3p
   std::vector<double> beta, next_beta, g, g_total, spread;
   std::vector<double> d_adjoint, e_adjoint;  // n x offsets
+  double error_adjoint = 0.0;                // d(sum log L)/de, with misreads
   bool impossible = false;                   // some row has likelihood 0 (or NaN)
 };
 
@@ -62,14 +66,16 @@ struct GradientWork {
   int levels_by_class = 0;  // 3p
   int offsets = 0;          // 2p - 1
   double factors[code_row_count][class_count] = {};
-  std::vector<double> initial;                                  // 3p
-  std::vector<double> terms, term_slopes;                       // P(lambda, k), dP/dlambda
+  bool misreads = false;                   // the error rate is a coordinate of this evaluation
+  std::vector<double> initial;             // 3p
+  std::vector<double> terms, term_slopes;  // P(lambda, k), dP/dlambda
   std::vector<double> same_weights, cross_weights;              // m = 0..T
   std::vector<double> same_weight_slopes, cross_weight_slopes;  // dW/dmu
   std::vector<double> d, e, d_slope, e_slope;                   // n x offsets
   std::vector<double> d_escape_slope, e_escape_slope;           // n x offsets, in mu
   std::vector<double> d_reversed, e_reversed;                   // n x offsets, c = offsets..1
   std::vector<double> d_adjoint, e_adjoint;                     // n x offsets, all parts
+  double error_adjoint = 0.0;                                   // all parts
   // The parts: part k holds the distinct rows part_begin[k] ..
   // part_begin[k + 1] - 1, laid out for the rows of `parts_table` at this
   // order and part size.
@@ -202,6 +208,7 @@ void lay_out_parts(const DistinctRows& table_rows) {
   work.parts.assign(count, GradientPart{});
   for (GradientPart& part : work.parts) {
     part.stack.assign(at(n + 1, work.levels_by_class, 0), 0.0);
+    part.pre_emission.assign(part.stack.size(), 0.0);
     std::copy(work.initial.begin(), work.initial.end(), part.stack.begin());
     for (std::vector<double>* v : {&part.beta, &part.next_beta, &part.g}) {
       v->assign(at(work.levels_by_class), 0.0);
@@ -286,10 +293,12 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
 // Every inner loop below is an update of a contiguous slice (no running
 // sum), which the compiler vectorises without reordering any sum.
 
-// One interval forward: next[L][j] = f_j (sum_K D[c] v[K][j] + E[c] V[K]).
+// One interval forward: next[L][j] = f_j (sum_K D[c] v[K][j] + E[c] V[K]),
+// and the bracket itself into `pre` unless it is null.
 [[gnu::always_inline]] inline void class_forward_step(int p, GradientPart& part, const double* v,
                                                       const double* d, const double* e,
-                                                      const double* factors, double* next) {
+                                                      const double* factors, double* next,
+                                                      double* pre) {
   double* spread = part.spread.data();
   std::fill(next, next + at(class_count * p), 0.0);
   std::fill(spread, spread + p, 0.0);
@@ -310,10 +319,40 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
       spread[to] += ec[to] * level_total;
     }
   }
+  if (pre != nullptr) {
+    for (int j = 0; j < class_count; ++j) {
+      double* row = next + at(j * p);
+      double* bracket = pre + at(j * p);
+      for (int to = 0; to < p; ++to) {
+        bracket[to] = row[to] + spread[to];
+        row[to] = factors[j] * bracket[to];
+      }
+    }
+    return;
+  }
   for (int j = 0; j < class_count; ++j) {
     double* row = next + at(j * p);
     for (int to = 0; to < p; ++to) row[to] = factors[j] * (row[to] + spread[to]);
   }
+}
+
+// The slopes of an interval's class factors in the error rate e: an R's
+// factors are e, 1 - e, e for classes {1, 6}, {2, 5}, {3, 4}, an N's the
+// other way round, so df_j/de = sign (1, -1, 1) with sign +1 for R, -1 for
+// N and 0 for the codes misreads leave alone.
+constexpr double misread_slope_sign[code_row_count] = {1.0, -1.0, 0.0, 0.0};
+constexpr double misread_class_slope[class_count] = {1.0, -1.0, 1.0};
+
+// d(m log L)/de of interval t's factors: sum_j df_j/de sum_L pre[L][j] beta[L][j],
+// beta = dL/d(alpha_t) scaled by m / L.
+double misread_slope(int p, int code, const double* pre, const double* beta) {
+  double sum = 0.0;
+  for (int j = 0; j < class_count; ++j) {
+    double class_sum = 0.0;
+    for (int to = 0; to < p; ++to) class_sum += pre[j * p + to] * beta[j * p + to];
+    sum += misread_class_slope[j] * class_sum;
+  }
+  return misread_slope_sign[code] * sum;
 }
 
 // One interval backward for interval t (1-based): accumulates dL/dD_t and
@@ -391,7 +430,9 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
   std::fill(part.d_adjoint.begin(), part.d_adjoint.end(), 0.0);
   std::fill(part.e_adjoint.begin(), part.e_adjoint.end(), 0.0);
   part.impossible = false;
+  part.error_adjoint = 0.0;
   double* stack = part.stack.data();
+  double* pre_emission = shared.misreads ? part.pre_emission.data() : nullptr;
   for (std::size_t r = first; r < last; ++r) {
     const unsigned char* codes = table_rows.codes.data() + at(static_cast<int>(r), n, 0);
     const int from = r == first ? 1 : table_rows.first_new_depth[r];
@@ -399,7 +440,8 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
       const std::size_t slot = at(t - 1, shared.offsets, 0);
       class_forward_step(shared.p, part, stack + at(t - 1, width, 0), shared.d.data() + slot,
                          shared.e.data() + slot, shared.factors[codes[t - 1]],
-                         stack + at(t, width, 0));
+                         stack + at(t, width, 0),
+                         pre_emission == nullptr ? nullptr : pre_emission + at(t, width, 0));
     }
     const double* weights = stack + at(n, width, 0);
     double likelihood = 0.0;
@@ -415,6 +457,10 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
     // adjoints accumulate d(sum of log L)/dD directly.
     std::fill(part.beta.begin(), part.beta.end(), multiplicity / likelihood);
     for (int t = n; t >= 1; --t) {
+      if (pre_emission != nullptr && misread_slope_sign[codes[t - 1]] != 0.0) {
+        part.error_adjoint +=
+            misread_slope(shared.p, codes[t - 1], pre_emission + at(t, width, 0), part.beta.data());
+      }
       class_backward_step(shared, part, t, stack + at(t - 1, width, 0),
                           shared.factors[codes[t - 1]]);
     }
@@ -437,10 +483,12 @@ double value_and_adjoints(const double* lambdas, const double* factors) {
   });
   shared.d_adjoint = shared.parts[0].d_adjoint;
   shared.e_adjoint = shared.parts[0].e_adjoint;
+  shared.error_adjoint = shared.parts[0].error_adjoint;
   bool impossible = shared.parts[0].impossible;
   for (std::size_t k = 1; k < shared.parts.size(); ++k) {
     const GradientPart& part = shared.parts[k];
     impossible = impossible || part.impossible;
+    shared.error_adjoint += part.error_adjoint;
     for (std::size_t i = 0; i < shared.d_adjoint.size(); ++i) {
       shared.d_adjoint[i] += part.d_adjoint[i];
       shared.e_adjoint[i] += part.e_adjoint[i];
@@ -464,8 +512,20 @@ double interval_slope(int t, const std::vector<double>& d_slopes,
   return slope;
 }
 
+// The class factors of the R and N rows at error rate e, and whether the
+// evaluation follows the slope in e.  At e = 0 they are the plain factors.
+void set_misreads(bool misreads, double error_rate) {
+  work.misreads = misreads;
+  for (const int r : {code_row('R'), code_row('N')}) {
+    for (int j = 0; j < class_count; ++j) {
+      work.factors[r][j] = emission_factor(r, j + 1, error_rate);
+    }
+  }
+}
+
 // Whether the work fits the table and order; false when there is nothing
-// to evaluate (no order, or no observation).
+// to evaluate (no order, or no observation).  The factors are left without
+// misreads.
 bool prepare(int p, int n) {
   if (observation_count <= 0) return false;
   if (!rows_are_current()) build_distinct_rows();
@@ -473,6 +533,7 @@ bool prepare(int p, int n) {
   if (work.parts.empty() || work.parts_table != rows.table || work.parts_work != part_work) {
     lay_out_parts(rows);
   }
+  set_misreads(false, 0.0);
   return true;
 }
 
@@ -495,32 +556,55 @@ double negative_log_likelihood_and_gradient(int p, const std::vector<double>& po
 
 double negative_log_likelihood_and_gradient_with_escape(int p, const std::vector<double>& point,
                                                         std::vector<double>& gradient) {
+  return negative_log_likelihood_and_gradient(p, ModelTerms{.escape = true}, point, gradient);
+}
+
+double negative_log_likelihood_and_gradient(int p, ModelTerms terms,
+                                            const std::vector<double>& point,
+                                            std::vector<double>& gradient) {
   const int n = interval_count;
   gradient.assign(point.size(), 0.0);
-  assert(point.size() == at(n + 1));
-  const double q = point[at(n)];
-  if (p < 1 || !(q >= 0.0 && q <= 1.0)) return std::numeric_limits<double>::quiet_NaN();
+  assert(point.size() == at(n) + (terms.escape ? 1 : 0) + (terms.misreads ? 1 : 0));
+  std::size_t next = at(n);
+  const std::size_t q_at = terms.escape ? next++ : 0;
+  const std::size_t e_at = terms.misreads ? next : 0;
+  const double q = terms.escape ? point[q_at] : 0.0;
+  const double error_rate = terms.misreads ? point[e_at] : 0.0;
+  if (p < 1 || !(q >= 0.0 && q <= 1.0) || !(error_rate >= 0.0 && error_rate <= 0.5)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
   if (!prepare(p, n)) return 0.0;
-  // lambda_t = (1 - q) x_t counting events and mu_t = q x_t / p escape
-  // moves, x_t = 2p L_t: 2 L_t class moves expected either way.
-  const double per_level = 1.0 / static_cast<double>(p);
-  std::vector<double> lambdas(at(n)), factors(at(n));
-  for (int t = 0; t < n; ++t) {
-    lambdas[at(t)] = (1.0 - q) * point[at(t)];
-    factors[at(t)] = escape_factor(q * point[at(t)] / static_cast<double>(p));
+  set_misreads(terms.misreads, error_rate);
+  double total = 0.0;
+  if (!terms.escape) {
+    total = value_and_adjoints(point.data(), nullptr);
+    if (!std::isfinite(total)) return total;
+    for (int t = 1; t <= n; ++t) {
+      gradient[at(t - 1)] = -interval_slope(t, work.d_slope, work.e_slope);
+    }
+  } else {
+    // lambda_t = (1 - q) x_t counting events and mu_t = q x_t / p escape
+    // moves, x_t = 2p L_t: 2 L_t class moves expected either way.
+    const double per_level = 1.0 / static_cast<double>(p);
+    std::vector<double> lambdas(at(n)), factors(at(n));
+    for (int t = 0; t < n; ++t) {
+      lambdas[at(t)] = (1.0 - q) * point[at(t)];
+      factors[at(t)] = escape_factor(q * point[at(t)] / static_cast<double>(p));
+    }
+    total = value_and_adjoints(lambdas.data(), factors.data());
+    if (!std::isfinite(total)) return total;
+    // dlambda_t/dx_t = 1 - q, dmu_t/dx_t = q / p;
+    // dlambda_t/dq = -x_t,    dmu_t/dq = x_t / p.
+    double q_slope = 0.0;
+    for (int t = 1; t <= n; ++t) {
+      const double lambda_slope = interval_slope(t, work.d_slope, work.e_slope);
+      const double mu_slope = interval_slope(t, work.d_escape_slope, work.e_escape_slope);
+      const double x = point[at(t - 1)];
+      gradient[at(t - 1)] = -(lambda_slope * (1.0 - q) + mu_slope * (q * per_level));
+      q_slope += mu_slope * (x * per_level) - lambda_slope * x;
+    }
+    gradient[q_at] = -q_slope;
   }
-  const double total = value_and_adjoints(lambdas.data(), factors.data());
-  if (!std::isfinite(total)) return total;
-  // dlambda_t/dx_t = 1 - q, dmu_t/dx_t = q / p;
-  // dlambda_t/dq = -x_t,    dmu_t/dq = x_t / p.
-  double q_slope = 0.0;
-  for (int t = 1; t <= n; ++t) {
-    const double lambda_slope = interval_slope(t, work.d_slope, work.e_slope);
-    const double mu_slope = interval_slope(t, work.d_escape_slope, work.e_escape_slope);
-    const double x = point[at(t - 1)];
-    gradient[at(t - 1)] = -(lambda_slope * (1.0 - q) + mu_slope * (q * per_level));
-    q_slope += mu_slope * (x * per_level) - lambda_slope * x;
-  }
-  gradient[at(n)] = -q_slope;
+  if (terms.misreads) gradient[e_at] = -work.error_adjoint;
   return total;
 }

@@ -66,3 +66,23 @@ double negative_log_likelihood_and_gradient(int p, const std::vector<double>& po
 // interval gradient are those of the function above, to the bit.
 double negative_log_likelihood_and_gradient_with_escape(int p, const std::vector<double>& point,
                                                         std::vector<double>& gradient);
+
+// The coordinates a point holds after x_1..x_n, in this order.
+struct ModelTerms {
+  bool escape = false;    // q, as above
+  bool misreads = false;  // the error rate e (model/emission.hpp)
+};
+
+// The model with the terms asked for: the point holds x_1..x_n, then q when
+// `escape`, then e when `misreads`, and the gradient has the same layout.
+// Each R or N reading is the other with probability e: the R and N factors
+// of a class become e or 1 - e, so with
+//   A_t[j] = sum_L pre_t[L][j] beta_t[L][j],
+// pre_t the forward weights of interval t before its factors, the slope is
+//   dL/de = sum_t s_t (A_t[{1, 6}] - A_t[{2, 5}] + A_t[{3, 4}]),
+// s_t = +1 at an R, -1 at an N and 0 elsewhere.  e outside [0, 1/2] (or q
+// outside [0, 1]) gives NaN.  At e = 0 the value and the other coordinates'
+// gradient are those without misreads, to the bit.
+double negative_log_likelihood_and_gradient(int p, ModelTerms terms,
+                                            const std::vector<double>& point,
+                                            std::vector<double>& gradient);
