@@ -17,8 +17,7 @@ std::string number(double value) {
 
 const char* boolean(bool value) { return value ? "true" : "false"; }
 
-std::string escape_object(const OrderResult& r) {
-  const EscapeResult& e = r.escape;
+std::string fraction_object(const FractionResult& e) {
   if (!e.fitted || !e.identified) return "null";
   return "{\"fraction\": " + number(e.fraction) +
          ", \"standard_error\": " + (e.has_standard_error ? number(e.standard_error) : "null") +
@@ -80,12 +79,13 @@ void print_scan_json(std::FILE* out, const ScanProvenance& provenance,
     std::fprintf(out,
                  "%s\n    {\"order\": %d, \"log_likelihood\": %s, \"converged\": %s, "
                  "\"failed\": %s, \"start\": %s, \"total_length\": %s, "
-                 "\"total_standard_error\": %s, \"escape\": %s}",
+                 "\"total_standard_error\": %s, \"escape\": %s%s}",
                  k == 0 ? "" : ",", r.order, number(r.log_likelihood).c_str(),
                  boolean(!failed && r.fit.converged()), boolean(failed),
                  json_string(r.fit.start).c_str(), number(r.total_length).c_str(),
                  total_has_wald(r) ? number(r.total_standard_error).c_str() : "null",
-                 escape_object(r).c_str());
+                 fraction_object(r.escape).c_str(),
+                 r.error.fitted ? (", \"error\": " + fraction_object(r.error)).c_str() : "");
   }
   const int best = best_result(results);
   std::fprintf(

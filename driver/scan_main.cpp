@@ -56,8 +56,12 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options,
     std::fprintf(stderr, "%s: warning: %s\n", program_name, warning.c_str());
   }
 
-  const ScanSettings settings{options.orders, options.estimate, options.escape,
-                              options.intervals == "profile", options.profile_all};
+  const ScanSettings settings{options.orders,
+                              options.estimate,
+                              options.escape,
+                              options.error,
+                              options.intervals == "profile",
+                              options.profile_all};
   std::vector<OrderResult> results;
   std::vector<CheckOfFit> checks;
   {

@@ -113,6 +113,11 @@ void add_scan_options(CLI::App& app, ScanOptions& options) {
                            "class moves from an independent process outside the counting; "
                            "reports q with its 95% intervals and the test of q = 0"))
       ->group("Model");
+  app.add_flag("--error", options.error,
+               option_help("Also fit the misread rate e, 0..0.5, at every order: the chance "
+                           "that an R or N code was read as the other; reports e with its 95% "
+                           "intervals and the test of e = 0"))
+      ->group("Model");
   app.add_option("--estimate", options.estimate_text,
                  option_help("Initial estimate, the starting value of every interval parameter "
                              "(an expected number of events): a finite number of at least 0, "
@@ -134,7 +139,8 @@ void add_scan_options(CLI::App& app, ScanOptions& options) {
   app.add_option("--csv", options.csv_file,
                  option_help("Also write the CSV file FILE (- for standard output, the table "
                              "then going to standard error): one row per order and interval, "
-                             "a total row per order and with --escape an escape row; the "
+                             "a total row per order, with --escape an escape row and with --error "
+                             "an error row; the "
                              "columns are listed in the manual page"))
       ->type_name("FILE")
       ->group("Output");

@@ -19,6 +19,7 @@ struct ScanOptions {
   std::string intervals = "profile";  // --ci (old name --intervals); or "wald": no profile refits
   bool profile_all = false;           // profiles for every order, not only the best
   bool escape = false;                // fit the escape fraction with the lengths
+  bool error = false;                 // fit the misread rate with the lengths
   std::vector<int> orders;
   double estimate = 0.5;
 };

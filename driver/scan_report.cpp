@@ -106,16 +106,16 @@ void add_profile_cell(std::vector<std::string>& row, const OrderResult& r, bool 
                 (interval.found ? "" : " (not settled)"));
 }
 
-// The escape fraction's row; false when its Wald interval would leave 0..1
-// and is left out.
-bool add_escape_row(std::vector<std::vector<std::string>>& rows, const OrderResult& r) {
-  const EscapeResult& e = r.escape;
+// The row of a fraction (named "escape" or "error"); false when its Wald
+// interval would leave the fraction's range and is left out.
+bool add_fraction_row(std::vector<std::vector<std::string>>& rows, const OrderResult& r,
+                      const FractionResult& e, const char* name) {
   if (!e.identified) {
-    rows.push_back({"escape", "NA", "not identified"});
+    rows.push_back({name, "NA", "not identified"});
     return true;
   }
-  std::vector<std::string> row = {"escape", fixed(e.fraction)};
-  const bool inside = escape_wald_inside(e);
+  std::vector<std::string> row = {name, fixed(e.fraction)};
+  const bool inside = fraction_wald_inside(e);
   add_wald_cells(row, e.has_standard_error && inside, e.at_bound, e.fraction, e.standard_error);
   if (e.has_standard_error && !inside) row[2] = fixed(e.standard_error);
   add_profile_cell(row, r, e.profiled, e.profile);
@@ -146,7 +146,9 @@ void print_lengths(std::FILE* out, const OrderResult& r, const std::string& head
   add_profile_cell(total, r, true, r.total_profile);
   rows.push_back(total);
   bool escape_wald_shown = true;
-  if (r.escape.fitted) escape_wald_shown = add_escape_row(rows, r);
+  bool error_wald_shown = true;
+  if (r.escape.fitted) escape_wald_shown = add_fraction_row(rows, r, r.escape, "escape");
+  if (r.error.fitted) error_wald_shown = add_fraction_row(rows, r, r.error, "error");
   print_aligned(out, {{8, false}, {12, false}, {14, false}, {24, true}, {0, true}}, rows);
   if (r.escape.fitted && !r.escape.identified) {
     std::fprintf(out,
@@ -156,6 +158,11 @@ void print_lengths(std::FILE* out, const OrderResult& r, const std::string& head
   if (!escape_wald_shown) {
     std::fprintf(out,
                  "The Wald interval of q would reach past 0 or 1, where q cannot go, so none is "
+                 "given; the profile interval respects the range.\n");
+  }
+  if (!error_wald_shown) {
+    std::fprintf(out,
+                 "The Wald interval of e would reach past 0 or 0.5, where e cannot go, so none is "
                  "given; the profile interval respects the range.\n");
   }
   if (!r.positive_definite) {
@@ -181,15 +188,19 @@ void print_support_set(std::FILE* out, const std::vector<OrderResult>& results) 
   std::fprintf(out, "%s\n", line.c_str());
 }
 
-// q at every order, its profile interval, and the test of q = 0.
-void print_escape_by_order(std::FILE* out, const std::vector<OrderResult>& results) {
+// A fraction at every order, its profile interval, and the test of it
+// being 0: the escape fraction q, or the misread rate e.
+void print_fraction_by_order(std::FILE* out, const std::vector<OrderResult>& results,
+                             FractionResult OrderResult::*member, const char* title,
+                             const char* symbol, const char* name) {
   std::fprintf(out,
-               "\nEscape fraction q by order; LR tests q = 0, its p-value from the 50:50 "
-               "mixture of chi-square with 0 and 1 degrees of freedom:\n");
+               "\n%s %s by order; LR tests %s = 0, its p-value from the 50:50 "
+               "mixture of chi-square with 0 and 1 degrees of freedom:\n",
+               title, symbol, symbol);
   std::vector<std::vector<std::string>> rows = {
-      {"order", "escape", "95% profile interval", "LR", "p-value"}};
+      {"order", name, "95% profile interval", "LR", "p-value"}};
   for (const OrderResult& r : results) {
-    const EscapeResult& e = r.escape;
+    const FractionResult& e = r.*member;
     if (!e.identified) {
       rows.push_back({std::to_string(r.order), "NA", "not identified", "-", "-"});
       continue;
@@ -234,10 +245,10 @@ bool total_has_wald(const OrderResult& result) {
   return false;
 }
 
-bool escape_wald_inside(const EscapeResult& e) {
-  // q +- z SE within the range 0..1 of a share.
+bool fraction_wald_inside(const FractionResult& e) {
+  // fraction +- z SE within its range.
   return e.fraction - wald_quantile_95 * e.standard_error >= 0.0 &&
-         e.fraction + wald_quantile_95 * e.standard_error <= 1.0;
+         e.fraction + wald_quantile_95 * e.standard_error <= e.upper;
 }
 
 std::vector<int> support_set(const std::vector<OrderResult>& results) {
@@ -321,10 +332,15 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results) {
     }
     print_support_set(out, results);
   }
-  if (chosen.escape.fitted) print_escape_by_order(out, results);
+  if (chosen.escape.fitted) {
+    print_fraction_by_order(out, results, &OrderResult::escape, "Escape fraction", "q", "escape");
+  }
+  if (chosen.error.fitted) {
+    print_fraction_by_order(out, results, &OrderResult::error, "Misread rate", "e", "error");
+  }
 }
 
-double escape_test_p_value(double likelihood_ratio) {
+double boundary_test_p_value(double likelihood_ratio) {
   if (!(likelihood_ratio > 0.0)) return 1.0;
   // P(chi2_1 > x) = P(|Z| > sqrt(x)) = erfc(sqrt(x / 2)), halved by the mixture.
   return 0.5 * std::erfc(std::sqrt(0.5 * likelihood_ratio));
@@ -394,13 +410,16 @@ void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
     print_csv_row(out, r,
                   {"total", "total", r.total_length, total_has_wald(r), r.total_standard_error,
                    true, r.profiled ? &r.total_profile : nullptr});
-    const EscapeResult& e = r.escape;
-    if (e.fitted && !e.identified) {
-      print_csv_row(out, r, {"escape", "escape", std::nan(""), false, 0.0, false, nullptr});
-    } else if (e.fitted) {
-      print_csv_row(out, r,
-                    {"escape", "escape", e.fraction, e.has_standard_error, e.standard_error,
-                     escape_wald_inside(e), e.profiled ? &e.profile : nullptr});
+    for (const auto& [e, name] :
+         {std::pair<const FractionResult&, const char*>{r.escape, "escape"},
+          std::pair<const FractionResult&, const char*>{r.error, "error"}}) {
+      if (e.fitted && !e.identified) {
+        print_csv_row(out, r, {name, name, std::nan(""), false, 0.0, false, nullptr});
+      } else if (e.fitted) {
+        print_csv_row(out, r,
+                      {name, name, e.fraction, e.has_standard_error, e.standard_error,
+                       fraction_wald_inside(e), e.profiled ? &e.profile : nullptr});
+      }
     }
   }
 }

@@ -34,10 +34,12 @@ struct LengthInterval {
   bool found = false;  // both ends settled (else the bounds are the last bracket)
 };
 
-// The escape fraction q of one order, when fitted (interval-scan --escape).
-// The test of q = 0 compares the fit with the fit at q = 0:
-//   LR = 2 (log-likelihood with q - log-likelihood at q = 0) >= 0.
-// q = 0 lies on the edge of the parameter space, so LR is not chi-square
+// A fraction fitted with the lengths at one order and tested against 0:
+// the escape fraction q (interval-scan --escape, range 0..1) or the misread
+// rate e (--error, range 0..1/2).  The test of q = 0 compares the fit with
+// the fit at q = 0, every other coordinate fitted again:
+//   LR = 2 (log-likelihood with q - log-likelihood at q = 0) >= 0,
+// and the same for e.  q = 0 lies on the edge of the parameter space, so LR is not chi-square
 // with one degree of freedom under q = 0 but a 50:50 mixture of a point
 // mass at 0 (chi-square with 0 degrees) and chi-square with 1 (Self and
 // Liang, JASA 82, 1987):
@@ -46,23 +48,25 @@ struct LengthInterval {
 // At order 1 every event of the counting process moves the class, as every
 // escape event does: the total moves are Poisson(2 L_t) whatever q is, so
 // the likelihood does not depend on q, which is then `not identified` and
-// left out of the fit (reported as NA, with LR = 0 and p = 1).
-struct EscapeResult {
+// left out of the fit (reported as NA, with LR = 0 and p = 1).  e is
+// identified at every order.
+struct FractionResult {
   bool fitted = false;
   bool identified = true;
-  double fraction = 0.0;  // q
-  bool at_bound = false;  // q on 0 or 1: no Wald error
+  double fraction = 0.0;  // q or e
+  double upper = 1.0;     // the top of its range
+  bool at_bound = false;  // on 0 or the top: no Wald error
   bool has_standard_error = false;
   double standard_error = 0.0;
   bool profiled = false;
   LengthInterval profile;
-  double restricted_log_likelihood = 0.0;  // the fit with q held at 0
+  double restricted_log_likelihood = 0.0;  // the fit with the fraction held at 0
   double likelihood_ratio = 0.0;           // LR above
   double p_value = 1.0;
 };
 
 // The p-value of the boundary test above.
-double escape_test_p_value(double likelihood_ratio);
+double boundary_test_p_value(double likelihood_ratio);
 
 struct OrderResult {
   int order = 0;
@@ -81,7 +85,8 @@ struct OrderResult {
   bool profiled = false;
   std::vector<LengthInterval> profiles;
   LengthInterval total_profile;
-  EscapeResult escape;
+  FractionResult escape;
+  FractionResult error;  // the misread rate
   double seconds = 0.0;  // fit, information and profiles together
 };
 
@@ -89,9 +94,9 @@ struct OrderResult {
 bool has_wald(const OrderResult& result, std::size_t t);
 bool total_has_wald(const OrderResult& result);
 
-// Whether q's Wald interval q +- z SE stays within 0..1; one that does not
-// is left out (the profile interval respects the range).
-bool escape_wald_inside(const EscapeResult& escape);
+// Whether the Wald interval fraction +- z SE stays within its range; one
+// that does not is left out (the profile interval respects the range).
+bool fraction_wald_inside(const FractionResult& fraction);
 
 // The orders whose log-likelihood is within support_width of the best.
 inline constexpr double support_width = 2.0;
@@ -120,11 +125,12 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
 // One row per order and interval, then a row per order whose interval is
 // "total", holding the total length and its standard error, and, where the
 // escape fraction was fitted, a row whose interval is "escape" holding q
-// (its standard error and intervals in the units of q):
+// (its standard error and intervals in the units of q), and where the
+// misread rate was, a row "error" laid out alike:
 //   order,interval,length,standard_error,log_likelihood,converged,
 //   wald_lower,wald_upper,profile_lower,profile_upper,parameter
 // with NA for a standard error or an interval that is not available.  The
-// last column names the kind of row, length, total or escape, so that a
+// last column names the kind of row, length, total, escape or error, so that a
 // reader can pick the length rows without comparing text with numbers in
 // `interval` (which keeps its words for the scripts that use them).
 void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results);

@@ -33,6 +33,11 @@ constexpr double blind_step_floor = 1.0;
 // fit without escape: a small share, off the bound, so the first gradient
 // can point either way.
 constexpr double escape_start = 0.1;
+// The same for the misread rate: a small share, as real error rates are.
+constexpr double error_start = 0.01;
+// The tops of the fractions' ranges.
+constexpr double escape_upper = 1.0;
+constexpr double error_upper = 0.5;
 
 // Besides the estimate, each order is fitted from these levels in every
 // coordinate: the estimate and the default estimate as they are, and both
@@ -63,16 +68,24 @@ bool fits_escape(const OrderResult& result) {
   return result.escape.fitted && result.escape.identified;
 }
 
+bool fits_error(const OrderResult& result) { return result.error.fitted; }
+
+ModelTerms terms_of(const OrderResult& result) {
+  return ModelTerms{.escape = fits_escape(result), .misreads = fits_error(result)};
+}
+
 // The negative log-likelihood at `order`, with its exact gradient, and
-// with q as the last coordinate when `escape`; every evaluation is told.
-ObjectiveWithGradient counted_objective(int order, bool escape, ScanObserver& observer) {
-  if (escape) {
-    return [order, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
-      if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
-      const double value = negative_log_likelihood_and_gradient_with_escape(order, point, gradient);
-      observer.evaluated(order);
-      return value;
-    };
+// with q and then e after the parameters as `terms` asks; every evaluation
+// is told.
+ObjectiveWithGradient counted_objective(int order, ModelTerms terms, ScanObserver& observer) {
+  if (terms.escape || terms.misreads) {
+    return
+        [order, terms, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
+          if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
+          const double value = negative_log_likelihood_and_gradient(order, terms, point, gradient);
+          observer.evaluated(order);
+          return value;
+        };
   }
   return [order, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
     if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
@@ -83,24 +96,36 @@ ObjectiveWithGradient counted_objective(int order, bool escape, ScanObserver& ob
 }
 
 // The fitted point the profiles and the information work on: the
-// parameters, and q after them when the escape fraction is fitted.
+// parameters, then q when the escape fraction is fitted, then e when the
+// misread rate is.
 std::vector<double> fitted_point(const OrderResult& result) {
   std::vector<double> point = result.fit.parameters;
   if (fits_escape(result)) point.push_back(result.escape.fraction);
+  if (fits_error(result)) point.push_back(result.error.fraction);
   return point;
 }
 
-// The bounds of a fit with escape: the parameters have none above, q has 1.
-// The total length sums the parameters only.
-BoundedSearchSettings bounds_of(const OrderResult& result) {
+// The bounds of a fit with fractions: the parameters have none above, q
+// has 1 and e has 1/2.  The total length sums the parameters only.
+BoundedSearchSettings bounds_of(std::size_t n, ModelTerms terms) {
   BoundedSearchSettings bounds;
-  if (fits_escape(result)) {
-    const std::size_t n = result.fit.parameters.size();
-    bounds.upper_bounds.assign(n + 1, std::numeric_limits<double>::infinity());
-    bounds.upper_bounds[n] = 1.0;
+  if (terms.escape || terms.misreads) {
+    bounds.upper_bounds.assign(n, std::numeric_limits<double>::infinity());
+    if (terms.escape) bounds.upper_bounds.push_back(escape_upper);
+    if (terms.misreads) bounds.upper_bounds.push_back(error_upper);
     bounds.summed_coordinates = n;
   }
   return bounds;
+}
+
+BoundedSearchSettings bounds_of(const OrderResult& result) {
+  return bounds_of(result.fit.parameters.size(), terms_of(result));
+}
+
+// The index of q and of e in the fitted point.
+std::size_t escape_index(const OrderResult& result) { return result.fit.parameters.size(); }
+std::size_t error_index(const OrderResult& result) {
+  return result.fit.parameters.size() + (fits_escape(result) ? 1 : 0);
 }
 
 // The covariance of the fitted parameters and the lengths at bound (and of
@@ -126,13 +151,13 @@ void add_standard_errors(OrderResult& result, ScanObserver& observer) {
                                   false) != information.at_bound.end();
   set_standard_errors(result, information.positive_definite || !any_free ? &covariance : nullptr);
   release_dmatrix(covariance, 1, n, 1, n);
-  if (fits_escape(result)) {
-    EscapeResult& e = result.escape;
-    const std::size_t q = size - 1;
-    e.at_bound = information.at_bound[q];
+  auto fraction_error = [&information, size](FractionResult& e, std::size_t k) {
+    e.at_bound = information.at_bound[k];
     e.has_standard_error = information.positive_definite && !e.at_bound;
-    e.standard_error = e.has_standard_error ? std::sqrt(information.covariance[q * size + q]) : 0.0;
-  }
+    e.standard_error = e.has_standard_error ? std::sqrt(information.covariance[k * size + k]) : 0.0;
+  };
+  if (fits_escape(result)) fraction_error(result.escape, escape_index(result));
+  if (fits_error(result)) fraction_error(result.error, error_index(result));
 }
 
 // The fitting program's objective at the fitted parameters: the reported
@@ -202,7 +227,7 @@ std::vector<FurtherStart> further_starts(int order, double estimate) {
 // Step 1a's search at one order: from the estimate, then from the further
 // starts, keeping the best.
 OrderFit fit_from_starts(int order, double estimate, ScanObserver& observer) {
-  const ObjectiveWithGradient objective = counted_objective(order, false, observer);
+  const ObjectiveWithGradient objective = counted_objective(order, ModelTerms{}, observer);
   OrderFit fit = fit_with_gradient(objective, interval_count, estimate);
   fit.start = "estimate";
   for (const FurtherStart& start : further_starts(order, estimate)) {
@@ -237,7 +262,7 @@ std::vector<char> refit_from_neighbours(const std::vector<int>& orders, std::vec
     std::vector<char> improved(count, 0);
     run_in_parallel(static_cast<int>(count), [&](int task) {
       const auto k = static_cast<std::size_t>(task);
-      const ObjectiveWithGradient objective = counted_objective(orders[k], false, observer);
+      const ObjectiveWithGradient objective = counted_objective(orders[k], ModelTerms{}, observer);
       for (const std::size_t j : {k - 1, k + 1}) {
         if (j >= count || !changed[j] || !std::isfinite(before[j].objective)) continue;
         OrderFit candidate =
@@ -256,44 +281,107 @@ std::vector<char> refit_from_neighbours(const std::vector<int>& orders, std::vec
   return raised;
 }
 
+// A fit over the lengths and the fractions `terms` names: its point is the
+// parameters, then q, then e.
+struct TermsFit {
+  ModelTerms terms;
+  OrderFit fit;
+};
+
+// The fit with `terms` from `from`, whose fractions are among them: from's
+// point with each new fraction at its start.  from's point with the new
+// fractions at 0 lies in the larger model, so when the search ends higher
+// it is the fit: the result is never above from.
+TermsFit fit_terms(int order, ModelTerms terms, const TermsFit& from, ScanObserver& observer) {
+  const auto n = static_cast<std::size_t>(interval_count);
+  const std::vector<double>& had = from.fit.parameters;
+  std::size_t k = n;
+  const double q = from.terms.escape ? had[k++] : 0.0;
+  const double e = from.terms.misreads ? had[k] : 0.0;
+  std::vector<double> start(had.begin(), had.begin() + static_cast<std::ptrdiff_t>(n));
+  std::vector<double> held = start;
+  if (terms.escape) {
+    start.push_back(from.terms.escape ? q : escape_start);
+    held.push_back(q);
+  }
+  if (terms.misreads) {
+    start.push_back(from.terms.misreads ? e : error_start);
+    held.push_back(e);
+  }
+  OrderFit full = fit_from(counted_objective(order, terms, observer), start, bounds_of(n, terms));
+  full.evaluations += from.fit.evaluations;
+  full.start = from.fit.start;
+  if (!(full.objective <= from.fit.objective)) {
+    const long long evaluations = full.evaluations;
+    full = from.fit;
+    full.parameters = held;
+    full.evaluations = evaluations;
+  }
+  return TermsFit{terms, std::move(full)};
+}
+
+// The test of a fraction: the fit with it against `restricted`, the fit
+// with it held at 0.  A fit with the fraction at 0 lies in the restricted
+// model, whose best is the restricted fit: any difference is the searches'
+// rounding, and LR is 0.
+void set_test(FractionResult& fraction, double value, const TermsFit& full,
+              const TermsFit& restricted) {
+  fraction.fraction = value;
+  fraction.restricted_log_likelihood = -restricted.fit.objective;
+  fraction.likelihood_ratio =
+      value > 0.0 ? 2.0 * (restricted.fit.objective - full.fit.objective) : 0.0;
+  fraction.p_value = boundary_test_p_value(fraction.likelihood_ratio);
+}
+
 }  // namespace
 
 ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer) {
-  return counted_objective(result.order, fits_escape(result), observer);
+  return counted_objective(result.order, terms_of(result), observer);
 }
 
-// The fit with the escape fraction, from the fit without it (lengths x0,
-// value f0): a search over the lengths and q from x0 and q = escape_start.
-// The fit at q = 0 is a point of the larger model, so when the search ends
-// higher than f0, (x0, 0) is the fit.  LR = 2 (f0 - f) then is never
-// negative.
+// The fits with the fractions asked for, from the fit without them (lengths
+// x0, value f0).  With q alone: the search over the lengths and q from x0
+// and q = escape_start; with e alone the same with e.  With both, the fits
+// with each alone, then the fit with both from each of them, the better
+// kept: it is then above neither, so both tests' LR are >= 0.  q's test
+// holds q at 0 with e fitted, and e's holds e at 0 with q fitted.
+void fit_fractions(OrderResult& result, const ScanSettings& settings, ScanObserver& observer) {
+  const int order = result.order;
+  const TermsFit plain{ModelTerms{}, result.fit};
+  const bool escape = settings.escape && order > 1;
+  result.escape.fitted = settings.escape;
+  result.escape.identified = order > 1;
+  result.escape.upper = escape_upper;
+  result.error.fitted = settings.error;
+  result.error.upper = error_upper;
+  if (settings.escape && !escape) result.escape.restricted_log_likelihood = -plain.fit.objective;
+  if (!escape && !settings.error) return;
+  TermsFit with_escape, with_error;
+  if (escape) with_escape = fit_terms(order, ModelTerms{.escape = true}, plain, observer);
+  if (settings.error) with_error = fit_terms(order, ModelTerms{.misreads = true}, plain, observer);
+  TermsFit full = escape ? with_escape : with_error;
+  if (escape && settings.error) {
+    const ModelTerms both{.escape = true, .misreads = true};
+    full = fit_terms(order, both, with_escape, observer);
+    TermsFit other = fit_terms(order, both, with_error, observer);
+    const long long evaluations = full.fit.evaluations + other.fit.evaluations;
+    if (other.fit.objective < full.fit.objective) full = std::move(other);
+    full.fit.evaluations = evaluations;
+  }
+  const auto n = static_cast<std::size_t>(interval_count);
+  std::size_t k = n;
+  const double q = escape ? full.fit.parameters[k++] : 0.0;
+  const double e = settings.error ? full.fit.parameters[k] : 0.0;
+  if (escape) set_test(result.escape, q, full, settings.error ? with_error : plain);
+  if (settings.error) set_test(result.error, e, full, escape ? with_escape : plain);
+  full.fit.parameters.resize(n);
+  result.fit = std::move(full.fit);
+}
+
 void fit_escape(OrderResult& result, ScanObserver& observer) {
-  const OrderFit restricted = result.fit;
-  result.escape.fitted = true;
-  result.escape.restricted_log_likelihood = -restricted.objective;
-  if (result.order == 1) {
-    result.escape.identified = false;
-    return;
-  }
-  std::vector<double> start = restricted.parameters;
-  start.push_back(escape_start);
-  OrderFit full =
-      fit_from(counted_objective(result.order, true, observer), start, bounds_of(result));
-  full.evaluations += restricted.evaluations;
-  full.start = restricted.start;
-  if (full.objective <= restricted.objective) {
-    result.escape.fraction = full.parameters.back();
-    full.parameters.pop_back();
-    result.fit = full;
-  } else {
-    result.escape.fraction = 0.0;
-    result.fit.evaluations = full.evaluations;
-  }
-  // A fit with q = 0 lies in the model without escape, whose best is f0:
-  // any difference is the searches' rounding, and LR is 0.
-  result.escape.likelihood_ratio =
-      result.escape.fraction > 0.0 ? 2.0 * (restricted.objective - result.fit.objective) : 0.0;
-  result.escape.p_value = escape_test_p_value(result.escape.likelihood_ratio);
+  ScanSettings settings;
+  settings.escape = true;
+  fit_fractions(result, settings, observer);
 }
 
 // Steps 1b and 1c after the fit of step 1a, which took `fit_seconds`.
@@ -304,10 +392,10 @@ OrderResult finish_order(int order, OrderFit fit, double fit_seconds, const Scan
   OrderResult result;
   result.order = order;
   result.fit = std::move(fit);
-  if (settings.escape) {
-    // The fitting program's objective knows no escape; the log-likelihood is
-    // the one the search minimised, equal to it at q = 0.
-    fit_escape(result, observer);
+  if (settings.escape || settings.error) {
+    // The fitting program's objective knows no fractions; the log-likelihood
+    // is the one the search minimised, equal to it at q = e = 0.
+    fit_fractions(result, settings, observer);
   } else if (std::isfinite(result.fit.objective)) {
     // The reported log-likelihood is the fitting program's objective itself.
     result.fit.objective = fitting_program_objective(order, result.fit.parameters);
@@ -374,19 +462,21 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
   observer.profiled(result.order, seconds);
 }
 
-void add_escape_profile(OrderResult& result, ScanObserver& observer) {
+void add_fraction_profiles(OrderResult& result, ScanObserver& observer) {
   const Clock::time_point started = Clock::now();
   observer.begin(result.order, ScanStep::profiles);
-  EscapeResult& e = result.escape;
   const std::vector<double> fitted = fitted_point(result);
-  // q lives on [0, 1]: without a Wald error, a tenth of the whole range.
-  const double step = e.has_standard_error ? wald_overshoot * wald_quantile_95 * e.standard_error
-                                           : blind_step_share;
-  const ProfileInterval interval =
-      profile_interval(objective_of(result, observer), fitted, static_cast<int>(fitted.size() - 1),
-                       step, bounds_of(result));
-  e.profile = LengthInterval{interval.lower, interval.upper, interval.found};
-  e.profiled = true;
+  auto profile = [&](FractionResult& e, std::size_t k) {
+    // Without a Wald error, the first step is a tenth of the whole range.
+    const double step = e.has_standard_error ? wald_overshoot * wald_quantile_95 * e.standard_error
+                                             : blind_step_share * e.upper;
+    const ProfileInterval interval = profile_interval(objective_of(result, observer), fitted,
+                                                      static_cast<int>(k), step, bounds_of(result));
+    e.profile = LengthInterval{interval.lower, interval.upper, interval.found};
+    e.profiled = true;
+  };
+  if (fits_escape(result)) profile(result.escape, escape_index(result));
+  if (fits_error(result)) profile(result.error, error_index(result));
   const double seconds = seconds_since(started);
   result.seconds += seconds;
   observer.profiled(result.order, seconds);
@@ -430,8 +520,11 @@ std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& ob
       result = finish_order(orders[k], std::move(fits[k]), result.seconds, settings, observer);
     }
     const bool profiles = settings.profiles && std::isfinite(result.log_likelihood);
-    // q's interval is what the escape fit is for: it is found at every order.
-    if (profiles && fits_escape(result)) add_escape_profile(result, observer);
+    // The fractions' intervals are what their fits are for: they are found
+    // at every order.
+    if (profiles && (fits_escape(result) || fits_error(result))) {
+      add_fraction_profiles(result, observer);
+    }
     if (profiles && settings.profile_all) add_profiles(result, observer);
     if (!observer.stop_requested()) results[k] = std::move(result);
     observer.order_done(orders[k]);

@@ -14,11 +14,12 @@
 //        their lengths, in rounds until none improves (a higher maximum
 //        that one order found is then not missed by the next);
 //        the log-likelihood is the fitting program's objective at the fit;
-//     b. with the escape fraction, the fit of lengths and q started from
-//        the fit without it (fit_escape), and the test of q = 0;
+//     b. with the escape fraction q or the misread rate e, the fits of the
+//        lengths with them started from the fit without (fit_fractions),
+//        and the tests of q = 0 and e = 0;
 //     c. the lengths, and the observed information at the fit with the
 //        Wald errors it gives (add_standard_errors);
-//     d. with profile intervals: q's profile interval at every order, and
+//     d. with profile intervals: q's and e's at every order, and
 //        every length's and the total's when every order is profiled.
 //     An order whose likelihood is not finite at any start has failed: it
 //     gets no errors or intervals and is never best.
@@ -43,6 +44,7 @@ struct ScanSettings {
   std::vector<int> orders;   // each >= 1, in the order they are reported
   double estimate = 0.5;     // the start of every coordinate
   bool escape = false;       // fit the escape fraction with the lengths
+  bool error = false;        // fit the misread rate with the lengths
   bool profiles = true;      // profile intervals (else Wald intervals only)
   bool profile_all = false;  // profiles for every order, not only the best
 };
@@ -82,13 +84,15 @@ std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& ob
 // The steps, for the tests.
 // Steps 1a (without the neighbours) to 1c at one order.
 OrderResult scan_order(int order, const ScanSettings& settings, ScanObserver& observer);
-// Step 1b, on a result whose fit is the fit without escape.
+// Step 1b, on a result whose fit is the fit without fractions; fit_escape
+// asks for q alone.
+void fit_fractions(OrderResult& result, const ScanSettings& settings, ScanObserver& observer);
 void fit_escape(OrderResult& result, ScanObserver& observer);
 // The profile intervals of every length and of the total.
 void add_profiles(OrderResult& result, ScanObserver& observer);
-// The profile interval of q.
-void add_escape_profile(OrderResult& result, ScanObserver& observer);
+// The profile intervals of q and e, where fitted.
+void add_fraction_profiles(OrderResult& result, ScanObserver& observer);
 
-// The objective of a fitted result (q as the last coordinate when it is
+// The objective of a fitted result (q, then e, after the parameters where
 // fitted), its evaluations told to `observer`.
 ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer);
