@@ -75,32 +75,40 @@ bool fits_escape(const OrderResult& result) {
   return result.escape.fitted && result.escape.identified;
 }
 
-// The searched point of a fit: the parameters, then q when it is fitted.
+double error_rate_of(const OrderResult& result) {
+  return result.error.fitted ? result.error.fraction : 0.0;
+}
+
+// The searched point of a fit: the parameters, then q and e where fitted.
 std::vector<double> searched_point(const OrderResult& result) {
   std::vector<double> point = result.fit.parameters;
   if (fits_escape(result)) point.push_back(result.escape.fraction);
+  if (result.error.fitted) point.push_back(result.error.fraction);
   return point;
 }
 
-// q has the upper bound 1; the parameters none.
+// q has the upper bound 1 and e 1/2; the parameters none.
 BoundedSearchSettings search_bounds(const OrderResult& result) {
   BoundedSearchSettings bounds;
-  if (fits_escape(result)) {
-    const std::size_t n = result.fit.parameters.size();
-    bounds.upper_bounds.assign(n + 1, std::numeric_limits<double>::infinity());
-    bounds.upper_bounds[n] = 1.0;
+  if (fits_escape(result) || result.error.fitted) {
+    bounds.upper_bounds.assign(result.fit.parameters.size(),
+                               std::numeric_limits<double>::infinity());
+    if (fits_escape(result)) bounds.upper_bounds.push_back(result.escape.upper);
+    if (result.error.fitted) bounds.upper_bounds.push_back(result.error.upper);
   }
   return bounds;
 }
 
-// One replicate's table: every observation's readings drawn anew.
+// One replicate's table: every observation's readings drawn anew, and
+// misread at the fitted rate.
 std::string replicate_codes(const PatternModel& model, const double weight[reading_count],
-                            std::string_view codes, int count, std::uint64_t seed) {
+                            double error_rate, std::string_view codes, int count,
+                            std::uint64_t seed) {
   const auto n = static_cast<std::size_t>(model.intervals());
   std::string drawn(codes.size(), ' ');
   SimulationEngine engine(seed);
   for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
-    draw_readings(engine, model, weight, codes.substr(i * n, n), drawn.data() + i * n);
+    draw_readings(engine, model, weight, codes.substr(i * n, n), drawn.data() + i * n, error_rate);
   }
   return drawn;
 }
@@ -127,13 +135,13 @@ std::optional<double> replicate_statistic(const OrderResult& result, std::string
   const OrderFit refit =
       fit_from(objective_of(result, observer), searched_point(result), search_bounds(result));
   if (!std::isfinite(refit.objective)) return std::nullopt;
-  std::vector<double> parameters = refit.parameters;
-  double q = 0.0;
-  if (fits_escape(result)) {
-    q = parameters.back();
-    parameters.pop_back();
-  }
-  const PatternModel model(result.order, parameters, q);
+  const std::size_t n = result.fit.parameters.size();
+  std::vector<double> parameters(refit.parameters.begin(),
+                                 refit.parameters.begin() + static_cast<std::ptrdiff_t>(n));
+  std::size_t k = n;
+  const double q = fits_escape(result) ? refit.parameters[k++] : 0.0;
+  const double e = result.error.fitted ? refit.parameters[k] : 0.0;
+  const PatternModel model(result.order, parameters, q, e);
   return statistic_of(model, codes, count).value;
 }
 
@@ -160,7 +168,8 @@ CheckOfFit check_fit(const OrderResult& result, const CheckFitSettings& settings
   check.order = result.order;
   check.replicates = settings.replicates;
   const PatternModel fitted(result.order, result.fit.parameters,
-                            fits_escape(result) ? result.escape.fraction : 0.0);
+                            fits_escape(result) ? result.escape.fraction : 0.0,
+                            error_rate_of(result));
   check.observed = statistic_of(fitted, codes, count);
   double weight[reading_count];
   reading_weights(check.observed.pairs.x_rate, weight);
@@ -168,8 +177,8 @@ CheckOfFit check_fit(const OrderResult& result, const CheckFitSettings& settings
     ReplicateTable table(count, interval_count);
     const InstalledTableKeeper keeper;
     for (int b = 0; b < settings.replicates; ++b) {
-      const std::string drawn =
-          replicate_codes(fitted, weight, codes, count, replicate_seed(settings.seed, b));
+      const std::string drawn = replicate_codes(fitted, weight, error_rate_of(result), codes, count,
+                                                replicate_seed(settings.seed, b));
       table.install(drawn);
       const std::optional<double> statistic = replicate_statistic(result, drawn, count, observer);
       if (!statistic) ++check.failed_refits;

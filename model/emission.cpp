@@ -42,10 +42,12 @@ double emission_factor(int row, int sub_state, double error_rate) {
   return factor == 1.0 ? 1.0 - error_rate : error_rate;
 }
 
-void fill_emission_table(DoubleMatrix emission_table, int p) {
+void fill_emission_table(DoubleMatrix emission_table, int p, double error_rate) {
   // Level 1 from the table, then every further level as a copy of level 1.
   for (int row = 0; row < code_row_count; ++row) {
-    for (int a = 1; a <= sub_state_count; ++a) emission_table[row][a] = emission_factor(row, a);
+    for (int a = 1; a <= sub_state_count; ++a) {
+      emission_table[row][a] = emission_factor(row, a, error_rate);
+    }
   }
   for (int level = 2; level <= p; ++level) {
     for (int a = 1; a <= sub_state_count; ++a) {

@@ -41,5 +41,6 @@ double emission_factor(int row, int sub_state);
 double emission_factor(int row, int sub_state, double error_rate);
 
 // Fills emission_table (code rows 0..3, states 1..6p) with the factor of
-// each state's sub-state under each code row.
-void fill_emission_table(DoubleMatrix emission_table, int p);
+// each state's sub-state under each code row, readings misread with
+// probability error_rate.
+void fill_emission_table(DoubleMatrix emission_table, int p, double error_rate = 0.0);

@@ -30,13 +30,15 @@ void forward_step(DoubleVector current, DoubleMatrix transition, DoubleVector fa
 
 }  // namespace
 
-PatternModel::PatternModel(int p, const std::vector<double>& parameters, double escape_fraction)
+PatternModel::PatternModel(int p, const std::vector<double>& parameters, double escape_fraction,
+                           double error_rate)
     : p_(p),
       n_(static_cast<int>(parameters.size())),
       states_(state_count(p)),
       emission_table_(dmatrix(0, code_row_count - 1, 1, state_count(p))) {
   assert(p >= 1 && escape_fraction >= 0.0 && escape_fraction <= 1.0);
-  fill_emission_table(emission_table_, p);
+  assert(error_rate >= 0.0 && error_rate <= 0.5);
+  fill_emission_table(emission_table_, p, error_rate);
   const int wraps = wrap_limit(p);
   DoubleVector terms = dvector(0, largest_event_count(p));
   DoubleVector same_weights = dvector(0, wraps);

@@ -16,7 +16,10 @@
 // interval t is x_t = 2p L_t, shared between lambda_t = (1 - q) x_t
 // counting events and mu_t = q x_t / p escape moves, whose wrap weights
 // carry the escape factor exp(-1.5 mu_t) (model/wrap_weights.hpp); at q = 0
-// every number is that of the model without escape.
+// every number is that of the model without escape.  With a misread rate e
+// the R and N factors are those of model/emission.hpp at e; they still add
+// up to 1 at an interval in every state, so the joint probabilities above
+// hold as they are.
 #pragma once
 
 #include <string_view>
@@ -28,7 +31,8 @@
 // emission table; each row's probability is then one forward pass.
 class PatternModel {
  public:
-  PatternModel(int p, const std::vector<double>& parameters, double escape_fraction = 0.0);
+  PatternModel(int p, const std::vector<double>& parameters, double escape_fraction = 0.0,
+               double error_rate = 0.0);
   ~PatternModel();
   PatternModel(const PatternModel&) = delete;
   PatternModel& operator=(const PatternModel&) = delete;
@@ -43,8 +47,9 @@ class PatternModel {
 
   // The forward weights of a row whose R and N codes stand for readings yet
   // to be drawn: at such an interval the factor is reading_weight[0] in
-  // class {2, 5} (an R) and reading_weight[1] in the others (an N); X and
-  // the other codes keep their emission factors.  alpha[t][k] for t = 0..n
+  // class {2, 5} (an R) and reading_weight[1] in the others (an N), the
+  // true readings, before any misread; X and the other codes keep their
+  // emission factors.  alpha[t][k] for t = 0..n
   // (t = 0 the initial weights) and states k = 1..6p; `alpha` must be a
   // dmatrix(0, n, 1, 6p).
   void open_reading_weights(std::string_view codes, const double reading_weight[2],

@@ -37,7 +37,8 @@ bool is_reading(char code) {
 }  // namespace
 
 void draw_readings(SimulationEngine& engine, const PatternModel& model,
-                   const double reading_weight[2], std::string_view codes, char* row) {
+                   const double reading_weight[2], std::string_view codes, char* row,
+                   double error_rate) {
   const int n = model.intervals();
   const int states = model.states();
   assert(codes.size() == static_cast<std::size_t>(n));
@@ -67,6 +68,14 @@ void draw_readings(SimulationEngine& engine, const PatternModel& model,
         weight[static_cast<std::size_t>(l)] = alpha[t - 1][l] * transition[l][state];
       }
       state = draw_state(engine, weight.data(), states);
+    }
+    if (error_rate > 0.0) {
+      for (int t = 0; t < n; ++t) {
+        if (!is_reading(codes[static_cast<std::size_t>(t)])) continue;
+        if (uniform_unit(engine) < error_rate) {
+          row[t] = row[t] == code_event ? code_no_event : code_event;
+        }
+      }
     }
   }
   release_dmatrix(alpha, 0, n, 1, states);

@@ -25,6 +25,9 @@
 
 // Writes the n codes of `codes` into row[0 .. n-1], each R or N replaced by
 // a reading drawn as above, each other code as it is.  A row the model
-// rules out (probability 0) is copied unchanged.
+// rules out (probability 0) is copied unchanged.  With a misread rate e > 0
+// each drawn reading is then read as the other with probability e, in
+// interval order, from the same engine; at e = 0 no draw is made.
 void draw_readings(SimulationEngine& engine, const PatternModel& model,
-                   const double reading_weight[2], std::string_view codes, char* row);
+                   const double reading_weight[2], std::string_view codes, char* row,
+                   double error_rate = 0.0);
