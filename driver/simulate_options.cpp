@@ -73,6 +73,17 @@ std::string read_rate(const char* option, const std::string& text, double& value
   return {};
 }
 
+// A misread chance below one half: at 0.5 a reading says nothing of the
+// class, and above it R and N would swap their meanings.
+std::string read_error_rate(const std::string& text, double& value) {
+  const std::optional<double> read = parse_number(text);
+  if (!read || !(*read >= 0.0 && *read < 0.5)) {
+    return "--error-rate must be a number from 0 to below 0.5 (got '" + text + "')";
+  }
+  value = *read;
+  return {};
+}
+
 // The comma list of lengths: every item a number, none empty.
 std::string read_lengths(const std::string& text, std::vector<double>& lengths) {
   const std::string example = "; write for example --lengths 0.25 or --lengths 0.2,0.35,0.15";
@@ -163,6 +174,13 @@ void add_simulate_options(CLI::App& app, SimulateOptions& options) {
       ->type_name("R")
       ->capture_default_str()
       ->group("Data");
+  app.add_option("--error-rate", options.error_rate_text,
+                 option_help("Misread rate, 0 to below 0.5: every R or N code that is shown "
+                             "is read as the other with this probability, drawn from a "
+                             "stream of its own (X and '-' codes stay)"))
+      ->type_name("E")
+      ->capture_default_str()
+      ->group("Data");
   app.add_option("--order", options.order_text,
                  option_help("Order p of the model, 1 to 100 as interval-fit takes: levels of "
                              "the latent state"))
@@ -205,8 +223,9 @@ void add_simulate_options(CLI::App& app, SimulateOptions& options) {
 
 std::string simulate_options_problem(const CLI::App& app, SimulateOptions& options) {
   // Each option once: a second --lengths would otherwise quietly win.
-  for (const char* option : {"--intervals", "--observations", "--order", "--lengths", "--seed",
-                             "--x-rate", "--missing-rate", "--escape-fraction", "--output"}) {
+  for (const char* option :
+       {"--intervals", "--observations", "--order", "--lengths", "--seed", "--x-rate",
+        "--missing-rate", "--error-rate", "--escape-fraction", "--output"}) {
     if (app.count(option) > 1) {
       return std::string(option) + " is given more than once; give it once" +
              (std::string(option) == "--lengths" ? ", with all lengths in one list such as "
@@ -261,6 +280,8 @@ std::string simulate_options_problem(const CLI::App& app, SimulateOptions& optio
   if (!problem.empty()) return problem;
   problem = read_rate("--escape-fraction", options.escape_fraction_text, options.escape_fraction);
   if (!problem.empty()) return problem;
+  problem = read_error_rate(options.error_rate_text, options.error_rate);
+  if (!problem.empty()) return problem;
   const long long slots = (static_cast<long long>(options.intervals) + 1) * options.observations;
   if (slots > largest_table_slots) {
     return "--observations " + std::to_string(options.observations) + " with --intervals " +
@@ -289,6 +310,7 @@ SimulationSettings simulation_settings(const SimulateOptions& options) {
   settings.x_rate = options.x_rate;
   settings.missing_rate = options.missing_rate;
   settings.escape_fraction = options.escape_fraction;
+  settings.error_rate = options.error_rate;
   // λ_t = 2p x length_t, the inverse of the fit's report of λ_t / (2p).
   const double events_per_length = 2.0 * static_cast<double>(options.order);
   settings.rates.resize(static_cast<std::size_t>(options.intervals));

@@ -24,6 +24,7 @@ struct SimulateOptions {
   std::string x_rate_text = "0";
   std::string missing_rate_text = "0";
   std::string escape_fraction_text = "0";
+  std::string error_rate_text = "0";
   bool crlf = false;
   std::string output = "-";  // "-": standard output
   bool quiet = false;        // no word of the drawn seed
@@ -37,6 +38,7 @@ struct SimulateOptions {
   double x_rate = 0.0;
   double missing_rate = 0.0;
   double escape_fraction = 0.0;
+  double error_rate = 0.0;
 };
 
 // Binds the options to `options`, with their help, the text around them,

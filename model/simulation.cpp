@@ -20,6 +20,10 @@ constexpr int exponential_terms = 20;
 // 2^-53: turns the top 53 bits of an engine output into a double in [0, 1).
 constexpr double unit_scale = 0x1.0p-53;
 
+// Mixed into the seed before the misread engine's: any fixed constant with
+// bits in both halves serves ("misread!" in ASCII).
+constexpr std::uint64_t misread_stream_key = 0x6d69737265616421ULL;
+
 // A Poisson(mean) count for 0 <= mean <= poisson_chunk, by inversion of the
 // distribution function with one uniform u: the smallest k with
 // u < P(K <= k), where P(K = 0) = e^(-mean) and P(K = k) = P(K = k-1) mean / k.
@@ -173,14 +177,34 @@ void simulate_observation(SimulationEngine& engine, const SimulationSettings& se
   }
 }
 
+std::uint64_t misread_seed(std::uint64_t seed) {
+  std::uint64_t z = seed ^ misread_stream_key;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
+void misread_codes(SimulationEngine& misreads, double error_rate, char* row, std::size_t n) {
+  assert(error_rate >= 0.0 && error_rate < 0.5);
+  if (error_rate == 0.0) return;
+  for (std::size_t t = 0; t < n; ++t) {
+    if (row[t] != code_event && row[t] != code_no_event) continue;
+    if (uniform_unit(misreads) < error_rate) {
+      row[t] = row[t] == code_event ? code_no_event : code_event;
+    }
+  }
+}
+
 std::vector<char> simulate_codes(const SimulationSettings& settings, int count,
                                  std::uint64_t seed) {
   assert(count >= 0);
   const std::size_t n = settings.rates.size();
   std::vector<char> codes(n * static_cast<std::size_t>(count));
   SimulationEngine engine(seed);
+  SimulationEngine misreads(misread_seed(seed));
   for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
     simulate_observation(engine, settings, codes.data() + i * n);
+    misread_codes(misreads, settings.error_rate, codes.data() + i * n, n);
   }
   return codes;
 }
@@ -194,8 +218,10 @@ bool write_observation_file(std::FILE* file, const SimulationSettings& settings,
 
   std::vector<char> row(n);
   SimulationEngine engine(seed);
+  SimulationEngine misreads(misread_seed(seed));
   for (int i = 0; i < count; ++i) {
     simulate_observation(engine, settings, row.data());
+    misread_codes(misreads, settings.error_rate, row.data(), n);
     if (std::fwrite(row.data(), 1, n, file) != n) return false;
     if (std::fputs(line_end, file) == EOF) return false;
   }

@@ -21,12 +21,24 @@
 //     level alone.  Either way 2 length_t moves are expected per interval
 //     (λ_t = 2p length_t);
 //   - after the interval the code is `R` in class {2, 5} and `N` otherwise,
-//     and may then be hidden (see emitted_code).
+//     and may then be hidden (see emitted_code);
+//   - with an error rate E > 0, every `R` or `N` that is shown is then read
+//     as the other with probability E (a misread); `X` and no-information
+//     codes are left as they are.  The misread acts on the code as shown:
+//     a hidden code carries no reading to misread, and the X and missing
+//     rates still act on the true class, as the emission factors say.
 // The twin within a class never shows in a code, so the likelihood's equal
 // split between twins and this process give the same code distribution.
 // The process is drawn without the likelihood's truncation at T wraps.
 // With e = 0 no escape count is drawn, so a seed gives the same file as it
 // did before the escape process existed.
+//
+// The misreads come from a second engine of their own, seeded with
+// misread_seed(seed), and are drawn after each row's codes: one uniform per
+// shown `R` or `N`, none at all when E = 0.  The main engine's draws, and
+// so every latent path and every X and missing position of a seed, are the
+// same whatever E is, and E = 0 gives the file of a seed from before misreads
+// existed.
 //
 // Reproducibility: every draw comes from std::mt19937_64, whose output
 // sequence for a given seed is fixed by the language standard, through the
@@ -37,6 +49,7 @@
 // every conforming machine.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -58,6 +71,7 @@ struct SimulationSettings {
   double x_rate = 0.0;           // x: rate of X codes (see emitted_code)
   double missing_rate = 0.0;     // q: rate of no-information codes
   double escape_fraction = 0.0;  // e: share of class moves outside the counting
+  double error_rate = 0.0;       // E, 0 <= E < 0.5: chance that a shown R or N is misread
 };
 
 // A sub-state (1..6) and its level (1..p): the numbering of
@@ -100,11 +114,22 @@ void advance_interval(SimulationEngine& engine, LatentState& state, int order, d
 // does not depend on the two rates.
 char emitted_code(SimulationEngine& engine, int sub_state, double x_rate, double missing_rate);
 
-// The n codes of one observation into row[0 .. n-1].
+// The n codes of one observation into row[0 .. n-1], before any misread.
 void simulate_observation(SimulationEngine& engine, const SimulationSettings& settings, char* row);
 
-// `count` observations drawn with a fresh engine seeded with `seed`: the
-// codes row after row, n per row, no separators.  These are exactly the
+// The seed of the misread engine for a run seeded with `seed`: the
+// SplitMix64 finaliser (Steele, Lea and Flood, OOPSLA 2014) of seed xor a
+// fixed constant, so that the two engines start from unrelated states.
+std::uint64_t misread_seed(std::uint64_t seed);
+
+// Reads each `R` or `N` of row[0 .. n-1] as the other with probability
+// error_rate, one uniform from `misreads` per such code; other codes take
+// no draw and stay.  Draws nothing when error_rate is 0.
+void misread_codes(SimulationEngine& misreads, double error_rate, char* row, std::size_t n);
+
+// `count` observations drawn with a fresh engine seeded with `seed` (and,
+// when settings.error_rate > 0, misread with one seeded with
+// misread_seed(seed)): the codes row after row, n per row, no separators.  These are exactly the
 // codes that write_observation_file writes for the same arguments.
 std::vector<char> simulate_codes(const SimulationSettings& settings, int count, std::uint64_t seed);
 

@@ -53,7 +53,7 @@ TEST(SimulateProgram, WritesTheModelDrawsWithTwiceTheOrderTimesEachLengthAsTheMe
   ScratchDirectory where;
   ASSERT_EQ(simulate(where,
                      "--order 3 --lengths 0.25,1.5 --observations 200 --seed 77 "
-                     "--x-rate 0.4 --missing-rate 0.05 --output run.txt")
+                     "--x-rate 0.4 --missing-rate 0.05 --error-rate 0.1 --output run.txt")
                 .status,
             0);
   SimulationSettings settings;
@@ -61,6 +61,7 @@ TEST(SimulateProgram, WritesTheModelDrawsWithTwiceTheOrderTimesEachLengthAsTheMe
   settings.rates = {1.5, 9.0};
   settings.x_rate = 0.4;
   settings.missing_rate = 0.05;
+  settings.error_rate = 0.1;
   std::string expected = "200 2\n";
   const std::vector<char> codes = simulate_codes(settings, 200, 77);
   for (std::size_t i = 0; i < codes.size(); i += 2) expected += std::string(&codes[i], 2) + "\n";
@@ -90,6 +91,8 @@ TEST(SimulateProgram, RefusesBadOptionsWithStatusTwoAMessageAndNoOutput) {
       {"--lengths 1 --missing-rate nan", "--missing-rate must be a number from 0 to 1"},
       {"--lengths 1 --escape-fraction 1.5", "--escape-fraction must be a number from 0 to 1"},
       {"--lengths 1 --escape-fraction -0.1", "--escape-fraction must be a number from 0 to 1"},
+      {"--lengths 1 --error-rate 0.5", "--error-rate must be a number from 0 to below 0.5"},
+      {"--lengths 1 --error-rate -0.01", "--error-rate must be a number from 0 to below 0.5"},
       {"--lengths 1 --seed -1", "a seed is a whole number"},
       {"--lengths 1 --seed 18446744073709551616", "a seed is a whole number"},
       {"--lengths 1 --intervals 1000 --observations 10000000", "more than interval-fit can load"},
@@ -175,8 +178,9 @@ TEST(SimulateProgram, HelpExplainsEveryOptionAndVersionNamesTheProgram) {
   ScratchDirectory where;
   const ProgramRun run = simulate(where, "--help");
   EXPECT_EQ(run.status, 0);
-  for (const char* option : {"--intervals", "--observations", "--order", "--lengths", "--seed",
-                             "--x-rate", "--missing-rate", "--crlf", "--output", "--version"}) {
+  for (const char* option :
+       {"--intervals", "--observations", "--order", "--lengths", "--seed", "--x-rate",
+        "--missing-rate", "--error-rate", "--crlf", "--output", "--version"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(run.out.rfind("Usage: interval-simulate [OPTIONS]\n", 0), 0u) << run.out;

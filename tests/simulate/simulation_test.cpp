@@ -217,6 +217,28 @@ TEST(SimulatedCodes, RatesOnlyReplaceCodesOfTheSameLatentPath) {
   }
 }
 
+TEST(SimulatedCodes, MisreadsSwapAShareOfTheShownReadingsAndLeaveTheMainStreamAlone) {
+  SimulationSettings settings = settings_of(2, {0.5, 1.5, 3.0, 0.2}, 0.2, 0.1);
+  const std::vector<char> clean = simulate_codes(settings, draws / 4, 53);
+  settings.error_rate = 0.1;
+  const std::vector<char> misread = simulate_codes(settings, draws / 4, 53);
+  // Counted apart for R and N, so that a swap one way only shows too.
+  long long shown[2] = {0, 0};
+  long long swapped[2] = {0, 0};
+  for (std::size_t s = 0; s < clean.size(); ++s) {
+    if (clean[s] != 'R' && clean[s] != 'N') {
+      ASSERT_EQ(misread[s], clean[s]) << s;
+      continue;
+    }
+    ASSERT_TRUE(misread[s] == 'R' || misread[s] == 'N') << s;
+    const int which = clean[s] == 'R' ? 0 : 1;
+    ++shown[which];
+    if (misread[s] != clean[s]) ++swapped[which];
+  }
+  expect_frequency(swapped[0], shown[0], 0.1, "R read as N");
+  expect_frequency(swapped[1], shown[1], 0.1, "N read as R");
+}
+
 std::string written_file(const SimulationSettings& settings, int count, std::uint64_t seed,
                          bool crlf) {
   std::FILE* file = std::tmpfile();
