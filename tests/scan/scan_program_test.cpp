@@ -383,6 +383,40 @@ TEST(ScanProgram, EscapeAddsItsLinesAndRowsAndNeverLowersTheLikelihood) {
   }
 }
 
+// Data with misreads: the fit with e restores the true order and its
+// intervals of e hold the true rate; with q as well, each fraction's test
+// compares the fit with both against a fit below it, so no LR is negative.
+TEST(ScanProgram, ErrorRecoversTheMisreadRateAndTheOrderWithNoNegativeTest) {
+  ScratchDirectory directory;
+  simulate(directory, "data.txt",
+           "--lengths 0.15 --intervals 8 --observations 1500 --order 3 --error-rate 0.03 "
+           "--seed 8");
+  const ProgramRun run = scan(directory, "data.txt --orders 2-4 --error --csv fits.csv");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\nBest order: p = 3 "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nMisread rate e by order"), std::string::npos) << run.out;
+  std::smatch error;
+  const std::string csv = directory.read("fits.csv");
+  ASSERT_TRUE(std::regex_search(
+      csv, error,
+      std::regex("\n3,error,[^,]+,[^,]+,[^,]+,yes,([^,]+),([^,]+),([^,]+),([^,]+),error\n")))
+      << csv;
+  for (const std::size_t end : {1U, 3U}) {
+    EXPECT_LT(std::stod(error[end]), 0.03) << csv;
+    EXPECT_GT(std::stod(error[end + 1]), 0.03) << csv;
+  }
+  const ProgramRun both =
+      scan(directory, "data.txt --orders 3,4 --error --escape --ci wald --json fits.json");
+  ASSERT_EQ(both.status, 0) << both.err;
+  const std::string json = directory.read("fits.json");
+  const std::regex test("\"likelihood_ratio\": ([^,]+),");
+  int tests = 0;
+  for (std::sregex_iterator it(json.begin(), json.end(), test), end; it != end; ++it, ++tests) {
+    EXPECT_GE(std::stod((*it)[1]), 0.0) << json;
+  }
+  EXPECT_EQ(tests, 4) << json;  // q and e at each order
+}
+
 TEST(ScanProgram, TheThreadCountChangesNoByteOfTheResults) {
   // The orders, the best order's profile intervals and the rows of the
   // information run on the worker threads and end in any order: the table,
