@@ -96,7 +96,7 @@ bool total_has_wald(const OrderResult& result);
 
 // Whether the Wald interval fraction +- z SE stays within its range; one
 // that does not is left out (the profile interval respects the range).
-bool fraction_wald_inside(const FractionResult& fraction);
+bool fraction_wald_inside(const FractionResult& e);
 
 // The orders whose log-likelihood is within support_width of the best.
 inline constexpr double support_width = 2.0;
