@@ -79,26 +79,6 @@ double error_rate_of(const OrderResult& result) {
   return result.error.fitted ? result.error.fraction : 0.0;
 }
 
-// The searched point of a fit: the parameters, then q and e where fitted.
-std::vector<double> searched_point(const OrderResult& result) {
-  std::vector<double> point = result.fit.parameters;
-  if (fits_escape(result)) point.push_back(result.escape.fraction);
-  if (result.error.fitted) point.push_back(result.error.fraction);
-  return point;
-}
-
-// q has the upper bound 1 and e 1/2; the parameters none.
-BoundedSearchSettings search_bounds(const OrderResult& result) {
-  BoundedSearchSettings bounds;
-  if (fits_escape(result) || result.error.fitted) {
-    bounds.upper_bounds.assign(result.fit.parameters.size(),
-                               std::numeric_limits<double>::infinity());
-    if (fits_escape(result)) bounds.upper_bounds.push_back(result.escape.upper);
-    if (result.error.fitted) bounds.upper_bounds.push_back(result.error.upper);
-  }
-  return bounds;
-}
-
 // One replicate's table: every observation's readings drawn anew, and
 // misread at the fitted rate.
 std::string replicate_codes(const PatternModel& model, const double weight[reading_count],
@@ -133,7 +113,7 @@ FitStatistic statistic_of(const PatternModel& model, std::string_view codes, int
 std::optional<double> replicate_statistic(const OrderResult& result, std::string_view codes,
                                           int count, ScanObserver& observer) {
   const OrderFit refit =
-      fit_from(objective_of(result, observer), searched_point(result), search_bounds(result));
+      fit_from(objective_of(result, observer), fitted_point(result), bounds_of(result));
   if (!std::isfinite(refit.objective)) return std::nullopt;
   const std::size_t n = result.fit.parameters.size();
   std::vector<double> parameters(refit.parameters.begin(),

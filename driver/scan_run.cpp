@@ -95,19 +95,9 @@ ObjectiveWithGradient counted_objective(int order, ModelTerms terms, ScanObserve
   };
 }
 
-// The fitted point the profiles and the information work on: the
-// parameters, then q when the escape fraction is fitted, then e when the
-// misread rate is.
-std::vector<double> fitted_point(const OrderResult& result) {
-  std::vector<double> point = result.fit.parameters;
-  if (fits_escape(result)) point.push_back(result.escape.fraction);
-  if (fits_error(result)) point.push_back(result.error.fraction);
-  return point;
-}
-
 // The bounds of a fit with fractions: the parameters have none above, q
 // has 1 and e has 1/2.  The total length sums the parameters only.
-BoundedSearchSettings bounds_of(std::size_t n, ModelTerms terms) {
+BoundedSearchSettings bounds_for(std::size_t n, ModelTerms terms) {
   BoundedSearchSettings bounds;
   if (terms.escape || terms.misreads) {
     bounds.upper_bounds.assign(n, std::numeric_limits<double>::infinity());
@@ -116,10 +106,6 @@ BoundedSearchSettings bounds_of(std::size_t n, ModelTerms terms) {
     bounds.summed_coordinates = n;
   }
   return bounds;
-}
-
-BoundedSearchSettings bounds_of(const OrderResult& result) {
-  return bounds_of(result.fit.parameters.size(), terms_of(result));
 }
 
 // The index of q and of e in the fitted point.
@@ -308,7 +294,7 @@ TermsFit fit_terms(int order, ModelTerms terms, const TermsFit& from, ScanObserv
     start.push_back(from.terms.misreads ? e : error_start);
     held.push_back(e);
   }
-  OrderFit full = fit_from(counted_objective(order, terms, observer), start, bounds_of(n, terms));
+  OrderFit full = fit_from(counted_objective(order, terms, observer), start, bounds_for(n, terms));
   full.evaluations += from.fit.evaluations;
   full.start = from.fit.start;
   if (!(full.objective <= from.fit.objective)) {
@@ -334,6 +320,17 @@ void set_test(FractionResult& fraction, double value, const TermsFit& full,
 }
 
 }  // namespace
+
+std::vector<double> fitted_point(const OrderResult& result) {
+  std::vector<double> point = result.fit.parameters;
+  if (fits_escape(result)) point.push_back(result.escape.fraction);
+  if (fits_error(result)) point.push_back(result.error.fraction);
+  return point;
+}
+
+BoundedSearchSettings bounds_of(const OrderResult& result) {
+  return bounds_for(result.fit.parameters.size(), terms_of(result));
+}
 
 ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer) {
   return counted_objective(result.order, terms_of(result), observer);

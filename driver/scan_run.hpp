@@ -93,6 +93,12 @@ void add_profiles(OrderResult& result, ScanObserver& observer);
 // The profile intervals of q and e, where fitted.
 void add_fraction_profiles(OrderResult& result, ScanObserver& observer);
 
+// The point of a fitted result: the parameters, then q when the escape
+// fraction is fitted, then e when the misread rate is; and its bounds (q
+// at most 1, e at most 1/2, the parameters without one).
+std::vector<double> fitted_point(const OrderResult& result);
+BoundedSearchSettings bounds_of(const OrderResult& result);
+
 // The objective of a fitted result (q, then e, after the parameters where
 // fitted), its evaluations told to `observer`.
 ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer);
