@@ -361,7 +361,9 @@ void fit_fractions(OrderResult& result, const ScanSettings& settings, ScanObserv
     const ModelTerms both{.escape = true, .misreads = true};
     full = fit_terms(order, both, with_escape, observer);
     TermsFit other = fit_terms(order, both, with_error, observer);
-    const long long evaluations = full.fit.evaluations + other.fit.evaluations;
+    // Each count includes the fit without fractions, which was made once.
+    const long long evaluations =
+        full.fit.evaluations + other.fit.evaluations - plain.fit.evaluations;
     if (other.fit.objective < full.fit.objective) full = std::move(other);
     full.fit.evaluations = evaluations;
   }
