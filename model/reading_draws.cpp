@@ -69,14 +69,7 @@ void draw_readings(SimulationEngine& engine, const PatternModel& model,
       }
       state = draw_state(engine, weight.data(), states);
     }
-    if (error_rate > 0.0) {
-      for (int t = 0; t < n; ++t) {
-        if (!is_reading(codes[static_cast<std::size_t>(t)])) continue;
-        if (uniform_unit(engine) < error_rate) {
-          row[t] = row[t] == code_event ? code_no_event : code_event;
-        }
-      }
-    }
+    misread_codes(engine, error_rate, row, static_cast<std::size_t>(n));
   }
   release_dmatrix(alpha, 0, n, 1, states);
 }

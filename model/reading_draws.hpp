@@ -27,7 +27,8 @@
 // a reading drawn as above, each other code as it is.  A row the model
 // rules out (probability 0) is copied unchanged.  With a misread rate e > 0
 // each drawn reading is then read as the other with probability e, in
-// interval order, from the same engine; at e = 0 no draw is made.
+// interval order, from the same engine (misread_codes, model/simulation.hpp);
+// at e = 0 no draw is made.
 void draw_readings(SimulationEngine& engine, const PatternModel& model,
                    const double reading_weight[2], std::string_view codes, char* row,
                    double error_rate = 0.0);

@@ -185,7 +185,7 @@ std::uint64_t misread_seed(std::uint64_t seed) {
 }
 
 void misread_codes(SimulationEngine& misreads, double error_rate, char* row, std::size_t n) {
-  assert(error_rate >= 0.0 && error_rate < 0.5);
+  assert(error_rate >= 0.0 && error_rate <= 0.5);
   if (error_rate == 0.0) return;
   for (std::size_t t = 0; t < n; ++t) {
     if (row[t] != code_event && row[t] != code_no_event) continue;

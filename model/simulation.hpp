@@ -124,7 +124,7 @@ std::uint64_t misread_seed(std::uint64_t seed);
 
 // Reads each `R` or `N` of row[0 .. n-1] as the other with probability
 // error_rate, one uniform from `misreads` per such code; other codes take
-// no draw and stay.  Draws nothing when error_rate is 0.
+// no draw and stay.  Draws nothing when error_rate is 0 (0 <= error_rate <= 1/2).
 void misread_codes(SimulationEngine& misreads, double error_rate, char* row, std::size_t n);
 
 // `count` observations drawn with a fresh engine seeded with `seed` (and,
