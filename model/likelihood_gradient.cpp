@@ -524,8 +524,7 @@ void set_misreads(bool misreads, double error_rate) {
 }
 
 // Whether the work fits the table and order; false when there is nothing
-// to evaluate (no order, or no observation).  The factors are left without
-// misreads.
+// to evaluate (no order, or no observation).
 bool prepare(int p, int n) {
   if (observation_count <= 0) return false;
   if (!rows_are_current()) build_distinct_rows();
@@ -533,7 +532,6 @@ bool prepare(int p, int n) {
   if (work.parts.empty() || work.parts_table != rows.table || work.parts_work != part_work) {
     lay_out_parts(rows);
   }
-  set_misreads(false, 0.0);
   return true;
 }
 
@@ -543,15 +541,7 @@ void set_gradient_part_work(long long multiply_adds) { part_work = std::max(1LL,
 
 double negative_log_likelihood_and_gradient(int p, const std::vector<double>& point,
                                             std::vector<double>& gradient) {
-  const int n = interval_count;
-  gradient.assign(point.size(), 0.0);
-  assert(point.size() == at(n));
-  if (p < 1) return std::numeric_limits<double>::quiet_NaN();
-  if (!prepare(p, n)) return 0.0;
-  const double total = value_and_adjoints(point.data(), nullptr);
-  if (!std::isfinite(total)) return total;
-  for (int t = 1; t <= n; ++t) gradient[at(t - 1)] = -interval_slope(t, work.d_slope, work.e_slope);
-  return total;
+  return negative_log_likelihood_and_gradient(p, ModelTerms{}, point, gradient);
 }
 
 double negative_log_likelihood_and_gradient_with_escape(int p, const std::vector<double>& point,
