@@ -22,8 +22,8 @@
 //
 // The likelihood reads the one installed table, so the replicates run one
 // after another, each installing its table; the data's table is installed
-// again at the end.  The random draws of replicate b are set by the seed
-// and b alone, so the result does not depend on the number of threads.
+// again at the end.  The random draws of replicate b depend on `seed` and
+// b alone, so the result does not depend on the number of threads.
 #pragma once
 
 #include <cstdint>
@@ -63,7 +63,7 @@ struct CheckOfFit {
 // (1 + reached) / (replicates + 1).
 double bootstrap_p_value(int reached, int replicates);
 
-// The seed of replicate b's draws: the seed and b mixed by the SplitMix64
+// The starting state of replicate b's engine: `seed` and b mixed by the SplitMix64
 // finaliser, so that neighbouring seeds and indices give unrelated streams.
 std::uint64_t replicate_seed(std::uint64_t seed, int replicate);
 

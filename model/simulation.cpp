@@ -20,8 +20,8 @@ constexpr int exponential_terms = 20;
 // 2^-53: turns the top 53 bits of an engine output into a double in [0, 1).
 constexpr double unit_scale = 0x1.0p-53;
 
-// Mixed into the seed before the misread engine's: any fixed constant with
-// bits in both halves serves ("misread!" in ASCII).
+// Mixed into a run's seed to start the misread engine: any fixed constant
+// with bits in both halves serves ("misread!" in ASCII).
 constexpr std::uint64_t misread_stream_key = 0x6d69737265616421ULL;
 
 // A Poisson(mean) count for 0 <= mean <= poisson_chunk, by inversion of the

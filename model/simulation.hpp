@@ -117,7 +117,7 @@ char emitted_code(SimulationEngine& engine, int sub_state, double x_rate, double
 // The n codes of one observation into row[0 .. n-1], before any misread.
 void simulate_observation(SimulationEngine& engine, const SimulationSettings& settings, char* row);
 
-// The seed of the misread engine for a run seeded with `seed`: the
+// Where the misread engine starts for a run seeded with `seed`: the
 // SplitMix64 finaliser (Steele, Lea and Flood, OOPSLA 2014) of seed xor a
 // fixed constant, so that the two engines start from unrelated states.
 std::uint64_t misread_seed(std::uint64_t seed);

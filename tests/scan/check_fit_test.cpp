@@ -1,6 +1,6 @@
 // The check of fit's bootstrap: the p-value counts the replicates that reach
-// the data's statistic, the draws of each replicate are fixed by the seed
-// and its index, and interval-scan prints the same check from 1 and 2 threads.
+// the data's statistic, each replicate's draws depend on --seed and its
+// index alone, and interval-scan prints the same check from 1 and 2 threads.
 #include <gtest/gtest.h>
 
 #include <cstddef>
