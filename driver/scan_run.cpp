@@ -78,21 +78,13 @@ ModelTerms terms_of(const OrderResult& result) {
 // with q and then e after the parameters as `terms` asks; every evaluation
 // is told.
 ObjectiveWithGradient counted_objective(int order, ModelTerms terms, ScanObserver& observer) {
-  if (terms.escape || terms.misreads) {
-    return
-        [order, terms, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
-          if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
-          const double value = negative_log_likelihood_and_gradient(order, terms, point, gradient);
-          observer.evaluated(order);
-          return value;
-        };
-  }
-  return [order, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
-    if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
-    const double value = negative_log_likelihood_and_gradient(order, point, gradient);
-    observer.evaluated(order);
-    return value;
-  };
+  return
+      [order, terms, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
+        if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
+        const double value = negative_log_likelihood_and_gradient(order, terms, point, gradient);
+        observer.evaluated(order);
+        return value;
+      };
 }
 
 // The bounds of a fit with fractions: the parameters have none above, q
