@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "foundation/instruction_sets.hpp"
@@ -86,23 +87,56 @@ struct GradientWork {
   std::vector<double> row_terms;  // per distinct row: multiplicity x -log L
 };
 
-// Per thread, so that several orders can be fitted at once.  A part run on
-// a worker thread reads and writes the storage of the thread that asked for
-// the evaluation, handed to it by reference, never its own.
-thread_local DistinctRows rows;
-thread_local GradientWork work;
+// What one table's evaluations keep between calls.
+struct TableWork {
+  DistinctRows rows;
+  GradientWork work;
+};
+
+// Per thread, so that several orders (or data files) can be evaluated at
+// once, and per table, so that files evaluated in turn keep their work.
+// A part run on a worker thread reads and writes the storage of the thread
+// that asked for the evaluation, handed to it by reference, never its own.
+// The most recently used table comes first; beyond cached_tables the
+// least recently used is dropped, and a replaced installed table at once.
+constexpr std::size_t cached_tables = 32;
+thread_local std::vector<std::unique_ptr<TableWork>> table_works;
+// The evaluation in progress on this thread: its table's rows and work.
+thread_local DistinctRows* rows = nullptr;
+thread_local GradientWork* work = nullptr;
 long long part_work = default_gradient_part_work;
 
-void build_distinct_rows() {
-  const int count = observation_count;
-  const int n = interval_count;
-  const std::vector<unsigned char> all = code_row_matrix();
+// Makes the work of the table `stamp` current, new when there is none.
+void select_table(const TableStamp& stamp) {
+  const auto same = [&stamp](const std::unique_ptr<TableWork>& w) {
+    return w->rows.built && w->rows.table == stamp;
+  };
+  auto found = std::find_if(table_works.begin(), table_works.end(), same);
+  if (found == table_works.end()) {
+    if (stamp.held == 0) {
+      // An installed table that was replaced is never asked for again.
+      const TableStamp installed = stamp;
+      std::erase_if(table_works, [&installed](const std::unique_ptr<TableWork>& w) {
+        return w->rows.table.held == 0 && w->rows.table != installed;
+      });
+    }
+    if (table_works.size() >= cached_tables) table_works.pop_back();
+    table_works.insert(table_works.begin(), std::make_unique<TableWork>());
+  } else if (found != table_works.begin()) {
+    std::rotate(table_works.begin(), found, found + 1);
+  }
+  rows = &table_works.front()->rows;
+  work = &table_works.front()->work;
+}
+
+void build_distinct_rows(const std::vector<unsigned char>& all, int count, int n,
+                         const TableStamp& stamp) {
   const std::vector<int> order = lexicographic_order(all, count, n);
   auto row = [&all, n](int i) { return all.data() + at(i, n, 0); };
 
-  rows.codes.clear();
-  rows.multiplicity.clear();
-  rows.first_new_depth.clear();
+  rows->codes.clear();
+  rows->multiplicity.clear();
+  rows->first_new_depth.clear();
   const unsigned char* previous = nullptr;
   for (const int i : order) {
     const unsigned char* current = row(i);
@@ -111,29 +145,27 @@ void build_distinct_rows() {
       while (shared < n && previous[shared] == current[shared]) ++shared;
     }
     if (previous != nullptr && shared == n) {
-      ++rows.multiplicity.back();
+      ++rows->multiplicity.back();
     } else {
-      rows.codes.insert(rows.codes.end(), current, current + n);
-      rows.multiplicity.push_back(1);
-      rows.first_new_depth.push_back(shared + 1);
+      rows->codes.insert(rows->codes.end(), current, current + n);
+      rows->multiplicity.push_back(1);
+      rows->first_new_depth.push_back(shared + 1);
     }
     previous = current;
   }
-  rows.table = installed_table();
-  rows.built = true;
+  rows->table = stamp;
+  rows->built = true;
 }
 
-bool rows_are_current() { return rows.built && rows.table == installed_table(); }
-
 void size_work(int p, int n) {
-  if (work.p == p && work.n == n) return;
+  if (work->p == p && work->n == n) return;
   // Orders fitted at once on several threads share the factorial table:
   // it is filled before this thread's first evaluation.
   fill_factorial_table();
-  work.p = p;
-  work.n = n;
-  work.levels_by_class = class_count * p;
-  work.offsets = 2 * p - 1;
+  work->p = p;
+  work->n = n;
+  work->levels_by_class = class_count * p;
+  work->offsets = 2 * p - 1;
   // Class factors: the emission factors of sub-states 1, 2, 3 (order 1).
   std::vector<double> table_storage(at(code_row_count * sub_state_count));
   std::vector<double*> table_rows(at(code_row_count));
@@ -143,33 +175,33 @@ void size_work(int p, int n) {
   fill_emission_table(DoubleMatrix{table_rows.data(), 0, code_row_count - 1, 1, sub_state_count},
                       1);
   for (int r = 0; r < code_row_count; ++r) {
-    for (int j = 0; j < class_count; ++j) work.factors[r][j] = table_rows[at(r)][j];
+    for (int j = 0; j < class_count; ++j) work->factors[r][j] = table_rows[at(r)][j];
   }
   // Initial class weights: each class holds its two sub-states' weights.
   std::vector<double> states(at(sub_state_count * p));
   fill_initial_weights(DoubleVector{states.data(), 1, sub_state_count * p}, p);
-  work.initial.assign(at(work.levels_by_class), 0.0);
+  work->initial.assign(at(work->levels_by_class), 0.0);
   for (int level = 0; level < p; ++level) {
     for (int j = 0; j < class_count; ++j) {
       const int first = sub_state_count * level + j;
       const int twin = sub_state_count * level + (sub_state_count - 1 - j);
-      work.initial[at(j, p, level)] = states[at(first)] + states[at(twin)];
+      work->initial[at(j, p, level)] = states[at(first)] + states[at(twin)];
     }
   }
-  const std::size_t per_interval = at(n, work.offsets, 0);
-  for (std::vector<double>* v :
-       {&work.d, &work.e, &work.d_slope, &work.e_slope, &work.d_escape_slope, &work.e_escape_slope,
-        &work.d_reversed, &work.e_reversed, &work.d_adjoint, &work.e_adjoint}) {
+  const std::size_t per_interval = at(n, work->offsets, 0);
+  for (std::vector<double>* v : {&work->d, &work->e, &work->d_slope, &work->e_slope,
+                                 &work->d_escape_slope, &work->e_escape_slope, &work->d_reversed,
+                                 &work->e_reversed, &work->d_adjoint, &work->e_adjoint}) {
     v->assign(per_interval, 0.0);
   }
-  for (std::vector<double>* v : {&work.same_weights, &work.cross_weights, &work.same_weight_slopes,
-                                 &work.cross_weight_slopes}) {
+  for (std::vector<double>* v : {&work->same_weights, &work->cross_weights,
+                                 &work->same_weight_slopes, &work->cross_weight_slopes}) {
     v->assign(at(wrap_limit(p) + 1), 0.0);
   }
-  work.terms.assign(at(largest_event_count(p) + 1), 0.0);
-  work.term_slopes.assign(work.terms.size(), 0.0);
-  work.parts.clear();
-  work.part_begin.clear();
+  work->terms.assign(at(largest_event_count(p) + 1), 0.0);
+  work->term_slopes.assign(work->terms.size(), 0.0);
+  work->parts.clear();
+  work->part_begin.clear();
 }
 
 // Multiply-adds of one distinct row: its forward steps (4p^2 each: three
@@ -184,8 +216,8 @@ long long row_work(int p, int n, int first_new_depth) {
 // about part_work each (at most max_gradient_parts).  The cut depends on the
 // rows, the order and part_work only, never on the thread count.
 void lay_out_parts(const DistinctRows& table_rows) {
-  const int p = work.p;
-  const int n = work.n;
+  const int p = work->p;
+  const int n = work->n;
   const std::size_t distinct = table_rows.multiplicity.size();
   long long total = 0;
   for (std::size_t r = 0; r < distinct; ++r) total += row_work(p, n, table_rows.first_new_depth[r]);
@@ -193,34 +225,34 @@ void lay_out_parts(const DistinctRows& table_rows) {
   const auto count = static_cast<std::size_t>(
       std::min({wanted, static_cast<long long>(max_gradient_parts),
                 static_cast<long long>(std::max<std::size_t>(distinct, 1))}));
-  work.part_begin.assign(1, 0);
+  work->part_begin.assign(1, 0);
   long long done = 0;
   std::size_t r = 0;
   for (std::size_t k = 1; k < count; ++k) {
     const long long goal = total / static_cast<long long>(count) * static_cast<long long>(k);
-    while (r < distinct && (r == work.part_begin.back() || done < goal)) {
+    while (r < distinct && (r == work->part_begin.back() || done < goal)) {
       done += row_work(p, n, table_rows.first_new_depth[r]);
       ++r;
     }
-    work.part_begin.push_back(r);
+    work->part_begin.push_back(r);
   }
-  work.part_begin.push_back(distinct);
-  work.parts.assign(count, GradientPart{});
-  for (GradientPart& part : work.parts) {
-    part.stack.assign(at(n + 1, work.levels_by_class, 0), 0.0);
+  work->part_begin.push_back(distinct);
+  work->parts.assign(count, GradientPart{});
+  for (GradientPart& part : work->parts) {
+    part.stack.assign(at(n + 1, work->levels_by_class, 0), 0.0);
     part.pre_emission.assign(part.stack.size(), 0.0);
-    std::copy(work.initial.begin(), work.initial.end(), part.stack.begin());
+    std::copy(work->initial.begin(), work->initial.end(), part.stack.begin());
     for (std::vector<double>* v : {&part.beta, &part.next_beta, &part.g}) {
-      v->assign(at(work.levels_by_class), 0.0);
+      v->assign(at(work->levels_by_class), 0.0);
     }
     part.g_total.assign(at(p), 0.0);
     part.spread.assign(at(p), 0.0);
-    part.d_adjoint.assign(work.d_adjoint.size(), 0.0);
-    part.e_adjoint.assign(work.e_adjoint.size(), 0.0);
+    part.d_adjoint.assign(work->d_adjoint.size(), 0.0);
+    part.e_adjoint.assign(work->e_adjoint.size(), 0.0);
   }
-  work.row_terms.assign(distinct, 0.0);
-  work.parts_table = table_rows.table;
-  work.parts_work = part_work;
+  work->row_terms.assign(distinct, 0.0);
+  work->parts_table = table_rows.table;
+  work->parts_work = part_work;
 }
 
 // D, E and their slopes for every interval.  With the offset sums
@@ -231,56 +263,57 @@ void lay_out_parts(const DistinctRows& table_rows) {
 // factor, and the slopes in mu are the same sums with dW/dmu.
 // `factors` is null without escape.
 void build_interval_coefficients(const double* lambdas, const double* factors) {
-  const int p = work.p;
+  const int p = work->p;
   const int wraps = wrap_limit(p);
   const int largest = largest_event_count(p);
-  for (int t = 1; t <= work.n; ++t) {
+  for (int t = 1; t <= work->n; ++t) {
     const double lambda = lambdas[t - 1];
     const double exp_minus_lambda = std::exp(-lambda);
     for (int k = 0; k <= largest; ++k) {
-      work.terms[at(k)] = poisson_term(lambda, k, exp_minus_lambda);
+      work->terms[at(k)] = poisson_term(lambda, k, exp_minus_lambda);
     }
     // dP(lambda, k)/dlambda = P(lambda, k - 1) - P(lambda, k)
-    work.term_slopes[0] = -work.terms[0];
+    work->term_slopes[0] = -work->terms[0];
     for (int k = 1; k <= largest; ++k) {
-      work.term_slopes[at(k)] = work.terms[at(k - 1)] - work.terms[at(k)];
+      work->term_slopes[at(k)] = work->terms[at(k - 1)] - work->terms[at(k)];
     }
     for (int m = 0; m <= wraps; ++m) {
       if (factors == nullptr) {
-        work.same_weights[at(m)] = W_same(m);
-        work.cross_weights[at(m)] = W_cross(m);
+        work->same_weights[at(m)] = W_same(m);
+        work->cross_weights[at(m)] = W_cross(m);
       } else {
-        work.same_weights[at(m)] = W_same(m, factors[t - 1]);
-        work.cross_weights[at(m)] = W_cross(m, factors[t - 1]);
-        work.same_weight_slopes[at(m)] = W_same_escape_slope(m, factors[t - 1]);
-        work.cross_weight_slopes[at(m)] = W_cross_escape_slope(m, factors[t - 1]);
+        work->same_weights[at(m)] = W_same(m, factors[t - 1]);
+        work->cross_weights[at(m)] = W_cross(m, factors[t - 1]);
+        work->same_weight_slopes[at(m)] = W_same_escape_slope(m, factors[t - 1]);
+        work->cross_weight_slopes[at(m)] = W_cross_escape_slope(m, factors[t - 1]);
       }
     }
-    for (int c = 1; c <= work.offsets; ++c) {
+    for (int c = 1; c <= work->offsets; ++c) {
       const int m0 = first_wrap_count(c, p);
       double same = 0.0, cross = 0.0, same_slope = 0.0, cross_slope = 0.0;
       double same_escape = 0.0, cross_escape = 0.0;
       for (int m = m0; m <= wraps; ++m) {
         const std::size_t k = at(p * m + c - p);
-        same += work.terms[k] * work.same_weights[at(m)];
-        cross += work.terms[k] * work.cross_weights[at(m)];
-        same_slope += work.term_slopes[k] * work.same_weights[at(m)];
-        cross_slope += work.term_slopes[k] * work.cross_weights[at(m)];
+        same += work->terms[k] * work->same_weights[at(m)];
+        cross += work->terms[k] * work->cross_weights[at(m)];
+        same_slope += work->term_slopes[k] * work->same_weights[at(m)];
+        cross_slope += work->term_slopes[k] * work->cross_weights[at(m)];
         if (factors != nullptr) {
-          same_escape += work.terms[k] * work.same_weight_slopes[at(m)];
-          cross_escape += work.terms[k] * work.cross_weight_slopes[at(m)];
+          same_escape += work->terms[k] * work->same_weight_slopes[at(m)];
+          cross_escape += work->terms[k] * work->cross_weight_slopes[at(m)];
         }
       }
-      const std::size_t slot = at(t - 1, work.offsets, c - 1);
-      work.d[slot] = same_class_share * same - other_class_share * cross;
-      work.e[slot] = other_class_share * cross;
-      work.d_slope[slot] = same_class_share * same_slope - other_class_share * cross_slope;
-      work.e_slope[slot] = other_class_share * cross_slope;
-      work.d_escape_slope[slot] = same_class_share * same_escape - other_class_share * cross_escape;
-      work.e_escape_slope[slot] = other_class_share * cross_escape;
-      const std::size_t mirror = at(t - 1, work.offsets, work.offsets - c);
-      work.d_reversed[mirror] = work.d[slot];
-      work.e_reversed[mirror] = work.e[slot];
+      const std::size_t slot = at(t - 1, work->offsets, c - 1);
+      work->d[slot] = same_class_share * same - other_class_share * cross;
+      work->e[slot] = other_class_share * cross;
+      work->d_slope[slot] = same_class_share * same_slope - other_class_share * cross_slope;
+      work->e_slope[slot] = other_class_share * cross_slope;
+      work->d_escape_slope[slot] =
+          same_class_share * same_escape - other_class_share * cross_escape;
+      work->e_escape_slope[slot] = other_class_share * cross_escape;
+      const std::size_t mirror = at(t - 1, work->offsets, work->offsets - c);
+      work->d_reversed[mirror] = work->d[slot];
+      work->e_reversed[mirror] = work->e[slot];
     }
   }
 }
@@ -474,8 +507,8 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
 // parts' adjoints in part order, so the bits depend on the cut alone.
 double value_and_adjoints(const double* lambdas, const double* factors) {
   build_interval_coefficients(lambdas, factors);
-  GradientWork& shared = work;
-  const DistinctRows& table_rows = rows;
+  GradientWork& shared = *work;
+  const DistinctRows& table_rows = *rows;
   const auto parts = static_cast<int>(shared.parts.size());
   run_in_parallel(parts, [&shared, &table_rows](int k) {
     run_part(shared, table_rows, shared.parts[at(k)], shared.part_begin[at(k)],
@@ -505,9 +538,9 @@ double value_and_adjoints(const double* lambdas, const double* factors) {
 double interval_slope(int t, const std::vector<double>& d_slopes,
                       const std::vector<double>& e_slopes) {
   double slope = 0.0;
-  for (int c = 0; c < work.offsets; ++c) {
-    const std::size_t slot = at(t - 1, work.offsets, c);
-    slope += work.d_adjoint[slot] * d_slopes[slot] + work.e_adjoint[slot] * e_slopes[slot];
+  for (int c = 0; c < work->offsets; ++c) {
+    const std::size_t slot = at(t - 1, work->offsets, c);
+    slope += work->d_adjoint[slot] * d_slopes[slot] + work->e_adjoint[slot] * e_slopes[slot];
   }
   return slope;
 }
@@ -515,22 +548,29 @@ double interval_slope(int t, const std::vector<double>& d_slopes,
 // The class factors of the R and N rows at error rate e, and whether the
 // evaluation follows the slope in e.  At e = 0 they are the plain factors.
 void set_misreads(bool misreads, double error_rate) {
-  work.misreads = misreads;
+  work->misreads = misreads;
   for (const int r : {code_row('R'), code_row('N')}) {
     for (int j = 0; j < class_count; ++j) {
-      work.factors[r][j] = emission_factor(r, j + 1, error_rate);
+      work->factors[r][j] = emission_factor(r, j + 1, error_rate);
     }
   }
 }
 
-// Whether the work fits the table and order; false when there is nothing
-// to evaluate (no order, or no observation).
-bool prepare(int p, int n) {
-  if (observation_count <= 0) return false;
-  if (!rows_are_current()) build_distinct_rows();
+// Makes the work of a table (the installed one where `held` is null) current
+// and fits it to the order; false when there is nothing to evaluate (no
+// observation).
+bool prepare(int p, const HeldTable* held) {
+  const int count = held == nullptr ? observation_count : held->count();
+  const int n = held == nullptr ? interval_count : held->intervals();
+  if (count <= 0) return false;
+  const TableStamp stamp = held == nullptr ? installed_table() : held->stamp();
+  select_table(stamp);
+  if (!rows->built) {
+    build_distinct_rows(held == nullptr ? code_row_matrix() : held->code_rows(), count, n, stamp);
+  }
   size_work(p, n);
-  if (work.parts.empty() || work.parts_table != rows.table || work.parts_work != part_work) {
-    lay_out_parts(rows);
+  if (work->parts.empty() || work->parts_table != rows->table || work->parts_work != part_work) {
+    lay_out_parts(*rows);
   }
   return true;
 }
@@ -549,10 +589,13 @@ double negative_log_likelihood_and_gradient_with_escape(int p, const std::vector
   return negative_log_likelihood_and_gradient(p, ModelTerms{.escape = true}, point, gradient);
 }
 
-double negative_log_likelihood_and_gradient(int p, ModelTerms terms,
-                                            const std::vector<double>& point,
-                                            std::vector<double>& gradient) {
-  const int n = interval_count;
+namespace {
+
+// One table's value and gradient, the installed table's where `held` is
+// null.
+double evaluate(const HeldTable* held, int p, ModelTerms terms, const std::vector<double>& point,
+                std::vector<double>& gradient) {
+  const int n = held == nullptr ? interval_count : held->intervals();
   gradient.assign(point.size(), 0.0);
   assert(point.size() == at(n) + (terms.escape ? 1 : 0) + (terms.misreads ? 1 : 0));
   std::size_t next = at(n);
@@ -563,14 +606,14 @@ double negative_log_likelihood_and_gradient(int p, ModelTerms terms,
   if (p < 1 || !(q >= 0.0 && q <= 1.0) || !(error_rate >= 0.0 && error_rate <= 0.5)) {
     return std::numeric_limits<double>::quiet_NaN();
   }
-  if (!prepare(p, n)) return 0.0;
+  if (!prepare(p, held)) return 0.0;
   set_misreads(terms.misreads, error_rate);
   double total = 0.0;
   if (!terms.escape) {
     total = value_and_adjoints(point.data(), nullptr);
     if (!std::isfinite(total)) return total;
     for (int t = 1; t <= n; ++t) {
-      gradient[at(t - 1)] = -interval_slope(t, work.d_slope, work.e_slope);
+      gradient[at(t - 1)] = -interval_slope(t, work->d_slope, work->e_slope);
     }
   } else {
     // lambda_t = (1 - q) x_t counting events and mu_t = q x_t / p escape
@@ -587,14 +630,64 @@ double negative_log_likelihood_and_gradient(int p, ModelTerms terms,
     // dlambda_t/dq = -x_t,    dmu_t/dq = x_t / p.
     double q_slope = 0.0;
     for (int t = 1; t <= n; ++t) {
-      const double lambda_slope = interval_slope(t, work.d_slope, work.e_slope);
-      const double mu_slope = interval_slope(t, work.d_escape_slope, work.e_escape_slope);
+      const double lambda_slope = interval_slope(t, work->d_slope, work->e_slope);
+      const double mu_slope = interval_slope(t, work->d_escape_slope, work->e_escape_slope);
       const double x = point[at(t - 1)];
       gradient[at(t - 1)] = -(lambda_slope * (1.0 - q) + mu_slope * (q * per_level));
       q_slope += mu_slope * (x * per_level) - lambda_slope * x;
     }
     gradient[q_at] = -q_slope;
   }
-  if (terms.misreads) gradient[e_at] = -work.error_adjoint;
+  if (terms.misreads) gradient[e_at] = -work->error_adjoint;
+  return total;
+}
+
+}  // namespace
+
+double negative_log_likelihood_and_gradient(int p, ModelTerms terms,
+                                            const std::vector<double>& point,
+                                            std::vector<double>& gradient) {
+  return evaluate(nullptr, p, terms, point, gradient);
+}
+
+double negative_log_likelihood_and_gradient(const HeldTable& table, int p, ModelTerms terms,
+                                            const std::vector<double>& point,
+                                            std::vector<double>& gradient) {
+  return evaluate(&table, p, terms, point, gradient);
+}
+
+double negative_log_likelihood_and_gradient(const std::vector<const HeldTable*>& tables, int p,
+                                            ModelTerms terms, const std::vector<double>& point,
+                                            std::vector<double>& gradient) {
+  const std::size_t count = tables.size();
+  std::size_t intervals = 0;
+  for (const HeldTable* table : tables) intervals += static_cast<std::size_t>(table->intervals());
+  const std::size_t fractions = std::size_t{terms.escape} + std::size_t{terms.misreads};
+  assert(point.size() == intervals + fractions);
+  gradient.assign(point.size(), 0.0);
+  // Each table's own point, its lengths and then the common fractions, and
+  // its value and gradient, in a slot of its own.
+  std::vector<std::vector<double>> points(count), gradients(count);
+  std::vector<double> values(count, 0.0);
+  std::vector<std::size_t> first(count + 1, 0);
+  for (std::size_t k = 0; k < count; ++k)
+    first[k + 1] = first[k] + static_cast<std::size_t>(tables[k]->intervals());
+  const auto fraction_begin = point.begin() + static_cast<std::ptrdiff_t>(intervals);
+  run_in_parallel(static_cast<int>(count), [&](int task) {
+    const auto k = static_cast<std::size_t>(task);
+    std::vector<double>& own = points[k];
+    own.assign(point.begin() + static_cast<std::ptrdiff_t>(first[k]),
+               point.begin() + static_cast<std::ptrdiff_t>(first[k + 1]));
+    own.insert(own.end(), fraction_begin, point.end());
+    values[k] = evaluate(tables[k], p, terms, own, gradients[k]);
+  });
+  // Summed in table order, so that the bits do not depend on the threads.
+  double total = 0.0;
+  for (std::size_t k = 0; k < count; ++k) {
+    total += values[k];
+    const std::size_t n = first[k + 1] - first[k];
+    std::copy_n(gradients[k].begin(), n, gradient.begin() + static_cast<std::ptrdiff_t>(first[k]));
+    for (std::size_t j = 0; j < fractions; ++j) gradient[intervals + j] += gradients[k][n + j];
+  }
   return total;
 }

@@ -43,6 +43,8 @@
 
 #include <vector>
 
+#include "model/observations.hpp"
+
 // The rows are cut into parts of about this many multiply-adds, and never
 // more than max_gradient_parts.  Tests set a small value to cut small
 // tables into many parts; evaluations that follow use the new cut.
@@ -85,4 +87,18 @@ struct ModelTerms {
 // gradient are those without misreads, to the bit.
 double negative_log_likelihood_and_gradient(int p, ModelTerms terms,
                                             const std::vector<double>& point,
+                                            std::vector<double>& gradient);
+
+// The same for a table held apart from the installed one.
+double negative_log_likelihood_and_gradient(const HeldTable& table, int p, ModelTerms terms,
+                                            const std::vector<double>& point,
+                                            std::vector<double>& gradient);
+
+// Several tables fitted together, each with lengths of its own and with q
+// and e in common: the point holds the first table's x_1..x_n, then the
+// next table's and so on, then q and e as `terms` asks.  -log L is the sum
+// of the tables' values, and the gradient in q and e the sum of theirs,
+// added in table order; the tables are evaluated on the worker threads.
+double negative_log_likelihood_and_gradient(const std::vector<const HeldTable*>& tables, int p,
+                                            ModelTerms terms, const std::vector<double>& point,
                                             std::vector<double>& gradient);

@@ -1,6 +1,7 @@
 #include "model/observations.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +34,17 @@ void set_observations(ObservationTable table, int count, int intervals) {
 }
 
 TableStamp installed_table() {
-  return TableStamp{observation_generation, observation_count, interval_count, observations.origin};
+  return TableStamp{0, observation_generation, observation_count, interval_count,
+                    observations.origin};
+}
+
+HeldTable::HeldTable(const unsigned char* codes, int count, int n)
+    : count_(count), n_(n), code_rows_(offset(count, n), 0) {
+  static std::atomic<unsigned> held_tables{0};
+  for (std::size_t k = 0; k < code_rows_.size(); ++k) {
+    code_rows_[k] = static_cast<unsigned char>(code_row(codes[k]));
+  }
+  stamp_ = TableStamp{++held_tables, 0, count, n, nullptr};
 }
 
 std::vector<unsigned char> code_row_matrix() {

@@ -33,6 +33,7 @@ void set_observations(ObservationTable table, int count, int intervals);
 // Which table some derived work was built from: its announcement, sizes
 // and storage.  Work is current while its stamp equals installed_table().
 struct TableStamp {
+  unsigned held = 0;  // 0 for the installed table, else the HeldTable's number
   unsigned generation = 0;
   int count = 0;
   int n = 0;
@@ -42,6 +43,27 @@ struct TableStamp {
 };
 
 TableStamp installed_table();
+
+// A table of code bytes (observation i's code for interval t at
+// i * n + t - 1) held apart from the installed one, so that several data
+// files can be fitted together and evaluated at once on several threads.
+// Each has a number of its own for as long as the process runs, so work
+// derived from one is never taken for another's.
+class HeldTable {
+ public:
+  HeldTable(const unsigned char* codes, int count, int n);
+  int count() const { return count_; }
+  int intervals() const { return n_; }
+  TableStamp stamp() const { return stamp_; }
+  // The code rows (model/emission.hpp, code_row), 0..3, row i at i * n.
+  const std::vector<unsigned char>& code_rows() const { return code_rows_; }
+
+ private:
+  int count_;
+  int n_;
+  std::vector<unsigned char> code_rows_;
+  TableStamp stamp_;
+};
 
 // The installed table's code rows (model/emission.hpp, code_row), 0..3,
 // observation_count rows of interval_count, row i at i * n.
