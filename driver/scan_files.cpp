@@ -30,9 +30,11 @@ std::string scan_collision_problem(const ScanFiles& names) {
     FileIdentity identity;
   };
   std::vector<Named> files;
-  files.push_back(
-      {"the data file", data_name(names.data_file),
-       names.data_file == "-" ? identify_descriptor(0) : identify_path(names.data_file)});
+  for (const std::string& data_file : names.data_files) {
+    files.push_back({"the data file", data_name(data_file),
+                     data_file == "-" ? identify_descriptor(0) : identify_path(data_file)});
+  }
+  const std::size_t data_count = files.size();
   if (!names.csv_file.empty()) {
     files.push_back(
         {"the CSV file", names.csv_file == "-" ? "standard output" : names.csv_file,
@@ -48,7 +50,15 @@ std::string scan_collision_problem(const ScanFiles& names) {
   }
   for (std::size_t later = 1; later < files.size(); ++later) {
     for (std::size_t earlier = 0; earlier < later; ++earlier) {
-      if (!same_file(files[earlier].identity, files[later].identity)) continue;
+      const bool named_twice = later < data_count && files[earlier].name == files[later].name &&
+                               files[later].name == "standard input";
+      if (!named_twice && !same_file(files[earlier].identity, files[later].identity)) continue;
+      if (later < data_count) {
+        return files[later].name == files[earlier].name
+                   ? "the data file " + files[later].name + " is named twice; name each file once"
+                   : "the data file " + files[later].name + " is the same file as the data file " +
+                         files[earlier].name + "; name each file once";
+      }
       return files[later].description + " " + files[later].name + " is the same file as " +
              files[earlier].description + " " + files[earlier].name +
              "; give the output another name";
@@ -95,7 +105,7 @@ std::string load_scan_data(const std::string& data_file, ScannedData& data, Data
 // folder (free of '%', which the library would read as an order); the
 // drawing is checked for its closing tag and copied into the output.
 std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results,
-                       const ScannedData& data) {
+                       const std::vector<ScannedData>& files) {
   std::string folder = temporary_folder();
   if (folder.find('%') != std::string::npos) folder = "/tmp";
   const std::string kind = plot_kind_of(plot.name());
@@ -106,7 +116,7 @@ std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results
   }
   close(drawing.release_descriptor());
   const std::string not_drawn = "can't draw the plot file " + plot.name() + ": ";
-  const std::string problem = write_scan_plot(drawing.path(), kind, results, data);
+  const std::string problem = write_scan_plot(drawing.path(), kind, results, files);
   if (!problem.empty()) return not_drawn + problem;
   std::FILE* drawn = std::fopen(drawing.path().c_str(), "rb");
   if (drawn == nullptr) return not_drawn + "the plotting library wrote no plot";

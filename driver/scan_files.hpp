@@ -15,14 +15,15 @@
 // The files a scan names: "-" is standard input for the data file and
 // standard output for the CSV file; an empty name is no such output.
 struct ScanFiles {
-  std::string data_file;
+  std::vector<std::string> data_files;
   std::string csv_file;
   std::string plot_file;
   std::string json_file;  // "-": standard output
 };
 
-// An output that is the data file, or the other output, would destroy what
-// it lands on; this says so, before anything is read.
+// An output that is a data file, or another output, would destroy what it
+// lands on, and a data file named twice would be fitted twice; this says
+// so, before anything is read.
 std::string scan_collision_problem(const ScanFiles& names);
 
 // Reads, checks and installs the data file (model/observations); `data`
@@ -32,4 +33,4 @@ std::string load_scan_data(const std::string& data_file, ScannedData& data, Data
 
 // Draws the plot and writes it into `plot`, committed when complete.
 std::string write_plot(OutputFile& plot, const std::vector<OrderResult>& results,
-                       const ScannedData& data);
+                       const std::vector<ScannedData>& files);

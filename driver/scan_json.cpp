@@ -27,6 +27,21 @@ std::string fraction_object(const FractionResult& e) {
          ", \"p_value\": " + number(e.p_value) + "}";
 }
 
+// With several files fitted together, each one's share of the order:
+// its name, its total and the total's standard error.
+std::string files_array(const OrderResult& r, const std::vector<DataFileRecord>& files) {
+  if (r.shares.empty()) return "";
+  std::string text = ", \"files\": [";
+  for (std::size_t k = 0; k < r.shares.size(); ++k) {
+    const OrderResult share = file_result(r, k);
+    text += std::string(k == 0 ? "" : ", ") +
+            "{\"name\": " + json_string(k < files.size() ? files[k].name : "") +
+            ", \"total_length\": " + number(share.total_length) + ", \"total_standard_error\": " +
+            (total_has_wald(share) ? number(share.total_standard_error) : "null") + "}";
+  }
+  return text + "]";
+}
+
 }  // namespace
 
 std::string utc_timestamp() {
@@ -79,13 +94,14 @@ void print_scan_json(std::FILE* out, const ScanProvenance& provenance,
     std::fprintf(out,
                  "%s\n    {\"order\": %d, \"log_likelihood\": %s, \"converged\": %s, "
                  "\"failed\": %s, \"start\": %s, \"total_length\": %s, "
-                 "\"total_standard_error\": %s, \"escape\": %s%s}",
+                 "\"total_standard_error\": %s, \"escape\": %s%s%s}",
                  k == 0 ? "" : ",", r.order, number(r.log_likelihood).c_str(),
                  boolean(!failed && r.fit.converged()), boolean(failed),
                  json_string(r.fit.start).c_str(), number(r.total_length).c_str(),
                  total_has_wald(r) ? number(r.total_standard_error).c_str() : "null",
                  fraction_object(r.escape).c_str(),
-                 r.error.fitted ? (", \"error\": " + fraction_object(r.error)).c_str() : "");
+                 r.error.fitted ? (", \"error\": " + fraction_object(r.error)).c_str() : "",
+                 files_array(r, provenance.data_files).c_str());
   }
   const int best = best_result(results);
   std::fprintf(

@@ -8,11 +8,15 @@
 //     "partial": false,                        (true: the scan was cut short)
 //     "orders": [{"order": p, "log_likelihood": x, "converged": true,
 //                 "failed": false, "start": "estimate", "total_length": x,
+//                 (of every file's lengths together)
 //                 "total_standard_error": x or null,
 //                 "escape": null or {"fraction": q, "standard_error": x or null,
 //                                    "profile_lower": x, "profile_upper": x,
 //                                    "likelihood_ratio": x, "p_value": x},
-//                 "error": the same for the misread rate e, with --error only}],
+//                 "error": the same for the misread rate e, with --error only,
+//                 "files": with several data files only, each one's
+//                          [{"name": ..., "total_length": x,
+//                            "total_standard_error": x or null}]}],
 //     "best_order": p or null,
 //     "support_set": [p, ...],
 //     "check_of_fit": [{"order": p, "statistic": G2, "p_value": x,

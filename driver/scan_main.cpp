@@ -1,4 +1,4 @@
-// interval-scan: fits a range of model orders to one observation data file,
+// interval-scan: fits a range of model orders to observation data files,
 // each with a bounded quasi-Newton search on the exact gradient, restarted
 // until it settles, and reports which order fits best and how uncertain each
 // fitted length is (driver/scan_run.hpp says how, step by step).
@@ -28,6 +28,7 @@
 #include "driver/scan_run.hpp"
 #include "foundation/fatal_error.hpp"
 #include "foundation/worker_threads.hpp"
+#include "model/observations.hpp"
 
 namespace {
 
@@ -42,26 +43,42 @@ int report_failure(const std::string& what) {
 
 int run(const ScanOptions& options, const CheckFitOptions& check_options,
         const std::vector<std::string>& command_line) {
-  ScannedData data;
-  DataSummary summary;
-  if (const std::string problem = load_scan_data(options.data_file, data, summary);
-      !problem.empty()) {
-    return report_failure(problem);
+  // Each file is read, checked and installed in turn; with several, each
+  // is held apart for the joint fit.
+  std::vector<ScannedData> files;
+  std::vector<DataSummary> summaries;
+  std::vector<HeldTable> held;
+  held.reserve(options.data_files.size());
+  for (const std::string& data_file : options.data_files) {
+    ScannedData data;
+    DataSummary summary;
+    if (const std::string problem = load_scan_data(data_file, data, summary); !problem.empty()) {
+      return report_failure(problem);
+    }
+    files.push_back(data);
+    summaries.push_back(summary);
+    if (options.data_files.size() > 1)
+      held.emplace_back(observations.origin, observation_count, interval_count);
   }
   ScanOutputs outputs({options.csv_file, options.plot_file, options.json_file,
                        check_options.csv_file, check_options.plot_file});
   if (const std::string problem = outputs.open(); !problem.empty()) return report_failure(problem);
-  if (!options.quiet) std::fputs(summary.paragraph.c_str(), stderr);
-  for (const std::string& warning : summary.warnings) {
-    std::fprintf(stderr, "%s: warning: %s\n", program_name, warning.c_str());
+  for (const DataSummary& summary : summaries) {
+    if (!options.quiet) std::fputs(summary.paragraph.c_str(), stderr);
+    for (const std::string& warning : summary.warnings) {
+      std::fprintf(stderr, "%s: warning: %s\n", program_name, warning.c_str());
+    }
   }
 
+  std::vector<const HeldTable*> tables;
+  for (const HeldTable& table : held) tables.push_back(&table);
   const ScanSettings settings{options.orders,
                               options.estimate,
                               options.escape,
                               options.error,
                               options.intervals == "profile",
-                              options.profile_all};
+                              options.profile_all,
+                              tables};
   std::vector<OrderResult> results;
   std::vector<CheckOfFit> checks;
   {
@@ -81,7 +98,9 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options,
   }
 
   std::FILE* table = outputs.table_stream();
-  print_scan_table(table, results);
+  std::vector<std::string> names;
+  for (const ScannedData& data : files) names.push_back(data.name);
+  print_scan_table(table, results, names);
   for (const CheckOfFit& check : checks) std::fprintf(table, "%s\n", check_fit_line(check).c_str());
   int status = 0;
   if (const int error = flush_failure(table); error != 0) {
@@ -94,12 +113,13 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options,
   if (best_result(results) < 0) {
     return report_failure("no order gives a finite log-likelihood; try another --estimate");
   }
-  const ScanProvenance provenance{INTERVAL_VERSION,
-                                  command_line,
-                                  utc_timestamp(),
-                                  {{options.data_file, data.bytes, data.sha256}},
+  std::vector<DataFileRecord> records;
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    records.push_back({options.data_files[k], files[k].bytes, files[k].sha256});
+  }
+  const ScanProvenance provenance{INTERVAL_VERSION, command_line, utc_timestamp(), records,
                                   partial};
-  for (const std::string& problem : outputs.write(results, checks, data, provenance)) {
+  for (const std::string& problem : outputs.write(results, checks, files, provenance)) {
     status = report_failure(problem);
   }
   return partial ? status_interrupted : status;
@@ -129,10 +149,14 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   if (problem.empty()) problem = check_fit_options_problem(check_options);
   if (problem.empty()) {
     problem = scan_collision_problem(
-        {options.data_file, options.csv_file, options.plot_file, options.json_file});
+        {options.data_files, options.csv_file, options.plot_file, options.json_file});
   }
-  if (problem.empty()) {
-    problem = check_fit_collision_problem(options.data_file, {options.csv_file, options.plot_file},
+  if (problem.empty() && check_options.requested && options.data_files.size() > 1) {
+    problem = "--check-fit: the check of fit takes one data file; check each file's own scan";
+  }
+  for (const std::string& data_file : options.data_files) {
+    if (!problem.empty()) break;
+    problem = check_fit_collision_problem(data_file, {options.csv_file, options.plot_file},
                                           check_options.csv_file, check_options.plot_file);
   }
   if (!problem.empty()) return refuse_options(program_name, problem);

@@ -91,10 +91,12 @@ std::string scan_version_text() {
 
 void add_scan_options(CLI::App& app, ScanOptions& options) {
   use_companion_help(app);
-  app.add_option("DATAFILE", options.data_file,
-                 option_help("Observation data file: the numbers of observations and of "
+  app.add_option("DATAFILE", options.data_files,
+                 option_help("Observation data files: the numbers of observations and of "
                              "intervals on the first line, then one line of exactly n codes "
-                             "per observation; - reads standard input"))
+                             "per observation; - reads standard input.  Several files (one "
+                             "per chromosome, say) are fitted together: the order, q and e in "
+                             "common, each file with its own lengths"))
       ->type_name("")
       ->required();
   app.add_option("--orders", options.orders_text,
@@ -224,7 +226,9 @@ std::string scan_options_problem(const CLI::App& app, ScanOptions& options) {
            options.estimate_text + "')";
   }
   options.estimate = *estimate;
-  if (options.data_file.empty()) return "DATAFILE: the data file name is empty";
+  for (const std::string& data_file : options.data_files) {
+    if (data_file.empty()) return "DATAFILE: a data file name is empty";
+  }
   if (app.count("--csv") > 0 && options.csv_file.empty()) {
     return "--csv: the file name is empty; give a name such as fits.csv, or - for standard "
            "output";

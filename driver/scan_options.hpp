@@ -8,7 +8,8 @@
 #include <vector>
 
 struct ScanOptions {
-  std::string data_file;  // "-": standard input
+  // Fitted together when there are several; "-": standard input.
+  std::vector<std::string> data_files;
   std::string orders_text = "1-6";
   std::string order_text;  // --order P: the one order, instead of --orders
   std::string estimate_text = "0.5";

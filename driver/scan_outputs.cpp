@@ -33,14 +33,16 @@ std::FILE* ScanOutputs::table_stream() const {
 
 std::vector<std::string> ScanOutputs::write(const std::vector<OrderResult>& results,
                                             const std::vector<CheckOfFit>& checks,
-                                            const ScannedData& data,
+                                            const std::vector<ScannedData>& files,
                                             const ScanProvenance& provenance) {
   std::vector<std::string> problems;
   auto note = [&problems](const std::string& problem) {
     if (!problem.empty()) problems.push_back(problem);
   };
   if (!csv_.name().empty()) {
-    print_scan_csv(csv_.stream(), results);
+    std::vector<std::string> names;
+    for (const DataFileRecord& file : provenance.data_files) names.push_back(file.name);
+    print_scan_csv(csv_.stream(), results, names);
     note(csv_.commit());
   }
   if (!json_.name().empty()) {
@@ -57,8 +59,8 @@ std::vector<std::string> ScanOutputs::write(const std::vector<OrderResult>& resu
         check.order != results[static_cast<std::size_t>(best)].order) {
       continue;
     }
-    note(write_check_fit_picture(check_plot_, check, data.name));
+    note(write_check_fit_picture(check_plot_, check, files.front().name));
   }
-  if (!plot_.name().empty()) note(write_plot(plot_, results, data));
+  if (!plot_.name().empty()) note(write_plot(plot_, results, files));
   return problems;
 }

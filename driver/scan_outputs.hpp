@@ -35,9 +35,11 @@ class ScanOutputs {
   std::FILE* table_stream() const;
 
   // Writes and commits each output named; the problems, one line each.
+  // The CSV names each file as provenance.data_files does.
   // The check of fit's picture shows the best order's check.
   std::vector<std::string> write(const std::vector<OrderResult>& results,
-                                 const std::vector<CheckOfFit>& checks, const ScannedData& data,
+                                 const std::vector<CheckOfFit>& checks,
+                                 const std::vector<ScannedData>& files,
                                  const ScanProvenance& provenance);
 
  private:

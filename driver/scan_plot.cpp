@@ -146,12 +146,12 @@ double whole_number_step(double span) {
 // A panel's frame, axes and labels in the viewport `panel`; the x axis
 // counts whole numbers.
 void start_panel(const PLFLT panel[4], double x_low, double x_high, const Range& y,
-                 const char* x_label, const char* y_label, const char* title,
-                 const char* subtitle) {
+                 const char* x_label, const char* y_label, const char* title, const char* subtitle,
+                 const char* x_options = x_axis_options) {
   plvpor(panel[0], panel[1], panel[2], panel[3]);
   plwind(x_low, x_high, y.low, y.high);
   plcol0(axis_colour);
-  plbox(x_axis_options, whole_number_step(x_high - x_low), 1, y_axis_options, 0.0, 0);
+  plbox(x_options, whole_number_step(x_high - x_low), 1, y_axis_options, 0.0, 0);
   plmtex("b", x_label_distance, 0.5, 0.5, x_label);
   plmtex("l", y_label_distance, 0.5, 0.5, y_label);
   plmtex("t", title_distance, 0.5, 0.5, title);
@@ -164,12 +164,27 @@ std::string file_name_of(const std::string& path) {
   return slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
 }
 
-// The data the fits were made to, across the top of the page.
-void draw_page_title(const ScannedData& data) {
+// The data the fits were made to, across the top of the page: the file,
+// or the first of several and how many there are with it.
+void draw_page_title(const std::vector<ScannedData>& files) {
   char title[512];
-  std::snprintf(title, sizeof title, "%s: M = %d observations, n = %d intervals",
-                literal_text(file_name_of(data.name)).c_str(), data.observation_count,
-                data.interval_count);
+  const ScannedData& data = files.front();
+  if (files.size() == 1) {
+    std::snprintf(title, sizeof title, "%s: M = %d observations, n = %d intervals",
+                  literal_text(file_name_of(data.name)).c_str(), data.observation_count,
+                  data.interval_count);
+  } else {
+    long long observations = 0;
+    long long intervals = 0;
+    for (const ScannedData& file : files) {
+      observations += file.observation_count;
+      intervals += file.interval_count;
+    }
+    std::snprintf(title, sizeof title,
+                  "%s and %zu more file%s, fitted together: %lld observations, %lld intervals",
+                  literal_text(file_name_of(data.name)).c_str(), files.size() - 1,
+                  files.size() > 2 ? "s" : "", observations, intervals);
+  }
   plvpor(0.0, 1.0, 0.0, 1.0);
   plwind(0.0, 1.0, 0.0, 1.0);
   plcol0(axis_colour);
@@ -241,10 +256,57 @@ void draw_log_likelihoods(const std::vector<OrderResult>& results, const OrderRe
   plmtex("t", best_label_distance, 1.0, 1.0, label);
 }
 
+// The files' blocks in the lengths panel: a dashed line in each gap and
+// each file's name at the top of its block, upright when many files leave
+// little room across.
+void draw_file_blocks(const OrderResult& best, const std::vector<ScannedData>& files,
+                      const std::vector<double>& place, const Range& y) {
+  constexpr std::size_t across_limit = 4;
+  constexpr PLINT dashed = 2;
+  constexpr PLFLT name_scale = 0.8;
+  plcol0(axis_colour);
+  plschr(0.0, text_scale * name_scale);
+  const bool upright = best.shares.size() > across_limit;
+  for (std::size_t k = 0; k < best.shares.size(); ++k) {
+    const FileShare& share = best.shares[k];
+    if (share.count == 0) continue;
+    const double first = place[share.first];
+    const double last = place[share.first + share.count - 1];
+    if (k + 1 < best.shares.size()) {
+      PLFLT x[2] = {last + 1.0, last + 1.0};
+      PLFLT line_y[2] = {y.low, y.high};
+      pllsty(dashed);
+      plline(2, x, line_y);
+      pllsty(1);
+    }
+    const std::string name = literal_text(file_name_of(k < files.size() ? files[k].name : ""));
+    const double top = y.high - margin_fraction * 0.3 * (y.high - y.low);
+    if (upright) {
+      plptex((first + last) / 2.0, top, 0.0, -1.0, 0.0, name.c_str());
+    } else {
+      plptex((first + last) / 2.0, top, 1.0, 0.0, 0.5, name.c_str());
+    }
+  }
+  plschr(0.0, text_scale);
+}
+
 // The best order's lengths with their profile intervals where they were
-// computed, else their Wald intervals; the title says which.
-void draw_best_lengths(const OrderResult& best) {
+// computed, else their Wald intervals; the title says which.  Several
+// files' lengths stand side by side along one axis, file after file, a
+// dashed line and a gap between files and each file's name over its
+// lengths: up to some twenty files of a few dozen intervals stay readable
+// on one panel, where a panel per file would be too small to read.
+void draw_best_lengths(const OrderResult& best, const std::vector<ScannedData>& files) {
   const std::size_t n = best.lengths.size();
+  // The place of length t on the axis: its number, one more for each file
+  // before its own.
+  std::vector<double> place(n);
+  std::size_t file = 0;
+  for (std::size_t t = 0; t < n; ++t) {
+    while (file + 1 < best.shares.size() && t >= best.shares[file + 1].first) ++file;
+    place[t] = static_cast<double>(t + 1 + file);
+  }
+  const double last_place = n == 0 ? 1.0 : place[n - 1];
   std::vector<PLFLT> intervals;
   std::vector<PLFLT> lengths;
   std::vector<PLFLT> lower;
@@ -264,14 +326,15 @@ void draw_best_lengths(const OrderResult& best) {
     } else {
       continue;
     }
-    intervals.push_back(static_cast<double>(t + 1));
+    intervals.push_back(place[t]);
     lengths.push_back(best.lengths[t]);
     lower.push_back(from);
     upper.push_back(to);
     high = std::fmax(high, to);
   }
   char title[160];
-  std::snprintf(title, sizeof title, "Lengths of the best order, p = %d", best.order);
+  std::snprintf(title, sizeof title, "Lengths of the best order, p = %d%s", best.order,
+                best.shares.empty() ? "" : ", file by file");
   const char* caption = best.profiled ? "bars: 95% profile-likelihood intervals"
                         : best.positive_definite
                             ? "bars: 95% Wald intervals, length +- 1.96 SE"
@@ -279,12 +342,17 @@ void draw_best_lengths(const OrderResult& best) {
   // Lengths are never below 0: the axis starts there, and a Wald bar that
   // would reach below it is cut at it.
   for (PLFLT& from : lower) from = std::fmax(from, 0.0);
-  const Range y{0.0, padded(0.0, high).high};
-  start_panel(right_panel, 0.5, static_cast<double>(n) + 0.5, y, "interval",
-              "length (expected events / 2p)", title, caption);
+  // Several files' places are no interval numbers: their axis has ticks
+  // without numbers, and room at the top for the files' names.
+  const bool several = !best.shares.empty();
+  constexpr double name_room = 1.25;
+  const Range y{0.0, padded(0.0, high).high * (several ? name_room : 1.0)};
+  start_panel(right_panel, 0.5, last_place + 0.5, y,
+              several ? "intervals of each file in turn, the files in the order given" : "interval",
+              "length (expected events / 2p)", title, caption, several ? "bcst" : x_axis_options);
+  if (!best.shares.empty()) draw_file_blocks(best, files, place, y);
   plcol0(data_colour);
-  std::vector<PLFLT> all_intervals(n);
-  for (std::size_t t = 0; t < n; ++t) all_intervals[t] = static_cast<double>(t + 1);
+  std::vector<PLFLT> all_intervals(place.begin(), place.end());
   std::vector<PLFLT> all_lengths(best.lengths.begin(), best.lengths.end());
   plpoin(static_cast<PLINT>(n), all_intervals.data(), all_lengths.data(), point_symbol);
   if (!intervals.empty()) {
@@ -356,13 +424,15 @@ std::vector<std::string> plot_kinds() {
 std::string plot_unavailable_reason() { return {}; }
 
 std::string write_scan_plot(const std::string& svg_path, const std::vector<OrderResult>& results,
-                            const ScannedData& data) {
-  return write_scan_plot(svg_path, ".svg", results, data);
+                            const std::vector<ScannedData>& files) {
+  return write_scan_plot(svg_path, ".svg", results, files);
 }
 
 std::string write_scan_plot(const std::string& path, const std::string& kind,
-                            const std::vector<OrderResult>& results, const ScannedData& data) {
+                            const std::vector<OrderResult>& results,
+                            const std::vector<ScannedData>& files) {
   const int best = best_result(results);
+  if (files.empty()) return "no data file to name in the plot";
   if (results.empty() || best < 0) return "no fit gives a log-likelihood to plot";
   if (std::string problem = plot_device_problem(kind); !problem.empty()) return problem;
   plsdev(device_for(kind));
@@ -372,9 +442,9 @@ std::string write_scan_plot(const std::string& path, const std::string& kind,
   plscol0(axis_colour, 0, 0, 0);
   plstar(1, 1);
   pladv(0);
-  draw_page_title(data);
+  draw_page_title(files);
   draw_log_likelihoods(results, results[static_cast<std::size_t>(best)]);
-  draw_best_lengths(results[static_cast<std::size_t>(best)]);
+  draw_best_lengths(results[static_cast<std::size_t>(best)], files);
   plend();
   return {};
 }

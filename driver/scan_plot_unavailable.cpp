@@ -14,12 +14,12 @@ std::string plot_unavailable_reason() {
 
 std::string write_scan_plot(const std::string& /*path*/, const std::string& /*kind*/,
                             const std::vector<OrderResult>& /*results*/,
-                            const ScannedData& /*data*/) {
+                            const std::vector<ScannedData>& /*files*/) {
   return plot_unavailable_reason();
 }
 
 std::string write_scan_plot(const std::string& /*svg_path*/,
                             const std::vector<OrderResult>& /*results*/,
-                            const ScannedData& /*data*/) {
+                            const std::vector<ScannedData>& /*files*/) {
   return plot_unavailable_reason();
 }

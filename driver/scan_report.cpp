@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstddef>
+#include <type_traits>
 
 namespace {
 
@@ -124,8 +125,10 @@ bool add_fraction_row(std::vector<std::vector<std::string>>& rows, const OrderRe
 }
 
 // The lengths of one order with their standard errors and intervals, under
-// `heading`, and the notes that explain what is missing.
-void print_lengths(std::FILE* out, const OrderResult& r, const std::string& heading) {
+// `heading`, and the notes that explain what is missing; the fractions'
+// rows unless `fractions` is false.
+void print_lengths(std::FILE* out, const OrderResult& r, const std::string& heading,
+                   bool fractions = true) {
   std::fprintf(out, "\n%s\n", heading.c_str());
   std::vector<std::vector<std::string>> rows = {
       {"interval", "length", "standard error", "95% Wald interval"}};
@@ -147,10 +150,12 @@ void print_lengths(std::FILE* out, const OrderResult& r, const std::string& head
   rows.push_back(total);
   bool escape_wald_shown = true;
   bool error_wald_shown = true;
-  if (r.escape.fitted) escape_wald_shown = add_fraction_row(rows, r, r.escape, "escape");
-  if (r.error.fitted) error_wald_shown = add_fraction_row(rows, r, r.error, "error");
+  if (fractions && r.escape.fitted) {
+    escape_wald_shown = add_fraction_row(rows, r, r.escape, "escape");
+  }
+  if (fractions && r.error.fitted) error_wald_shown = add_fraction_row(rows, r, r.error, "error");
   print_aligned(out, {{8, false}, {12, false}, {14, false}, {24, true}, {0, true}}, rows);
-  if (r.escape.fitted && !r.escape.identified) {
+  if (fractions && r.escape.fitted && !r.escape.identified) {
     std::fprintf(out,
                  "At order 1 every event moves the class: q does not change the likelihood and "
                  "is not fitted.\n");
@@ -176,6 +181,21 @@ void print_lengths(std::FILE* out, const OrderResult& r, const std::string& head
                  "A length at bound is fitted as 0: its Wald interval would rest on a "
                  "curvature the bound cuts off, so none is given; the total's standard error "
                  "holds that length at 0.\n");
+  }
+}
+
+// The same for a fit of several files: each file's lengths under its name,
+// the common fractions with the last file's.
+void print_order_lengths(std::FILE* out, const OrderResult& r, const std::string& heading,
+                         const std::vector<std::string>& files) {
+  if (r.shares.empty()) {
+    print_lengths(out, r, heading);
+    return;
+  }
+  std::fprintf(out, "\n%s", heading.c_str());
+  for (std::size_t k = 0; k < r.shares.size(); ++k) {
+    const std::string name = k < files.size() ? files[k] : "file " + std::to_string(k + 1);
+    print_lengths(out, file_result(r, k), "Data file " + name + ":", k + 1 == r.shares.size());
   }
 }
 
@@ -229,6 +249,56 @@ void set_lengths(OrderResult& result) {
     result.lengths.push_back(parameter / scale);
     result.total_length += parameter / scale;
   }
+  for (FileShare& share : result.shares) {
+    share.total_length = 0.0;
+    for (std::size_t t = share.first; t < share.first + share.count; ++t) {
+      share.total_length += result.lengths[t];
+    }
+  }
+}
+
+std::vector<FileShare> shares_of(const std::vector<const HeldTable*>& tables) {
+  std::vector<FileShare> shares;
+  std::size_t first = 0;
+  for (const HeldTable* table : tables) {
+    FileShare share;
+    share.first = first;
+    share.count = static_cast<std::size_t>(table->intervals());
+    first += share.count;
+    shares.push_back(share);
+  }
+  return shares;
+}
+
+OrderResult file_result(const OrderResult& joint, std::size_t k) {
+  if (joint.shares.empty()) return joint;
+  const FileShare& share = joint.shares[k];
+  const auto first = static_cast<std::ptrdiff_t>(share.first);
+  const auto last = static_cast<std::ptrdiff_t>(share.first + share.count);
+  auto slice = [first, last](const auto& all) {
+    using Vector = std::remove_cvref_t<decltype(all)>;
+    return all.size() >= static_cast<std::size_t>(last)
+               ? Vector(all.begin() + first, all.begin() + last)
+               : Vector{};
+  };
+  OrderResult result;
+  result.order = joint.order;
+  result.fit = joint.fit;
+  result.fit.parameters = slice(joint.fit.parameters);
+  result.log_likelihood = joint.log_likelihood;
+  result.lengths = slice(joint.lengths);
+  result.total_length = share.total_length;
+  result.positive_definite = joint.positive_definite;
+  result.standard_errors = slice(joint.standard_errors);
+  result.total_standard_error = share.total_standard_error;
+  result.at_bound = slice(joint.at_bound);
+  result.profiled = joint.profiled;
+  result.profiles = slice(joint.profiles);
+  result.total_profile = share.total_profile;
+  result.escape = joint.escape;
+  result.error = joint.error;
+  result.seconds = joint.seconds;
+  return result;
 }
 
 bool has_wald(const OrderResult& result, std::size_t t) {
@@ -276,18 +346,27 @@ void set_standard_errors(OrderResult& result, const DoubleMatrix* covariance) {
     return static_cast<std::size_t>(i - 1) < result.at_bound.size() &&
            result.at_bound[static_cast<std::size_t>(i - 1)];
   };
-  double total_variance = 0.0;
+  // Var(sum of parameters first..last) = sum_ij Cov[i][j] over the free
+  // parameters among them, the bound ones held at their value.
+  auto total_error = [&](int first, int last) {
+    double variance = 0.0;
+    for (int i = first; i <= last; ++i) {
+      if (at_bound(i)) continue;
+      for (int j = first; j <= last; ++j) {
+        if (!at_bound(j)) variance += cov[i][j];
+      }
+    }
+    return std::sqrt(variance) / scale;
+  };
   for (int i = 1; i <= n; ++i) {
     // A length at bound has no standard error (its entries are not used).
     result.standard_errors.push_back(at_bound(i) ? std::nan("") : std::sqrt(cov[i][i]) / scale);
-    // Var(sum of parameters) = sum_ij Cov[i][j] over the free parameters,
-    // the bound ones held at their value.
-    if (at_bound(i)) continue;
-    for (int j = 1; j <= n; ++j) {
-      if (!at_bound(j)) total_variance += cov[i][j];
-    }
   }
-  result.total_standard_error = std::sqrt(total_variance) / scale;
+  result.total_standard_error = total_error(1, n);
+  for (FileShare& share : result.shares) {
+    const int first = static_cast<int>(share.first) + 1;
+    share.total_standard_error = total_error(first, first + static_cast<int>(share.count) - 1);
+  }
 }
 
 int best_result(const std::vector<OrderResult>& results) {
@@ -302,7 +381,8 @@ int best_result(const std::vector<OrderResult>& results) {
   return best;
 }
 
-void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results) {
+void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results,
+                      const std::vector<std::string>& files) {
   const int best = best_result(results);
   const double best_value =
       best < 0 ? std::nan("") : results[static_cast<std::size_t>(best)].log_likelihood;
@@ -314,21 +394,24 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results) {
   const OrderResult& chosen = results[static_cast<std::size_t>(best)];
   // One order is no choice: its lengths, without a best order or a support set.
   if (results.size() == 1) {
-    print_lengths(out, chosen,
-                  "Order p = " + std::to_string(chosen.order) + " (log-likelihood " +
-                      fixed(chosen.log_likelihood) + ")");
+    print_order_lengths(out, chosen,
+                        "Order p = " + std::to_string(chosen.order) + " (log-likelihood " +
+                            fixed(chosen.log_likelihood) + ")",
+                        files);
   } else {
-    print_lengths(out, chosen,
-                  "Best order: p = " + std::to_string(chosen.order) + " (log-likelihood " +
-                      fixed(chosen.log_likelihood) + ")");
+    print_order_lengths(out, chosen,
+                        "Best order: p = " + std::to_string(chosen.order) + " (log-likelihood " +
+                            fixed(chosen.log_likelihood) + ")",
+                        files);
     // The data cannot tell the support set's orders from the best: each one's
     // lengths are a result to report beside the best's.
     for (const OrderResult& r : results) {
       if (&r == &chosen || !(r.log_likelihood >= best_value - support_width)) continue;
-      print_lengths(out, r,
-                    "Order p = " + std::to_string(r.order) +
-                        ", in the support set (log-likelihood " + fixed(r.log_likelihood) + ", " +
-                        fixed(r.log_likelihood - best_value) + " from the best)");
+      print_order_lengths(out, r,
+                          "Order p = " + std::to_string(r.order) +
+                              ", in the support set (log-likelihood " + fixed(r.log_likelihood) +
+                              ", " + fixed(r.log_likelihood - best_value) + " from the best)",
+                          files);
     }
     print_support_set(out, results);
   }
@@ -348,6 +431,18 @@ double boundary_test_p_value(double likelihood_ratio) {
 
 namespace {
 
+// A text as one CSV field: quoted, its quotes doubled, where it holds a
+// comma, a quote or a line break.
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
 // A number for the CSV with all its digits, 0 for a negative zero.
 double csv_number(double x) { return x == 0.0 ? 0.0 : x; }
 
@@ -366,7 +461,8 @@ struct CsvValue {
   const LengthInterval* profile;
 };
 
-void print_csv_row(std::FILE* out, const OrderResult& r, const CsvValue& v) {
+void print_csv_row(std::FILE* out, const OrderResult& r, const CsvValue& v,
+                   const std::string& file) {
   std::fprintf(out, "%d,%s,", r.order, v.interval.c_str());
   if (std::isnan(v.value)) {
     std::fprintf(out, "NA,");
@@ -390,35 +486,46 @@ void print_csv_row(std::FILE* out, const OrderResult& r, const CsvValue& v) {
   } else {
     std::fprintf(out, "NA,NA,");
   }
-  std::fprintf(out, "%s\n", v.parameter);
+  std::fprintf(out, "%s,%s\n", v.parameter, file.c_str());
 }
 
 }  // namespace
 
-void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results) {
+void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results,
+                    const std::vector<std::string>& files) {
   std::fprintf(out,
                "order,interval,length,standard_error,log_likelihood,converged,"
-               "wald_lower,wald_upper,profile_lower,profile_upper,parameter\n");
-  for (const OrderResult& r : results) {
-    for (std::size_t t = 0; t < r.lengths.size(); ++t) {
-      const bool wald = has_wald(r, t);
-      print_csv_row(
-          out, r,
-          {std::to_string(t + 1), "length", r.lengths[t], wald, wald ? r.standard_errors[t] : 0.0,
-           true, r.profiled && t < r.profiles.size() ? &r.profiles[t] : nullptr});
-    }
-    print_csv_row(out, r,
-                  {"total", "total", r.total_length, total_has_wald(r), r.total_standard_error,
-                   true, r.profiled ? &r.total_profile : nullptr});
-    for (const auto& [e, name] :
-         {std::pair<const FractionResult&, const char*>{r.escape, "escape"},
-          std::pair<const FractionResult&, const char*>{r.error, "error"}}) {
-      if (e.fitted && !e.identified) {
-        print_csv_row(out, r, {name, name, std::nan(""), false, 0.0, false, nullptr});
-      } else if (e.fitted) {
-        print_csv_row(out, r,
-                      {name, name, e.fraction, e.has_standard_error, e.standard_error,
-                       fraction_wald_inside(e), e.profiled ? &e.profile : nullptr});
+               "wald_lower,wald_upper,profile_lower,profile_upper,parameter,file\n");
+  for (const OrderResult& joint : results) {
+    // Each file's rows as a scan of it alone lays them out; the common
+    // fractions' rows are in every file's.
+    const std::size_t count = std::max<std::size_t>(joint.shares.size(), 1);
+    for (std::size_t k = 0; k < count; ++k) {
+      const OrderResult r = file_result(joint, k);
+      const std::string file = csv_field(k < files.size() ? files[k] : "");
+      for (std::size_t t = 0; t < r.lengths.size(); ++t) {
+        const bool wald = has_wald(r, t);
+        print_csv_row(
+            out, r,
+            {std::to_string(t + 1), "length", r.lengths[t], wald, wald ? r.standard_errors[t] : 0.0,
+             true, r.profiled && t < r.profiles.size() ? &r.profiles[t] : nullptr},
+            file);
+      }
+      print_csv_row(out, r,
+                    {"total", "total", r.total_length, total_has_wald(r), r.total_standard_error,
+                     true, r.profiled ? &r.total_profile : nullptr},
+                    file);
+      for (const auto& [e, name] :
+           {std::pair<const FractionResult&, const char*>{r.escape, "escape"},
+            std::pair<const FractionResult&, const char*>{r.error, "error"}}) {
+        if (e.fitted && !e.identified) {
+          print_csv_row(out, r, {name, name, std::nan(""), false, 0.0, false, nullptr}, file);
+        } else if (e.fitted) {
+          print_csv_row(out, r,
+                        {name, name, e.fraction, e.has_standard_error, e.standard_error,
+                         fraction_wald_inside(e), e.profiled ? &e.profile : nullptr},
+                        file);
+        }
       }
     }
   }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "foundation/index_ranged_arrays.hpp"
+#include "model/observations.hpp"
 #include "optimise/gradient_fit.hpp"
 
 // The 0.975 quantile of the standard normal distribution.
@@ -68,8 +69,24 @@ struct FractionResult {
 // The p-value of the boundary test above.
 double boundary_test_p_value(double likelihood_ratio);
 
+// One data file's share of a fit of several files together: its lengths
+// are lengths[first .. first + count - 1] (and so for their errors, bounds
+// and profiles), and it has a total of its own.
+struct FileShare {
+  std::size_t first = 0;
+  std::size_t count = 0;
+  double total_length = 0.0;
+  double total_standard_error = 0.0;
+  LengthInterval total_profile;
+};
+
 struct OrderResult {
   int order = 0;
+  // The tables fitted together, each with its own lengths, in the order
+  // of `shares`; the caller keeps them while the result is used.  Empty:
+  // the one installed table (model/observations), and no shares.
+  std::vector<const HeldTable*> tables;
+  std::vector<FileShare> shares;
   OrderFit fit;
   double log_likelihood = 0.0;  // minus the objective at the fit
   std::vector<double> lengths;  // parameter t / (2p) at index t-1
@@ -89,6 +106,14 @@ struct OrderResult {
   FractionResult error;  // the misread rate
   double seconds = 0.0;  // fit, information and profiles together
 };
+
+// File k's share of a fit of several files, as a result of its own: its
+// lengths, their errors and intervals, and its total; the order, the fit,
+// the log-likelihood and the fractions are the joint ones.  With one file,
+// the result itself.
+OrderResult file_result(const OrderResult& joint, std::size_t k);
+// The shares of tables fitted together, their totals yet unset.
+std::vector<FileShare> shares_of(const std::vector<const HeldTable*>& tables);
 
 // Whether length t (0-based) and the total have a Wald interval.
 bool has_wald(const OrderResult& result, std::size_t t);
@@ -120,7 +145,10 @@ int best_result(const std::vector<OrderResult>& results);
 // standard errors and 95% intervals, and those of every other order in the
 // support set.  A scan of one order prints its lengths without a best order
 // or a support set.
-void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
+// With several files, each file's lengths are printed under its name in
+// `files` (in the order of the results' shares).
+void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results,
+                      const std::vector<std::string>& files = {});
 
 // One row per order and interval, then a row per order whose interval is
 // "total", holding the total length and its standard error, and, where the
@@ -128,12 +156,17 @@ void print_scan_table(std::FILE* out, const std::vector<OrderResult>& results);
 // (its standard error and intervals in the units of q), and where the
 // misread rate was, a row "error" laid out alike:
 //   order,interval,length,standard_error,log_likelihood,converged,
-//   wald_lower,wald_upper,profile_lower,profile_upper,parameter
+//   wald_lower,wald_upper,profile_lower,profile_upper,parameter,file
 // with NA for a standard error or an interval that is not available.  The
-// last column names the kind of row, length, total, escape or error, so that a
+// `parameter` column names the kind of row, length, total, escape or error, so that a
 // reader can pick the length rows without comparing text with numbers in
 // `interval` (which keeps its words for the scripts that use them).
-void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results);
+// `file` is the data file's name as given in `files` (quoted where it
+// holds a comma or a quote); with several files fitted together each
+// file's rows follow each other at every order, laid out as a scan of that
+// file alone lays them out, the common fractions' rows in each.
+void print_scan_csv(std::FILE* out, const std::vector<OrderResult>& results,
+                    const std::vector<std::string>& files = {});
 
 // The single line of standard error that closes each order's fit.
 std::string progress_line(const OrderResult& result);
@@ -181,6 +214,7 @@ struct ScannedData {
 // no plot was drawn; the file may then hold anything.
 // The same, always as SVG (the kind before the name's ending chose it).
 std::string write_scan_plot(const std::string& svg_path, const std::vector<OrderResult>& results,
-                            const ScannedData& data);
+                            const std::vector<ScannedData>& files);
 std::string write_scan_plot(const std::string& path, const std::string& kind,
-                            const std::vector<OrderResult>& results, const ScannedData& data);
+                            const std::vector<OrderResult>& results,
+                            const std::vector<ScannedData>& files);

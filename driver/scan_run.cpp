@@ -70,21 +70,33 @@ bool fits_escape(const OrderResult& result) {
 
 bool fits_error(const OrderResult& result) { return result.error.fitted; }
 
+// The parameters of a fit to `tables`: every table's intervals.
+std::size_t parameter_count(const std::vector<const HeldTable*>& tables) {
+  if (tables.empty()) return static_cast<std::size_t>(interval_count);
+  std::size_t count = 0;
+  for (const HeldTable* table : tables) count += static_cast<std::size_t>(table->intervals());
+  return count;
+}
+
 ModelTerms terms_of(const OrderResult& result) {
   return ModelTerms{.escape = fits_escape(result), .misreads = fits_error(result)};
 }
 
-// The negative log-likelihood at `order`, with its exact gradient, and
-// with q and then e after the parameters as `terms` asks; every evaluation
-// is told.
-ObjectiveWithGradient counted_objective(int order, ModelTerms terms, ScanObserver& observer) {
-  return
-      [order, terms, &observer](const std::vector<double>& point, std::vector<double>& gradient) {
-        if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
-        const double value = negative_log_likelihood_and_gradient(order, terms, point, gradient);
-        observer.evaluated(order);
-        return value;
-      };
+// The negative log-likelihood of `tables` (the installed table where there
+// are none) at `order`, with its exact gradient, and with q and then e
+// after the parameters as `terms` asks; every evaluation is told.
+ObjectiveWithGradient counted_objective(const std::vector<const HeldTable*>& tables, int order,
+                                        ModelTerms terms, ScanObserver& observer) {
+  return [tables, order, terms, &observer](const std::vector<double>& point,
+                                           std::vector<double>& gradient) {
+    if (observer.stop_requested()) return std::numeric_limits<double>::quiet_NaN();
+    const double value =
+        tables.empty()
+            ? negative_log_likelihood_and_gradient(order, terms, point, gradient)
+            : negative_log_likelihood_and_gradient(tables, order, terms, point, gradient);
+    observer.evaluated(order);
+    return value;
+  };
 }
 
 // The bounds of a fit with fractions: the parameters have none above, q
@@ -109,7 +121,7 @@ std::size_t error_index(const OrderResult& result) {
 // The covariance of the fitted parameters and the lengths at bound (and of
 // q, when fitted: the lengths' errors then allow for its uncertainty).
 void add_standard_errors(OrderResult& result, ScanObserver& observer) {
-  const int n = interval_count;
+  const auto n = static_cast<int>(result.fit.parameters.size());
   const std::vector<double> point = fitted_point(result);
   const std::size_t size = point.size();
   const ParameterCovariance information =
@@ -204,12 +216,14 @@ std::vector<FurtherStart> further_starts(int order, double estimate) {
 
 // Step 1a's search at one order: from the estimate, then from the further
 // starts, keeping the best.
-OrderFit fit_from_starts(int order, double estimate, ScanObserver& observer) {
-  const ObjectiveWithGradient objective = counted_objective(order, ModelTerms{}, observer);
-  OrderFit fit = fit_with_gradient(objective, interval_count, estimate);
+OrderFit fit_from_starts(int order, const ScanSettings& settings, ScanObserver& observer) {
+  const ObjectiveWithGradient objective =
+      counted_objective(settings.files, order, ModelTerms{}, observer);
+  const auto n = static_cast<int>(parameter_count(settings.files));
+  OrderFit fit = fit_with_gradient(objective, n, settings.estimate);
   fit.start = "estimate";
-  for (const FurtherStart& start : further_starts(order, estimate)) {
-    OrderFit candidate = fit_with_gradient(objective, interval_count, start.level);
+  for (const FurtherStart& start : further_starts(order, settings.estimate)) {
+    OrderFit candidate = fit_with_gradient(objective, n, start.level);
     candidate.start = start.name;
     keep_better(fit, std::move(candidate));
   }
@@ -230,8 +244,9 @@ std::vector<double> carried_parameters(const OrderFit& fit, int from, int to) {
 // left and writes new ones, so the result does not depend on which thread
 // finished first.  An order whose neighbours did not change in the last
 // round is not refitted.
-std::vector<char> refit_from_neighbours(const std::vector<int>& orders, std::vector<OrderFit>& fits,
+std::vector<char> refit_from_neighbours(const ScanSettings& settings, std::vector<OrderFit>& fits,
                                         ScanObserver& observer) {
+  const std::vector<int>& orders = settings.orders;
   const std::size_t count = orders.size();
   std::vector<char> changed(count, 1);
   std::vector<char> raised(count, 0);
@@ -240,7 +255,8 @@ std::vector<char> refit_from_neighbours(const std::vector<int>& orders, std::vec
     std::vector<char> improved(count, 0);
     run_in_parallel(static_cast<int>(count), [&](int task) {
       const auto k = static_cast<std::size_t>(task);
-      const ObjectiveWithGradient objective = counted_objective(orders[k], ModelTerms{}, observer);
+      const ObjectiveWithGradient objective =
+          counted_objective(settings.files, orders[k], ModelTerms{}, observer);
       for (const std::size_t j : {k - 1, k + 1}) {
         if (j >= count || !changed[j] || !std::isfinite(before[j].objective)) continue;
         OrderFit candidate =
@@ -270,8 +286,9 @@ struct TermsFit {
 // point with each new fraction at its start.  from's point with the new
 // fractions at 0 lies in the larger model, so when the search ends higher
 // it is the fit: the result is never above from.
-TermsFit fit_terms(int order, ModelTerms terms, const TermsFit& from, ScanObserver& observer) {
-  const auto n = static_cast<std::size_t>(interval_count);
+TermsFit fit_terms(const OrderResult& result, ModelTerms terms, const TermsFit& from,
+                   ScanObserver& observer) {
+  const std::size_t n = parameter_count(result.tables);
   const std::vector<double>& had = from.fit.parameters;
   std::size_t k = n;
   const double q = from.terms.escape ? had[k++] : 0.0;
@@ -286,7 +303,8 @@ TermsFit fit_terms(int order, ModelTerms terms, const TermsFit& from, ScanObserv
     start.push_back(from.terms.misreads ? e : error_start);
     held.push_back(e);
   }
-  OrderFit full = fit_from(counted_objective(order, terms, observer), start, bounds_for(n, terms));
+  OrderFit full = fit_from(counted_objective(result.tables, result.order, terms, observer), start,
+                           bounds_for(n, terms));
   full.evaluations += from.fit.evaluations;
   full.start = from.fit.start;
   if (!(full.objective <= from.fit.objective)) {
@@ -311,6 +329,42 @@ void set_test(FractionResult& fraction, double value, const TermsFit& full,
   fraction.p_value = boundary_test_p_value(fraction.likelihood_ratio);
 }
 
+// The profile of one file's total in a fit of several: the profile search
+// holds the sum of the leading coordinates, so the objective is seen with
+// the file's coordinates moved to the front (in their order, the others
+// after them in theirs).
+ProfileInterval file_total_profile(const ObjectiveWithGradient& objective,
+                                   const std::vector<double>& fitted, BoundedSearchSettings bounds,
+                                   const FileShare& share, double step) {
+  const std::size_t size = fitted.size();
+  // moved[i]: the coordinate of the fit that stands at place i.
+  std::vector<std::size_t> moved;
+  for (std::size_t i = 0; i < share.count; ++i) moved.push_back(share.first + i);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i < share.first || i >= share.first + share.count) moved.push_back(i);
+  }
+  auto reorder = [&moved](const std::vector<double>& values) {
+    std::vector<double> placed(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) placed[i] = values[moved[i]];
+    return placed;
+  };
+  const ObjectiveWithGradient front = [&objective, &moved](const std::vector<double>& point,
+                                                           std::vector<double>& gradient) {
+    std::vector<double> original(point.size());
+    for (std::size_t i = 0; i < point.size(); ++i) original[moved[i]] = point[i];
+    std::vector<double> original_gradient;
+    const double value = objective(original, original_gradient);
+    gradient.assign(point.size(), 0.0);
+    for (std::size_t i = 0; i < original_gradient.size() && i < point.size(); ++i) {
+      gradient[i] = original_gradient[moved[i]];
+    }
+    return value;
+  };
+  if (!bounds.upper_bounds.empty()) bounds.upper_bounds = reorder(bounds.upper_bounds);
+  bounds.summed_coordinates = share.count;
+  return profile_interval(front, reorder(fitted), std::nullopt, step, bounds);
+}
+
 }  // namespace
 
 std::vector<double> fitted_point(const OrderResult& result) {
@@ -325,7 +379,7 @@ BoundedSearchSettings bounds_of(const OrderResult& result) {
 }
 
 ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer) {
-  return counted_objective(result.order, terms_of(result), observer);
+  return counted_objective(result.tables, result.order, terms_of(result), observer);
 }
 
 // The fits with the fractions asked for, from the fit without them (lengths
@@ -346,20 +400,20 @@ void fit_fractions(OrderResult& result, const ScanSettings& settings, ScanObserv
   if (settings.escape && !escape) result.escape.restricted_log_likelihood = -plain.fit.objective;
   if (!escape && !settings.error) return;
   TermsFit with_escape, with_error;
-  if (escape) with_escape = fit_terms(order, ModelTerms{.escape = true}, plain, observer);
-  if (settings.error) with_error = fit_terms(order, ModelTerms{.misreads = true}, plain, observer);
+  if (escape) with_escape = fit_terms(result, ModelTerms{.escape = true}, plain, observer);
+  if (settings.error) with_error = fit_terms(result, ModelTerms{.misreads = true}, plain, observer);
   TermsFit full = escape ? with_escape : with_error;
   if (escape && settings.error) {
     const ModelTerms both{.escape = true, .misreads = true};
-    full = fit_terms(order, both, with_escape, observer);
-    TermsFit other = fit_terms(order, both, with_error, observer);
+    full = fit_terms(result, both, with_escape, observer);
+    TermsFit other = fit_terms(result, both, with_error, observer);
     // Each count includes the fit without fractions, which was made once.
     const long long evaluations =
         full.fit.evaluations + other.fit.evaluations - plain.fit.evaluations;
     if (other.fit.objective < full.fit.objective) full = std::move(other);
     full.fit.evaluations = evaluations;
   }
-  const auto n = static_cast<std::size_t>(interval_count);
+  const std::size_t n = parameter_count(result.tables);
   std::size_t k = n;
   const double q = escape ? full.fit.parameters[k++] : 0.0;
   const double e = settings.error ? full.fit.parameters[k] : 0.0;
@@ -382,13 +436,16 @@ OrderResult finish_order(int order, OrderFit fit, double fit_seconds, const Scan
   observer.begin(order, ScanStep::fit);
   OrderResult result;
   result.order = order;
+  result.tables = settings.files;
+  result.shares = shares_of(settings.files);
   result.fit = std::move(fit);
   if (settings.escape || settings.error) {
     // The fitting program's objective knows no fractions; the log-likelihood
     // is the one the search minimised, equal to it at q = e = 0.
     fit_fractions(result, settings, observer);
-  } else if (std::isfinite(result.fit.objective)) {
-    // The reported log-likelihood is the fitting program's objective itself.
+  } else if (std::isfinite(result.fit.objective) && settings.files.empty()) {
+    // The reported log-likelihood of one file is the fitting program's
+    // objective itself (which knows only the installed table).
     result.fit.objective = fitting_program_objective(order, result.fit.parameters);
   }
   set_lengths(result);
@@ -406,7 +463,7 @@ OrderResult finish_order(int order, OrderFit fit, double fit_seconds, const Scan
 OrderResult scan_order(int order, const ScanSettings& settings, ScanObserver& observer) {
   const Clock::time_point started = Clock::now();
   observer.begin(order, ScanStep::fit);
-  OrderFit fit = fit_from_starts(order, settings.estimate, observer);
+  OrderFit fit = fit_from_starts(order, settings, observer);
   return finish_order(order, std::move(fit), seconds_since(started), settings, observer);
 }
 
@@ -425,7 +482,8 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
     return LengthInterval{interval.lower / scale, interval.upper / scale, interval.found};
   };
   result.profiles.assign(n, LengthInterval{});
-  const int parts = static_cast<int>(n) + 1;
+  // The total, each length, then each file's total where there are several.
+  const int parts = static_cast<int>(n + 1 + result.shares.size());
   std::atomic<int> parts_done{0};
   auto profile_part = [&](int task) {
     if (task == 0) {
@@ -435,6 +493,16 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
           first_profile_step(total, total_has_wald(result), result.total_standard_error * scale);
       result.total_profile =
           to_lengths(profile_interval(objective, fitted, std::nullopt, step, bounds));
+      return;
+    }
+    if (static_cast<std::size_t>(task) > n) {
+      const std::size_t k = static_cast<std::size_t>(task) - n - 1;
+      FileShare& share = result.shares[k];
+      double total = 0.0;
+      for (std::size_t t = share.first; t < share.first + share.count; ++t) total += fitted[t];
+      const double step = first_profile_step(total, total_has_wald(file_result(result, k)),
+                                             share.total_standard_error * scale);
+      share.total_profile = to_lengths(file_total_profile(objective, fitted, bounds, share, step));
       return;
     }
     const auto t = static_cast<std::size_t>(task - 1);
@@ -496,14 +564,14 @@ std::vector<OrderResult> run_scan(const ScanSettings& settings, ScanObserver& ob
     const std::size_t k = task_order(task);
     const Clock::time_point started = Clock::now();
     observer.begin(orders[k], ScanStep::fit);
-    fits[k] = fit_from_starts(orders[k], settings.estimate, observer);
+    fits[k] = fit_from_starts(orders[k], settings, observer);
     results[k] = finish_order(orders[k], fits[k], seconds_since(started), settings, observer);
     finished[k] = observer.stop_requested() ? 0 : 1;
   });
   // The refits from the neighbours' fits; an order they raise is finished
   // again from its new fit.  Then the profiles, on the final fits.  What a
   // stop cuts short is dropped: the order keeps the result it had.
-  const std::vector<char> raised = refit_from_neighbours(orders, fits, observer);
+  const std::vector<char> raised = refit_from_neighbours(settings, fits, observer);
   run_in_parallel(count, [&](int task) {
     const std::size_t k = task_order(task);
     OrderResult result = results[k];

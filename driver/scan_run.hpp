@@ -2,7 +2,9 @@
 // command line and its files.
 //
 // What one scan does, step by step, for the table installed in
-// model/observations:
+// model/observations, or for several tables fitted together (their
+// log-likelihood the sum of theirs; each step below then fits every file's
+// lengths at once, and the profiles include each file's total):
 //  1. The orders are fitted on the worker threads, the costliest first (an
 //     evaluation's work grows with the square of the order), so that the
 //     cheap ones fill in around them.  Each lands in its own slot.  For one
@@ -47,6 +49,10 @@ struct ScanSettings {
   bool error = false;        // fit the misread rate with the lengths
   bool profiles = true;      // profile intervals (else Wald intervals only)
   bool profile_all = false;  // profiles for every order, not only the best
+  // Several data files fitted together, each with its own lengths and the
+  // order, q and e in common (the caller keeps them through the scan);
+  // empty: the installed table alone.
+  std::vector<const HeldTable*> files;
 };
 
 enum class ScanStep { fit, information, profiles, check_of_fit };

@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -117,7 +119,7 @@ TEST(ScanProgram, HelpExplainsEveryOptionAndVersionNamesTheProgram) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
   // The usage line first, every line within 80 columns, and -h as --help.
-  EXPECT_EQ(run.out.rfind("Usage: interval-scan [OPTIONS] DATAFILE\n", 0), 0u) << run.out;
+  EXPECT_EQ(run.out.rfind("Usage: interval-scan [OPTIONS] DATAFILE...\n", 0), 0u) << run.out;
   std::istringstream lines(run.out);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
   EXPECT_EQ(scan(directory, "-h").out, run.out);
@@ -172,7 +174,9 @@ TEST(ScanProgram, BadOptionsEndWithStatusTwoAndWriteNothing) {
       "data.txt --estimate nan",
       "data.txt --estimate 0.5x",
       "data.txt --no-such-option",
-      "data.txt other.txt",
+      "data.txt data.txt",
+      "data.txt ./data.txt",
+      "- -",
       "''",
       "data.txt --plot -",
       "data.txt --plot fits.txt",
@@ -287,7 +291,7 @@ TEST(ScanProgram, ScanWritesTheTableAndTheCsvButNoResultsFile) {
   // table's total length and standard error.
   const std::string csv = directory.read("fits.csv");
   EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged,"
-                      "wald_lower,wald_upper,profile_lower,profile_upper,parameter\n",
+                      "wald_lower,wald_upper,profile_lower,profile_upper,parameter,file\n",
                       0),
             0u);
   EXPECT_EQ(count_of(csv, "\n"), 1u + 2u * 4u) << csv;
@@ -369,7 +373,7 @@ TEST(ScanProgram, EscapeAddsItsLinesAndRowsAndNeverLowersTheLikelihood) {
   for (const char* order : {"2"}) {
     ASSERT_TRUE(std::regex_search(
         csv, escape,
-        std::regex(std::string("\n") + order + ",escape,([^,]+),([^,\n]*,){7}escape\n")))
+        std::regex(std::string("\n") + order + ",escape,([^,]+),([^,\n]*,){7}escape,data.txt\n")))
         << csv;
     const double q = std::stod(escape[1]);
     EXPECT_TRUE(q >= 0.0 && q <= 1.0) << q;
@@ -399,7 +403,8 @@ TEST(ScanProgram, ErrorRecoversTheMisreadRateAndTheOrderWithNoNegativeTest) {
   const std::string csv = directory.read("fits.csv");
   ASSERT_TRUE(std::regex_search(
       csv, error,
-      std::regex("\n3,error,[^,]+,[^,]+,[^,]+,yes,([^,]+),([^,]+),([^,]+),([^,]+),error\n")))
+      std::regex(
+          "\n3,error,[^,]+,[^,]+,[^,]+,yes,([^,]+),([^,]+),([^,]+),([^,]+),error,data.txt\n")))
       << csv;
   for (const std::size_t end : {1U, 3U}) {
     EXPECT_LT(std::stod(error[end]), 0.03) << csv;
@@ -417,6 +422,64 @@ TEST(ScanProgram, ErrorRecoversTheMisreadRateAndTheOrderWithNoNegativeTest) {
   EXPECT_EQ(tests, 4) << json;  // q and e at each order
 }
 
+TEST(ScanProgram, SeveralFilesFitTogetherAsTheSumOfTheirOwnFitsAndShareQ) {
+  // Without fractions the files share nothing but the order, so the joint
+  // maximum at each order is the sum of the files' own maxima, and each
+  // file's lengths are those of its own scan.
+  ScratchDirectory directory;
+  simulate(directory, "a.txt",
+           "--lengths 0.15 --intervals 6 --observations 500 --order 3 --escape-fraction 0.3 "
+           "--seed 21");
+  simulate(directory, "b.txt",
+           "--lengths 0.1,0.25,0.1,0.2 --observations 400 --order 3 --escape-fraction 0.3 "
+           "--seed 22");
+  auto rows = [](const std::string& csv) {
+    std::map<std::string, std::pair<double, double>> values;  // length, log-likelihood
+    const std::regex row("\n([0-9]+),([0-9a-z]+),([^,]+),[^,]+,([^,]+),.*,([^,\n]*)");
+    for (std::sregex_iterator it(csv.begin(), csv.end(), row), end; it != end; ++it) {
+      const std::smatch& m = *it;
+      values[m[1].str() + " " + m[2].str() + " " + m[5].str()] = {std::stod(m[3]), std::stod(m[4])};
+    }
+    return values;
+  };
+  std::map<std::string, std::pair<double, double>> alone;
+  for (const std::string file : {"a.txt", "b.txt"}) {
+    const ProgramRun run = scan(directory, file + " --orders 1-4 --ci wald --csv fits.csv");
+    ASSERT_EQ(run.status, 0) << run.err;
+    alone.merge(rows(directory.read("fits.csv")));
+  }
+  const ProgramRun joint = scan(directory, "a.txt b.txt --orders 1-4 --ci wald --csv fits.csv");
+  ASSERT_EQ(joint.status, 0) << joint.err;
+  EXPECT_NE(joint.out.find("\nData file a.txt:\n"), std::string::npos) << joint.out;
+  EXPECT_NE(joint.out.find("\nData file b.txt:\n"), std::string::npos) << joint.out;
+  const auto together = rows(directory.read("fits.csv"));
+  // Each order: every length and the total of each file.
+  ASSERT_EQ(together.size(), 4u * ((6 + 1) + (4 + 1)));
+  EXPECT_EQ(together.size(), alone.size());
+  for (const auto& [key, value] : together) {
+    ASSERT_EQ(alone.count(key), 1u) << key;
+    EXPECT_NEAR(value.first, alone[key].first, 1e-6) << key;
+    const std::string order = key.substr(0, key.find(' '));
+    const double sum = alone[order + " total a.txt"].second + alone[order + " total b.txt"].second;
+    EXPECT_NEAR(value.second, sum, 1e-9 * std::fabs(sum)) << key;
+  }
+
+  // With the escape fraction in common, its profile interval holds the
+  // truth, and one file named twice is refused.
+  const ProgramRun escape = scan(directory, "a.txt b.txt --order 3 --escape --csv fits.csv");
+  ASSERT_EQ(escape.status, 0) << escape.err;
+  std::smatch q;
+  const std::string csv = directory.read("fits.csv");
+  ASSERT_TRUE(std::regex_search(
+      csv, q, std::regex("\n3,escape,([^,]+),(?:[^,]*,){5}([^,]+),([^,]+),escape,b.txt\n")))
+      << csv;
+  EXPECT_LT(std::stod(q[2]), 0.3) << csv;
+  EXPECT_GT(std::stod(q[3]), 0.3) << csv;
+  const ProgramRun twice = scan(directory, "a.txt ./a.txt");
+  EXPECT_EQ(twice.status, 2);
+  EXPECT_NE(twice.err.find("name each file once"), std::string::npos) << twice.err;
+}
+
 TEST(ScanProgram, TheThreadCountChangesNoByteOfTheResults) {
   // The orders, the best order's profile intervals and the rows of the
   // information run on the worker threads and end in any order: the table,
@@ -429,10 +492,14 @@ TEST(ScanProgram, TheThreadCountChangesNoByteOfTheResults) {
   struct Output {
     std::string out, csv, err;
   };
+  simulate(directory, "other.txt",
+           "--lengths 0.1,0.3 --observations 300 --order 2 --escape-fraction 0.2 --seed 6");
   // Orders at once; with the escape fit and every order's profiles (nested
-  // runs); one order alone, whose information rows are shared out.
+  // runs); one order alone, whose information rows are shared out; two
+  // files, evaluated on the threads and added in their order.
   const std::vector<std::string> variants = {" --orders 1-4",
-                                             " --orders 1-4 --escape --profile-all", " --orders 3"};
+                                             " --orders 1-4 --escape --profile-all", " --orders 3",
+                                             " other.txt --orders 2-3 --escape"};
   std::vector<Output> one_thread;
   for (const char* threads : {"1", "2", "4"}) {
     for (std::size_t v = 0; v < variants.size(); ++v) {
@@ -460,8 +527,10 @@ TEST(ScanProgram, DashReadsStandardInputAndWritesTheCsvToStandardOutput) {
   ASSERT_EQ(from_file.status, 0) << from_file.err;
   const ProgramRun piped = scan(directory, "- --orders 1-2 --csv -", small_data);
   ASSERT_EQ(piped.status, 0) << piped.err;
-  // Standard output carries the CSV alone; the table goes to standard error.
-  EXPECT_EQ(piped.out, directory.read("fits.csv"));
+  // Standard output carries the CSV alone, each row naming the data file
+  // as given; the table goes to standard error.
+  EXPECT_EQ(std::regex_replace(piped.out, std::regex(",-\n"), ",data.txt\n"),
+            directory.read("fits.csv"));
   EXPECT_NE(piped.err.find(from_file.out), std::string::npos) << piped.err;
   const ProgramRun bad = scan(directory, "- --orders 1", "2 2\nNR\n");
   EXPECT_EQ(bad.status, 1);

@@ -14,9 +14,10 @@
 
 namespace {
 
-std::string captured(void (*print)(std::FILE*, const std::vector<OrderResult>&),
+std::string captured(void (*print)(std::FILE*, const std::vector<OrderResult>&,
+                                   const std::vector<std::string>&),
                      const std::vector<OrderResult>& results) {
-  return captured_output([&](std::FILE* file) { print(file, results); });
+  return captured_output([&](std::FILE* file) { print(file, results, {}); });
 }
 
 // An order-p result with the given unscaled parameters and objective, and
@@ -101,7 +102,7 @@ TEST(ScanReport, FitWithoutPositiveDefiniteInformationSaysSoInWords) {
 
   const std::string csv = captured(print_scan_csv, results);
   EXPECT_EQ(csv.find("nan"), std::string::npos) << csv;
-  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no,NA,NA,NA,NA,length\n"), std::string::npos)
+  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no,NA,NA,NA,NA,length,\n"), std::string::npos)
       << csv;
 }
 
@@ -113,7 +114,7 @@ TEST(ScanReport, CsvHasOneRowPerOrderAndIntervalAndATotalRowPerOrder) {
   for (const char c : csv) lines += c == '\n' ? 1 : 0;
   EXPECT_EQ(lines, 1u + 2u * 4u);
   EXPECT_EQ(csv.rfind("order,interval,length,standard_error,log_likelihood,converged,"
-                      "wald_lower,wald_upper,profile_lower,profile_upper,parameter\n",
+                      "wald_lower,wald_upper,profile_lower,profile_upper,parameter,file\n",
                       0),
             0u);
   EXPECT_NE(csv.find("\n3,2,0.25,"), std::string::npos) << csv;
@@ -123,7 +124,7 @@ TEST(ScanReport, CsvHasOneRowPerOrderAndIntervalAndATotalRowPerOrder) {
   std::snprintf(total, sizeof total, "\n3,total,%.17g,%.17g,-11,yes,", results[1].total_length,
                 results[1].total_standard_error);
   EXPECT_NE(csv.find(total), std::string::npos) << csv;
-  EXPECT_NE(csv.find(",NA,-10,yes,NA,NA,NA,NA,total\n3,1,"), std::string::npos) << csv;
+  EXPECT_NE(csv.find(",NA,-10,yes,NA,NA,NA,NA,total,\n3,1,"), std::string::npos) << csv;
 }
 
 TEST(ScanReport, ProgressLineNamesTheOrderTimeAndAnyLimitReached) {
@@ -172,15 +173,15 @@ TEST(ScanReport, LengthAtBoundHasNoWaldIntervalAndProfilesFillTheirColumns) {
   // length +- 1.959963984540054 SE, then the profile ends as given.
   EXPECT_NE(csv.find("\n1,1,0.20000000000000001,0.10000000000000001,-1000,yes,"
                      "0.0040036015459946062,0.39599639845400542,0.10000000000000001,"
-                     "0.34999999999999998,length\n"),
+                     "0.34999999999999998,length,\n"),
             std::string::npos)
       << csv;
-  EXPECT_NE(csv.find("\n1,2,0,NA,-1000,yes,NA,NA,0,0.050000000000000003,length\n"),
+  EXPECT_NE(csv.find("\n1,2,0,NA,-1000,yes,NA,NA,0,0.050000000000000003,length,\n"),
             std::string::npos)
       << csv;
-  EXPECT_NE(csv.find("\n2,2,0,NA,-1001.5,yes,NA,NA,NA,NA,length\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\n2,2,0,NA,-1001.5,yes,NA,NA,NA,NA,length,\n"), std::string::npos) << csv;
   EXPECT_NE(csv.find("\n1,total,0.20000000000000001,0.10000000000000001,-1000,yes,"
-                     "0.0040036015459946062,0.39599639845400542,0.12,0.40000000000000002,total\n"),
+                     "0.0040036015459946062,0.39599639845400542,0.12,0.40000000000000002,total,\n"),
             std::string::npos)
       << csv;
   // Order 2 is in the support set: its lengths are printed too.
@@ -241,7 +242,7 @@ TEST(ScanReport, AWaldIntervalOfQThatLeavesZeroToOneIsLeftOut) {
   EXPECT_NE(table.find("would reach past 0 or 1"), std::string::npos) << table;
   EXPECT_NE(captured(print_scan_csv, {r})
                 .find("\n2,escape,0.050000000000000003,0.10000000000000001,"
-                      "-100,yes,NA,NA,NA,NA,escape\n"),
+                      "-100,yes,NA,NA,NA,NA,escape,\n"),
             std::string::npos);
   r.escape.standard_error = 0.01;
   EXPECT_NE(captured(print_scan_table, {r}).find("0.010000  [0.030400, 0.069600]\n"),
