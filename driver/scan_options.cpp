@@ -176,13 +176,15 @@ void add_scan_options(CLI::App& app, ScanOptions& options) {
 
 void describe_scan(CLI::App& app) {
   app.description(
-      "Fits the latent-state model of each order in a range to an observation data\n"
-      "file, and reports which order fits best and how uncertain each length is.");
+      "Fits the latent-state model of each order in a range to observation data\n"
+      "files (several together: one order, each file its own lengths), and reports\n"
+      "which order fits best and how uncertain each length is.");
   app.footer(
       "Examples:\n"
       "  interval-scan sim.dat --orders 1-6\n"
       "  interval-scan sim.dat --orders 1-4 --csv fits.csv --plot fits.svg\n"
       "  interval-scan sim.dat --order 2 --escape --ci wald\n"
+      "  interval-scan chr1.dat chr2.dat chr3.dat --orders 1-8 --escape\n"
       "\n"
       "Environment:\n"
       "  INTERVAL_THREADS=N  threads to use, 1 to 256 (default: the machine's cores);\n"
