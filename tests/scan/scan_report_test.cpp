@@ -102,7 +102,8 @@ TEST(ScanReport, FitWithoutPositiveDefiniteInformationSaysSoInWords) {
 
   const std::string csv = captured(print_scan_csv, results);
   EXPECT_EQ(csv.find("nan"), std::string::npos) << csv;
-  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no,NA,NA,NA,NA,length,\n"), std::string::npos)
+  EXPECT_NE(csv.find("1,1,0.20000000000000001,NA,-1000,no,NA,NA,NA,NA,length,\n"),
+            std::string::npos)
       << csv;
 }
 
