@@ -482,6 +482,22 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
     return LengthInterval{interval.lower / scale, interval.upper / scale, interval.found};
   };
   result.profiles.assign(n, LengthInterval{});
+  // Without fractions several files share nothing but the order: the
+  // profiles of a file's lengths and of its total are those of its own
+  // likelihood at its own lengths, which cost that file's evaluations
+  // alone.  own[k] and own_fitted[k] are file k's.
+  const bool separable = !result.shares.empty() && !fits_escape(result) && !fits_error(result);
+  std::vector<ObjectiveWithGradient> own;
+  std::vector<std::vector<double>> own_fitted;
+  std::vector<std::size_t> file_of(n, 0);
+  for (std::size_t k = 0; separable && k < result.shares.size(); ++k) {
+    const FileShare& share = result.shares[k];
+    own.push_back(counted_objective({result.tables[k]}, result.order, ModelTerms{}, observer));
+    own_fitted.emplace_back(
+        fitted.begin() + static_cast<std::ptrdiff_t>(share.first),
+        fitted.begin() + static_cast<std::ptrdiff_t>(share.first + share.count));
+    for (std::size_t t = share.first; t < share.first + share.count; ++t) file_of[t] = k;
+  }
   // The total, each length, then each file's total where there are several.
   const int parts = static_cast<int>(n + 1 + result.shares.size());
   std::atomic<int> parts_done{0};
@@ -502,13 +518,21 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
       for (std::size_t t = share.first; t < share.first + share.count; ++t) total += fitted[t];
       const double step = first_profile_step(total, total_has_wald(file_result(result, k)),
                                              share.total_standard_error * scale);
-      share.total_profile = to_lengths(file_total_profile(objective, fitted, bounds, share, step));
+      share.total_profile =
+          to_lengths(separable ? profile_interval(own[k], own_fitted[k], std::nullopt, step)
+                               : file_total_profile(objective, fitted, bounds, share, step));
       return;
     }
     const auto t = static_cast<std::size_t>(task - 1);
     const bool wald = has_wald(result, t);
     const double step =
         first_profile_step(fitted[t], wald, wald ? result.standard_errors[t] * scale : 0.0);
+    if (separable) {
+      const std::size_t k = file_of[t];
+      const auto own_t = static_cast<int>(t - result.shares[k].first);
+      result.profiles[t] = to_lengths(profile_interval(own[k], own_fitted[k], own_t, step));
+      return;
+    }
     result.profiles[t] = to_lengths(profile_interval(objective, fitted, task - 1, step, bounds));
   };
   run_in_parallel(parts, [&](int task) {
