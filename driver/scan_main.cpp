@@ -48,6 +48,8 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options,
   std::vector<ScannedData> files;
   std::vector<DataSummary> summaries;
   std::vector<HeldTable> held;
+  files.reserve(options.data_files.size());
+  summaries.reserve(options.data_files.size());
   held.reserve(options.data_files.size());
   for (const std::string& data_file : options.data_files) {
     ScannedData data;
@@ -71,6 +73,7 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options,
   }
 
   std::vector<const HeldTable*> tables;
+  tables.reserve(held.size());
   for (const HeldTable& table : held) tables.push_back(&table);
   const ScanSettings settings{options.orders,
                               options.estimate,
@@ -99,6 +102,7 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options,
 
   std::FILE* table = outputs.table_stream();
   std::vector<std::string> names;
+  names.reserve(files.size());
   for (const ScannedData& data : files) names.push_back(data.name);
   print_scan_table(table, results, names);
   for (const CheckOfFit& check : checks) std::fprintf(table, "%s\n", check_fit_line(check).c_str());
@@ -114,6 +118,7 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options,
     return report_failure("no order gives a finite log-likelihood; try another --estimate");
   }
   std::vector<DataFileRecord> records;
+  records.reserve(files.size());
   for (std::size_t k = 0; k < files.size(); ++k) {
     records.push_back({options.data_files[k], files[k].bytes, files[k].sha256});
   }

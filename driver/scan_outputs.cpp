@@ -41,6 +41,7 @@ std::vector<std::string> ScanOutputs::write(const std::vector<OrderResult>& resu
   };
   if (!csv_.name().empty()) {
     std::vector<std::string> names;
+    names.reserve(provenance.data_files.size());
     for (const DataFileRecord& file : provenance.data_files) names.push_back(file.name);
     print_scan_csv(csv_.stream(), results, names);
     note(csv_.commit());

@@ -259,6 +259,7 @@ void set_lengths(OrderResult& result) {
 
 std::vector<FileShare> shares_of(const std::vector<const HeldTable*>& tables) {
   std::vector<FileShare> shares;
+  shares.reserve(tables.size());
   std::size_t first = 0;
   for (const HeldTable* table : tables) {
     FileShare share;
