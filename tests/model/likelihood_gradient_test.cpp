@@ -197,7 +197,7 @@ TEST(LikelihoodGradient, HeldTablesKeepTheirOwnWorkAndSumIntoTheJointValue) {
     }
   }
   std::vector<double> joint_gradient;
-  const double joint = negative_log_likelihood_and_gradient({&held[0], &held[1]}, p, terms,
+  const double joint = negative_log_likelihood_and_gradient({&held.front(), &held.back()}, p, terms,
                                                             joint_point, joint_gradient);
   EXPECT_EQ(joint, values[0] + values[1]);
   ASSERT_EQ(joint_gradient.size(), joint_point.size());
