@@ -27,6 +27,7 @@
 #include "driver/scan_progress.hpp"
 #include "driver/scan_run.hpp"
 #include "foundation/fatal_error.hpp"
+#include "foundation/index_ranged_arrays.hpp"
 #include "foundation/worker_threads.hpp"
 #include "model/observations.hpp"
 
@@ -59,8 +60,13 @@ int run(const ScanOptions& options, const CheckFitOptions& check_options,
     }
     files.push_back(data);
     summaries.push_back(summary);
-    if (options.data_files.size() > 1)
+    if (options.data_files.size() > 1) {
+      // The joint fit reads the held copy: the installed table is let go
+      // before the next file replaces it.
       held.emplace_back(observations.origin, observation_count, interval_count);
+      release_cvector(observations, 0, (interval_count + 1) * observation_count - 1);
+      set_observations(ObservationTable{}, 0, 0);
+    }
   }
   ScanOutputs outputs({options.csv_file, options.plot_file, options.json_file,
                        check_options.csv_file, check_options.plot_file});
