@@ -50,7 +50,10 @@ void check_scan(std::vector<std::string>& words) {
   ScanOptions options;
   add_scan_options(app, options);
   if (!parsed(app, words) || !scan_options_problem(app, options).empty()) return;
-  if (options.orders.empty() || options.data_file.empty()) std::abort();
+  if (options.orders.empty() || options.data_files.empty()) std::abort();
+  for (const std::string& data_file : options.data_files) {
+    if (data_file.empty()) std::abort();
+  }
   for (std::size_t k = 0; k < options.orders.size(); ++k) {
     const int order = options.orders[k];
     if (order < 1 || order > largest_model_order) std::abort();
