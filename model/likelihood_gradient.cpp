@@ -52,7 +52,10 @@ struct GradientPart {
   // With misreads: depth t holds the weights of interval t before its
   // emission factors, which the slope in the error rate needs.
   std::vector<double> pre_emission;  // (n + 1) x 3p
-  std::vector<double> beta, next_beta, g, g_total, spread;
+  // Depth t holds the adjoint d(sum m log L)/d(alpha_t) of the prefix node
+  // at depth t on the current path, summed over the rows below it so far.
+  std::vector<double> adjoints;  // (n + 1) x 3p
+  std::vector<double> back, g, g_total, spread;
   std::vector<double> d_adjoint, e_adjoint;  // n x offsets
   double error_adjoint = 0.0;                // d(sum log L)/de, with misreads
   bool impossible = false;                   // some row has likelihood 0 (or NaN)
@@ -204,12 +207,12 @@ void size_work(int p, int n) {
   work->part_begin.clear();
 }
 
-// Multiply-adds of one distinct row: its forward steps (4p^2 each: three
-// classes and the spread, over every pair of levels) and its backward pass
-// through all n intervals (8p^2 each: the adjoints and the step back).
+// Multiply-adds of one distinct row: the prefix nodes it adds to the tree,
+// each a forward step (4p^2: three classes and the spread, over every pair
+// of levels) and a backward step (8p^2: the adjoints and the step back).
 long long row_work(int p, int n, int first_new_depth) {
   const long long pairs = static_cast<long long>(p) * p;
-  return 4 * pairs * (n - first_new_depth + 1) + 8 * pairs * n;
+  return 12 * pairs * (n - first_new_depth + 1);
 }
 
 // Cuts the distinct rows into parts of consecutive rows of similar work,
@@ -242,9 +245,8 @@ void lay_out_parts(const DistinctRows& table_rows) {
     part.stack.assign(at(n + 1, work->levels_by_class, 0), 0.0);
     part.pre_emission.assign(part.stack.size(), 0.0);
     std::copy(work->initial.begin(), work->initial.end(), part.stack.begin());
-    for (std::vector<double>* v : {&part.beta, &part.next_beta, &part.g}) {
-      v->assign(at(work->levels_by_class), 0.0);
-    }
+    part.adjoints.assign(part.stack.size(), 0.0);
+    for (std::vector<double>* v : {&part.back, &part.g}) v->assign(at(work->levels_by_class), 0.0);
     part.g_total.assign(at(p), 0.0);
     part.spread.assign(at(p), 0.0);
     part.d_adjoint.assign(work->d_adjoint.size(), 0.0);
@@ -389,12 +391,14 @@ double misread_slope(int p, int code, const double* pre, const double* beta) {
 }
 
 // One interval backward for interval t (1-based): accumulates dL/dD_t and
-// dL/dE_t from the forward weights v before the interval and beta after
-// it, then replaces beta by its value before the interval:
-//   beta'[K][j] = sum_L D[c] g[L][j] + E[c] G[L],  g = f beta,  G = sum_j g.
+// dL/dE_t from the forward weights v before the interval and the adjoint
+// beta after it, then adds the adjoint before the interval into `parent`
+// unless it is null:
+//   parent[K][j] += sum_L D[c] g[L][j] + E[c] G[L],  g = f beta,  G = sum_j g.
 [[gnu::always_inline]] inline void class_backward_step(const GradientWork& shared,
                                                        GradientPart& part, int t, const double* v,
-                                                       const double* factors) {
+                                                       const double* factors, const double* beta,
+                                                       double* parent) {
   const int p = shared.p;
   const std::size_t first = at(t - 1, shared.offsets, 0);
   const double* d_reversed = shared.d_reversed.data() + first;
@@ -404,7 +408,7 @@ double misread_slope(int p, int code, const double* pre, const double* beta) {
   double* g = part.g.data();
   double* g_total = part.g_total.data();
   for (int j = 0; j < class_count; ++j) {
-    for (int to = 0; to < p; ++to) g[at(j * p + to)] = factors[j] * part.beta[at(j * p + to)];
+    for (int to = 0; to < p; ++to) g[at(j * p + to)] = factors[j] * beta[j * p + to];
   }
   for (int to = 0; to < p; ++to) g_total[to] = g[to] + g[p + to] + g[at(2 * p + to)];
   const double* g0 = g;
@@ -424,7 +428,8 @@ double misread_slope(int p, int code, const double* pre, const double* beta) {
     }
   }
 
-  double* back = part.next_beta.data();
+  if (parent == nullptr) return;
+  double* back = part.back.data();
   double* spread = part.spread.data();
   std::fill(back, back + at(class_count * p), 0.0);
   std::fill(spread, spread + p, 0.0);
@@ -444,15 +449,46 @@ double misread_slope(int p, int code, const double* pre, const double* beta) {
     }
   }
   for (int j = 0; j < class_count; ++j) {
-    for (int from = 0; from < p; ++from) back[j * p + from] += spread[from];
+    for (int from = 0; from < p; ++from) parent[j * p + from] += back[j * p + from] + spread[from];
   }
-  part.beta.swap(part.next_beta);
+}
+
+// Closes the prefix nodes at depths `deepest` down to `shallowest` of the
+// path whose codes are `codes`: every row below them is done, so their
+// adjoints are complete.  Each steps back into its parent (none at depth 1,
+// whose parent holds the fixed initial weights) and is cleared for the next
+// node at its depth.
+[[gnu::always_inline]] inline void close_nodes(const GradientWork& shared, GradientPart& part,
+                                               const unsigned char* codes, int deepest,
+                                               int shallowest) {
+  const int width = shared.levels_by_class;
+  double* stack = part.stack.data();
+  double* adjoints = part.adjoints.data();
+  const double* pre_emission = shared.misreads ? part.pre_emission.data() : nullptr;
+  for (int t = deepest; t >= shallowest; --t) {
+    double* beta = adjoints + at(t, width, 0);
+    const int code = codes[t - 1];
+    if (pre_emission != nullptr && misread_slope_sign[code] != 0.0) {
+      part.error_adjoint += misread_slope(shared.p, code, pre_emission + at(t, width, 0), beta);
+    }
+    class_backward_step(shared, part, t, stack + at(t - 1, width, 0), shared.factors[code], beta,
+                        t > 1 ? adjoints + at(t - 1, width, 0) : nullptr);
+    std::fill(beta, beta + width, 0.0);
+  }
 }
 
 // The distinct rows first .. last - 1 of one part: each row's forward
 // weights (from depth 1 for the part's first row, whose stack holds no
-// prefix yet), its term multiplicity x -log L in row_terms[r], and its
-// backward pass, which adds d(m log L)/dD and /dE into the part's adjoints.
+// prefix yet), its term multiplicity x -log L in row_terms[r], and the
+// backward pass, which adds d(sum m log L)/dD and /dE into the part's
+// adjoints.
+//
+// The backward pass runs over the prefix tree, not row by row: the adjoint
+// of a node is linear in the adjoints of its children, so the rows below a
+// node add theirs into it, and the node takes one step back with the sum
+// once its last row is done (in lexicographic order, when a row leaves it).
+// A row then costs backward steps only for the nodes it adds, as its
+// forward steps do.
 // Compiled for each instruction set foundation/instruction_sets names, the
 // steps inlined: the same operations in the same order, more at once.
 INTERVAL_WIDEST_TARGETS
@@ -466,9 +502,16 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
   part.error_adjoint = 0.0;
   double* stack = part.stack.data();
   double* pre_emission = shared.misreads ? part.pre_emission.data() : nullptr;
+  // The nodes at depths 1 .. open of the previous row's path are open.
+  int open = 0;
+  const unsigned char* previous = nullptr;
   for (std::size_t r = first; r < last; ++r) {
     const unsigned char* codes = table_rows.codes.data() + at(static_cast<int>(r), n, 0);
     const int from = r == first ? 1 : table_rows.first_new_depth[r];
+    // The previous row's nodes from depth `from` down are not this row's.
+    if (open >= from) close_nodes(shared, part, previous, open, from);
+    open = from - 1;
+    previous = codes;
     for (int t = from; t <= n; ++t) {
       const std::size_t slot = at(t - 1, shared.offsets, 0);
       class_forward_step(shared.p, part, stack + at(t - 1, width, 0), shared.d.data() + slot,
@@ -486,18 +529,13 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
       continue;
     }
     row_terms[r] = multiplicity * -std::log(likelihood);
-    // beta_n = dL/d(alpha_n) = 1, scaled at once by multiplicity / L so the
-    // adjoints accumulate d(sum of log L)/dD directly.
-    std::fill(part.beta.begin(), part.beta.end(), multiplicity / likelihood);
-    for (int t = n; t >= 1; --t) {
-      if (pre_emission != nullptr && misread_slope_sign[codes[t - 1]] != 0.0) {
-        part.error_adjoint +=
-            misread_slope(shared.p, codes[t - 1], pre_emission + at(t, width, 0), part.beta.data());
-      }
-      class_backward_step(shared, part, t, stack + at(t - 1, width, 0),
-                          shared.factors[codes[t - 1]]);
-    }
+    // The leaf's adjoint dL/d(alpha_n) = 1, scaled at once by multiplicity
+    // / L so the adjoints accumulate d(sum of log L)/dD directly.
+    double* leaf = part.adjoints.data() + at(n, width, 0);
+    std::fill(leaf, leaf + width, multiplicity / likelihood);
+    open = n;
   }
+  if (open >= 1) close_nodes(shared, part, previous, open, 1);
 }
 
 // -log L at the interval rates lambda_t (and escape factors, when not
