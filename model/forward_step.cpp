@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/instruction_sets.hpp"
+#include "model/lanes.hpp"
 
 namespace {
 
@@ -25,54 +26,6 @@ constexpr int batch_limit_for(int groups) {
 std::size_t offset(int index, int stride) {
   return static_cast<std::size_t>(index) * static_cast<std::size_t>(stride);
 }
-
-// One vector register's worth of doubles and the three operations the
-// step needs.  GCC and clang get their vector extension, whose arithmetic is
-// element by element with the IEEE operations of scalar code (and, with
-// contraction off, never fuses a multiply and an add): it keeps a block's
-// accumulators in registers where GCC's vectoriser would shuffle plain
-// arrays.  Any other compiler, and the test build that proves this path
-// (INTERVAL_PLAIN_LANES), gets plain fixed-size arrays in loops of known
-// length, which it vectorises as it can; the bits are the same.
-#if defined(__GNUC__) && !defined(INTERVAL_PLAIN_LANES)
-typedef double Lanes __attribute__((vector_size(sizeof(double) * std::size_t{lane_width})));
-
-[[gnu::always_inline]] inline void load_lanes(Lanes& lanes, const double* from) {
-  std::memcpy(&lanes, from, sizeof lanes);
-}
-[[gnu::always_inline]] inline void store_lanes(double* to, const Lanes& lanes) {
-  std::memcpy(to, &lanes, sizeof lanes);
-}
-// acc[k] += w row[k], a multiply then an add
-[[gnu::always_inline]] inline void add_products(Lanes& accumulator, double weight,
-                                                const Lanes& row) {
-  accumulator = accumulator + weight * row;
-}
-// product[k] = a[k] b[k]
-[[gnu::always_inline]] inline void multiply_lanes(Lanes& product, const Lanes& a, const Lanes& b) {
-  product = a * b;
-}
-#else
-struct Lanes {
-  double lane[lane_width];
-};
-
-[[gnu::always_inline]] inline void load_lanes(Lanes& lanes, const double* from) {
-  for (int k = 0; k < lane_width; ++k) lanes.lane[k] = from[k];
-}
-[[gnu::always_inline]] inline void store_lanes(double* to, const Lanes& lanes) {
-  for (int k = 0; k < lane_width; ++k) to[k] = lanes.lane[k];
-}
-// acc[k] += w row[k], a multiply then an add
-[[gnu::always_inline]] inline void add_products(Lanes& accumulator, double weight,
-                                                const Lanes& row) {
-  for (int k = 0; k < lane_width; ++k) accumulator.lane[k] += weight * row.lane[k];
-}
-// product[k] = a[k] b[k]
-[[gnu::always_inline]] inline void multiply_lanes(Lanes& product, const Lanes& a, const Lanes& b) {
-  for (int k = 0; k < lane_width; ++k) product.lane[k] = a.lane[k] * b.lane[k];
-}
-#endif
 
 // The sums of one block of Groups x lane_width columns starting at
 // `column`, for Batch vectors: the accumulators stay in registers across

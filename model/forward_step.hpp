@@ -27,9 +27,7 @@
 
 #include <cstddef>
 
-// Doubles per vector lane group, the width of the widest vector register
-// (AVX-512); transition rows and weight vectors are padded to a multiple.
-inline constexpr int lane_width = 8;
+#include "model/lanes.hpp"
 
 // The largest batch forward_step takes, for any width and for a padded width.
 inline constexpr int max_forward_step_batch = 16;

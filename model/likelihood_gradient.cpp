@@ -11,9 +11,11 @@
 #include "foundation/instruction_sets.hpp"
 #include "foundation/worker_threads.hpp"
 #include "model/emission.hpp"
+#include "model/gradient_passes.hpp"
 #include "model/latent_state.hpp"
 #include "model/observations.hpp"
 #include "model/poisson.hpp"
+#include "model/prefix_levels.hpp"
 #include "model/transitions.hpp"
 #include "model/wrap_weights.hpp"
 
@@ -34,31 +36,23 @@ std::size_t at(int row, int stride, int column) {
 }
 
 // The distinct code rows of the table in lexicographic order, each with how
-// often it occurs and the first interval (1-based) it does not share with
-// the row before it.
+// often it occurs and the length of the prefix it shares with the row
+// before it (0 for the first).
 struct DistinctRows {
   bool built = false;
   TableStamp table;
   std::vector<unsigned char> codes;  // rows of n code rows 0..3
   std::vector<int> multiplicity;
-  std::vector<int> first_new_depth;
+  std::vector<int> shared_prefix;
 };
 
-// What one part of the rows (a run of consecutive distinct rows) writes
-// while it runs: its forward stack, its backward vectors and its own dL/dD
-// and dL/dE, so that the parts can run on several threads at once.
+// One part of the rows (a run of consecutive distinct rows): its prefix
+// tree and what its passes write, so that the parts can run on several
+// threads at once.
 struct GradientPart {
-  std::vector<double> stack;  // (n + 1) x 3p, depth 0 the initial weights
-  // With misreads: depth t holds the weights of interval t before its
-  // emission factors, which the slope in the error rate needs.
-  std::vector<double> pre_emission;  // (n + 1) x 3p
-  // Depth t holds the adjoint d(sum m log L)/d(alpha_t) of the prefix node
-  // at depth t on the current path, summed over the rows below it so far.
-  std::vector<double> adjoints;  // (n + 1) x 3p
-  std::vector<double> back, g, g_total, spread;
-  std::vector<double> d_adjoint, e_adjoint;  // n x offsets
-  double error_adjoint = 0.0;                // d(sum log L)/de, with misreads
-  bool impossible = false;                   // some row has likelihood 0 (or NaN)
+  PrefixPart tree;
+  ClassPasses passes;
+  bool impossible = false;  // some row has likelihood 0 (or NaN)
 };
 
 // Per order and size: the class emission factors, the initial class
@@ -77,7 +71,6 @@ struct GradientWork {
   std::vector<double> same_weight_slopes, cross_weight_slopes;  // dW/dmu
   std::vector<double> d, e, d_slope, e_slope;                   // n x offsets
   std::vector<double> d_escape_slope, e_escape_slope;           // n x offsets, in mu
-  std::vector<double> d_reversed, e_reversed;                   // n x offsets, c = offsets..1
   std::vector<double> d_adjoint, e_adjoint;                     // n x offsets, all parts
   double error_adjoint = 0.0;                                   // all parts
   // The parts: part k holds the distinct rows part_begin[k] ..
@@ -139,7 +132,7 @@ void build_distinct_rows(const std::vector<unsigned char>& all, int count, int n
 
   rows->codes.clear();
   rows->multiplicity.clear();
-  rows->first_new_depth.clear();
+  rows->shared_prefix.clear();
   const unsigned char* previous = nullptr;
   for (const int i : order) {
     const unsigned char* current = row(i);
@@ -152,7 +145,7 @@ void build_distinct_rows(const std::vector<unsigned char>& all, int count, int n
     } else {
       rows->codes.insert(rows->codes.end(), current, current + n);
       rows->multiplicity.push_back(1);
-      rows->first_new_depth.push_back(shared + 1);
+      rows->shared_prefix.push_back(shared);
     }
     previous = current;
   }
@@ -192,9 +185,9 @@ void size_work(int p, int n) {
     }
   }
   const std::size_t per_interval = at(n, work->offsets, 0);
-  for (std::vector<double>* v : {&work->d, &work->e, &work->d_slope, &work->e_slope,
-                                 &work->d_escape_slope, &work->e_escape_slope, &work->d_reversed,
-                                 &work->e_reversed, &work->d_adjoint, &work->e_adjoint}) {
+  for (std::vector<double>* v :
+       {&work->d, &work->e, &work->d_slope, &work->e_slope, &work->d_escape_slope,
+        &work->e_escape_slope, &work->d_adjoint, &work->e_adjoint}) {
     v->assign(per_interval, 0.0);
   }
   for (std::vector<double>* v : {&work->same_weights, &work->cross_weights,
@@ -210,9 +203,9 @@ void size_work(int p, int n) {
 // Multiply-adds of one distinct row: the prefix nodes it adds to the tree,
 // each a forward step (4p^2: three classes and the spread, over every pair
 // of levels) and a backward step (8p^2: the adjoints and the step back).
-long long row_work(int p, int n, int first_new_depth) {
+long long row_work(int p, int n, int shared_prefix) {
   const long long pairs = static_cast<long long>(p) * p;
-  return 12 * pairs * (n - first_new_depth + 1);
+  return 12 * pairs * (n - shared_prefix);
 }
 
 // Cuts the distinct rows into parts of consecutive rows of similar work,
@@ -223,7 +216,7 @@ void lay_out_parts(const DistinctRows& table_rows) {
   const int n = work->n;
   const std::size_t distinct = table_rows.multiplicity.size();
   long long total = 0;
-  for (std::size_t r = 0; r < distinct; ++r) total += row_work(p, n, table_rows.first_new_depth[r]);
+  for (std::size_t r = 0; r < distinct; ++r) total += row_work(p, n, table_rows.shared_prefix[r]);
   const long long wanted = std::max(1LL, total / std::max(1LL, part_work));
   const auto count = static_cast<std::size_t>(
       std::min({wanted, static_cast<long long>(max_gradient_parts),
@@ -234,23 +227,17 @@ void lay_out_parts(const DistinctRows& table_rows) {
   for (std::size_t k = 1; k < count; ++k) {
     const long long goal = total / static_cast<long long>(count) * static_cast<long long>(k);
     while (r < distinct && (r == work->part_begin.back() || done < goal)) {
-      done += row_work(p, n, table_rows.first_new_depth[r]);
+      done += row_work(p, n, table_rows.shared_prefix[r]);
       ++r;
     }
     work->part_begin.push_back(r);
   }
   work->part_begin.push_back(distinct);
   work->parts.assign(count, GradientPart{});
-  for (GradientPart& part : work->parts) {
-    part.stack.assign(at(n + 1, work->levels_by_class, 0), 0.0);
-    part.pre_emission.assign(part.stack.size(), 0.0);
-    std::copy(work->initial.begin(), work->initial.end(), part.stack.begin());
-    part.adjoints.assign(part.stack.size(), 0.0);
-    for (std::vector<double>* v : {&part.back, &part.g}) v->assign(at(work->levels_by_class), 0.0);
-    part.g_total.assign(at(p), 0.0);
-    part.spread.assign(at(p), 0.0);
-    part.d_adjoint.assign(work->d_adjoint.size(), 0.0);
-    part.e_adjoint.assign(work->e_adjoint.size(), 0.0);
+  for (std::size_t k = 0; k < count; ++k) {
+    build_prefix_part(table_rows.codes.data(), n, table_rows.shared_prefix,
+                      static_cast<int>(work->part_begin[k]),
+                      static_cast<int>(work->part_begin[k + 1]), work->parts[k].tree);
   }
   work->row_terms.assign(distinct, 0.0);
   work->parts_table = table_rows.table;
@@ -313,229 +300,51 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
       work->d_escape_slope[slot] =
           same_class_share * same_escape - other_class_share * cross_escape;
       work->e_escape_slope[slot] = other_class_share * cross_escape;
-      const std::size_t mirror = at(t - 1, work->offsets, work->offsets - c);
-      work->d_reversed[mirror] = work->d[slot];
-      work->e_reversed[mirror] = work->e[slot];
     }
   }
 }
 
-// Weights are stored class by class: class j at level K (0-based) is entry
-// j p + K.  Offset c (1-based) of a move from K to L is p + L - K, so with
-// the 0-based offset arrays the coefficient is d[p - 1 + L - K]: for a fixed
-// from-level the to-levels read a contiguous slice of d, and for a fixed
-// to-level the from-levels read a contiguous slice of the reversed array.
-// Every inner loop below is an update of a contiguous slice (no running
-// sum), which the compiler vectorises without reordering any sum.
-
-// One interval forward: next[L][j] = f_j (sum_K D[c] v[K][j] + E[c] V[K]),
-// and the bracket itself into `pre` unless it is null.
-[[gnu::always_inline]] inline void class_forward_step(int p, GradientPart& part, const double* v,
-                                                      const double* d, const double* e,
-                                                      const double* factors, double* next,
-                                                      double* pre) {
-  double* spread = part.spread.data();
-  std::fill(next, next + at(class_count * p), 0.0);
-  std::fill(spread, spread + p, 0.0);
-  double* next0 = next;
-  double* next1 = next + p;
-  double* next2 = next + at(2 * p);
-  for (int from = 0; from < p; ++from) {
-    const double* dc = d + (p - 1 - from);  // dc[to] = D[p - 1 + to - from]
-    const double* ec = e + (p - 1 - from);
-    const double a0 = v[from];
-    const double a1 = v[p + from];
-    const double a2 = v[at(2 * p + from)];
-    const double level_total = a0 + a1 + a2;
-    for (int to = 0; to < p; ++to) {
-      next0[to] += dc[to] * a0;
-      next1[to] += dc[to] * a1;
-      next2[to] += dc[to] * a2;
-      spread[to] += ec[to] * level_total;
-    }
-  }
-  if (pre != nullptr) {
-    for (int j = 0; j < class_count; ++j) {
-      double* row = next + at(j * p);
-      double* bracket = pre + at(j * p);
-      for (int to = 0; to < p; ++to) {
-        bracket[to] = row[to] + spread[to];
-        row[to] = factors[j] * bracket[to];
-      }
-    }
-    return;
-  }
-  for (int j = 0; j < class_count; ++j) {
-    double* row = next + at(j * p);
-    for (int to = 0; to < p; ++to) row[to] = factors[j] * (row[to] + spread[to]);
-  }
-}
-
-// The slopes of an interval's class factors in the error rate e: an R's
-// factors are e, 1 - e, e for classes {1, 6}, {2, 5}, {3, 4}, an N's the
-// other way round, so df_j/de = sign (1, -1, 1) with sign +1 for R, -1 for
-// N and 0 for the codes misreads leave alone.
-constexpr double misread_slope_sign[code_row_count] = {1.0, -1.0, 0.0, 0.0};
-constexpr double misread_class_slope[class_count] = {1.0, -1.0, 1.0};
-
-// d(m log L)/de of interval t's factors: sum_j df_j/de sum_L pre[L][j] beta[L][j],
-// beta = dL/d(alpha_t) scaled by m / L.
-double misread_slope(int p, int code, const double* pre, const double* beta) {
-  double sum = 0.0;
-  for (int j = 0; j < class_count; ++j) {
-    double class_sum = 0.0;
-    for (int to = 0; to < p; ++to) class_sum += pre[j * p + to] * beta[j * p + to];
-    sum += misread_class_slope[j] * class_sum;
-  }
-  return misread_slope_sign[code] * sum;
-}
-
-// One interval backward for interval t (1-based): accumulates dL/dD_t and
-// dL/dE_t from the forward weights v before the interval and the adjoint
-// beta after it, then adds the adjoint before the interval into `parent`
-// unless it is null:
-//   parent[K][j] += sum_L D[c] g[L][j] + E[c] G[L],  g = f beta,  G = sum_j g.
-[[gnu::always_inline]] inline void class_backward_step(const GradientWork& shared,
-                                                       GradientPart& part, int t, const double* v,
-                                                       const double* factors, const double* beta,
-                                                       double* parent) {
-  const int p = shared.p;
-  const std::size_t first = at(t - 1, shared.offsets, 0);
-  const double* d_reversed = shared.d_reversed.data() + first;
-  const double* e_reversed = shared.e_reversed.data() + first;
-  double* d_adjoint = part.d_adjoint.data() + first;
-  double* e_adjoint = part.e_adjoint.data() + first;
-  double* g = part.g.data();
-  double* g_total = part.g_total.data();
-  for (int j = 0; j < class_count; ++j) {
-    for (int to = 0; to < p; ++to) g[at(j * p + to)] = factors[j] * beta[j * p + to];
-  }
-  for (int to = 0; to < p; ++to) g_total[to] = g[to] + g[p + to] + g[at(2 * p + to)];
-  const double* g0 = g;
-  const double* g1 = g + p;
-  const double* g2 = g + at(2 * p);
-
-  for (int from = 0; from < p; ++from) {
-    double* dc = d_adjoint + (p - 1 - from);  // dc[to] is offset p - 1 + to - from
-    double* ec = e_adjoint + (p - 1 - from);
-    const double a0 = v[from];
-    const double a1 = v[p + from];
-    const double a2 = v[at(2 * p + from)];
-    const double level_total = a0 + a1 + a2;
-    for (int to = 0; to < p; ++to) {
-      dc[to] += a0 * g0[to] + a1 * g1[to] + a2 * g2[to];
-      ec[to] += level_total * g_total[to];
-    }
-  }
-
-  if (parent == nullptr) return;
-  double* back = part.back.data();
-  double* spread = part.spread.data();
-  std::fill(back, back + at(class_count * p), 0.0);
-  std::fill(spread, spread + p, 0.0);
-  for (int to = 0; to < p; ++to) {
-    // reversed[k] = D[2p - 2 - k], so D[p - 1 + to - from] = reversed[p - 1 - to + from].
-    const double* dr = d_reversed + (p - 1 - to);
-    const double* er = e_reversed + (p - 1 - to);
-    const double b0 = g0[to];
-    const double b1 = g1[to];
-    const double b2 = g2[to];
-    const double bt = g_total[to];
-    for (int from = 0; from < p; ++from) {
-      back[from] += dr[from] * b0;
-      back[p + from] += dr[from] * b1;
-      back[2 * p + from] += dr[from] * b2;
-      spread[from] += er[from] * bt;
-    }
-  }
-  for (int j = 0; j < class_count; ++j) {
-    for (int from = 0; from < p; ++from) parent[j * p + from] += back[j * p + from] + spread[from];
-  }
-}
-
-// Closes the prefix nodes at depths `deepest` down to `shallowest` of the
-// path whose codes are `codes`: every row below them is done, so their
-// adjoints are complete.  Each steps back into its parent (none at depth 1,
-// whose parent holds the fixed initial weights) and is cleared for the next
-// node at its depth.
-[[gnu::always_inline]] inline void close_nodes(const GradientWork& shared, GradientPart& part,
-                                               const unsigned char* codes, int deepest,
-                                               int shallowest) {
-  const int width = shared.levels_by_class;
-  double* stack = part.stack.data();
-  double* adjoints = part.adjoints.data();
-  const double* pre_emission = shared.misreads ? part.pre_emission.data() : nullptr;
-  for (int t = deepest; t >= shallowest; --t) {
-    double* beta = adjoints + at(t, width, 0);
-    const int code = codes[t - 1];
-    if (pre_emission != nullptr && misread_slope_sign[code] != 0.0) {
-      part.error_adjoint += misread_slope(shared.p, code, pre_emission + at(t, width, 0), beta);
-    }
-    class_backward_step(shared, part, t, stack + at(t - 1, width, 0), shared.factors[code], beta,
-                        t > 1 ? adjoints + at(t - 1, width, 0) : nullptr);
-    std::fill(beta, beta + width, 0.0);
-  }
-}
-
-// The distinct rows first .. last - 1 of one part: each row's forward
-// weights (from depth 1 for the part's first row, whose stack holds no
-// prefix yet), its term multiplicity x -log L in row_terms[r], and the
-// backward pass, which adds d(sum m log L)/dD and /dE into the part's
-// adjoints.
-//
-// The backward pass runs over the prefix tree, not row by row: the adjoint
-// of a node is linear in the adjoints of its children, so the rows below a
-// node add theirs into it, and the node takes one step back with the sum
-// once its last row is done (in lexicographic order, when a row leaves it).
-// A row then costs backward steps only for the nodes it adds, as its
-// forward steps do.
-// Compiled for each instruction set foundation/instruction_sets names, the
-// steps inlined: the same operations in the same order, more at once.
-INTERVAL_WIDEST_TARGETS
+// One part: the forward weights of its tree, each of its rows' term
+// multiplicity x -log L into row_terms, and the backward pass from the
+// leaves, which leaves d(sum m log L)/dD and /dE in the part's adjoints.
 void run_part(const GradientWork& shared, const DistinctRows& table_rows, GradientPart& part,
-              std::size_t first, std::size_t last, double* row_terms) {
+              double* row_terms) {
   const int n = shared.n;
   const int width = shared.levels_by_class;
-  std::fill(part.d_adjoint.begin(), part.d_adjoint.end(), 0.0);
-  std::fill(part.e_adjoint.begin(), part.e_adjoint.end(), 0.0);
+  const ClassCoefficients coefficients{.p = shared.p,
+                                       .offsets = shared.offsets,
+                                       .d = shared.d.data(),
+                                       .e = shared.e.data(),
+                                       .factors = &shared.factors[0][0],
+                                       .initial = shared.initial.data(),
+                                       .misreads = shared.misreads};
+  ClassPasses& passes = part.passes;
+  if (passes.alpha.size() != part.tree.code.size() * at(width) ||
+      passes.pre_emission.empty() == shared.misreads) {
+    size_class_passes(part.tree, n, coefficients, passes);
+  }
+  class_forward_pass(part.tree, n, coefficients, passes);
+  std::fill(passes.adjoint.begin(), passes.adjoint.end(), 0.0);
   part.impossible = false;
-  part.error_adjoint = 0.0;
-  double* stack = part.stack.data();
-  double* pre_emission = shared.misreads ? part.pre_emission.data() : nullptr;
-  // The nodes at depths 1 .. open of the previous row's path are open.
-  int open = 0;
-  const unsigned char* previous = nullptr;
-  for (std::size_t r = first; r < last; ++r) {
-    const unsigned char* codes = table_rows.codes.data() + at(static_cast<int>(r), n, 0);
-    const int from = r == first ? 1 : table_rows.first_new_depth[r];
-    // The previous row's nodes from depth `from` down are not this row's.
-    if (open >= from) close_nodes(shared, part, previous, open, from);
-    open = from - 1;
-    previous = codes;
-    for (int t = from; t <= n; ++t) {
-      const std::size_t slot = at(t - 1, shared.offsets, 0);
-      class_forward_step(shared.p, part, stack + at(t - 1, width, 0), shared.d.data() + slot,
-                         shared.e.data() + slot, shared.factors[codes[t - 1]],
-                         stack + at(t, width, 0),
-                         pre_emission == nullptr ? nullptr : pre_emission + at(t, width, 0));
-    }
-    const double* weights = stack + at(n, width, 0);
+  const std::size_t leaves = part.tree.node_begin[at(n)];
+  for (std::size_t m = 0; m < part.tree.leaf_row.size(); ++m) {
+    const auto r = static_cast<std::size_t>(part.tree.leaf_row[m]);
+    const std::size_t leaf = at(static_cast<int>(leaves + m), width, 0);
     double likelihood = 0.0;
-    for (int s = 0; s < width; ++s) likelihood += weights[s];
-    const double multiplicity = static_cast<double>(table_rows.multiplicity[r]);
+    for (int s = 0; s < width; ++s) likelihood += passes.alpha[leaf + at(s)];
     row_terms[r] = 0.0;
     if (!(likelihood > 0.0)) {
       part.impossible = true;
       continue;
     }
+    const double multiplicity = static_cast<double>(table_rows.multiplicity[r]);
     row_terms[r] = multiplicity * -std::log(likelihood);
     // The leaf's adjoint dL/d(alpha_n) = 1, scaled at once by multiplicity
     // / L so the adjoints accumulate d(sum of log L)/dD directly.
-    double* leaf = part.adjoints.data() + at(n, width, 0);
-    std::fill(leaf, leaf + width, multiplicity / likelihood);
-    open = n;
+    std::fill_n(passes.adjoint.begin() + static_cast<std::ptrdiff_t>(leaf), width,
+                multiplicity / likelihood);
   }
-  if (open >= 1) close_nodes(shared, part, previous, open, 1);
+  class_backward_pass(part.tree, n, coefficients, passes);
 }
 
 // -log L at the interval rates lambda_t (and escape factors, when not
@@ -549,20 +358,19 @@ double value_and_adjoints(const double* lambdas, const double* factors) {
   const DistinctRows& table_rows = *rows;
   const auto parts = static_cast<int>(shared.parts.size());
   run_in_parallel(parts, [&shared, &table_rows](int k) {
-    run_part(shared, table_rows, shared.parts[at(k)], shared.part_begin[at(k)],
-             shared.part_begin[at(k + 1)], shared.row_terms.data());
+    run_part(shared, table_rows, shared.parts[at(k)], shared.row_terms.data());
   });
-  shared.d_adjoint = shared.parts[0].d_adjoint;
-  shared.e_adjoint = shared.parts[0].e_adjoint;
-  shared.error_adjoint = shared.parts[0].error_adjoint;
+  shared.d_adjoint = shared.parts[0].passes.d_adjoint;
+  shared.e_adjoint = shared.parts[0].passes.e_adjoint;
+  shared.error_adjoint = shared.parts[0].passes.error_adjoint;
   bool impossible = shared.parts[0].impossible;
   for (std::size_t k = 1; k < shared.parts.size(); ++k) {
     const GradientPart& part = shared.parts[k];
     impossible = impossible || part.impossible;
-    shared.error_adjoint += part.error_adjoint;
+    shared.error_adjoint += part.passes.error_adjoint;
     for (std::size_t i = 0; i < shared.d_adjoint.size(); ++i) {
-      shared.d_adjoint[i] += part.d_adjoint[i];
-      shared.e_adjoint[i] += part.e_adjoint[i];
+      shared.d_adjoint[i] += part.passes.d_adjoint[i];
+      shared.e_adjoint[i] += part.passes.e_adjoint[i];
     }
   }
   if (impossible) return std::numeric_limits<double>::infinity();

@@ -23,17 +23,17 @@ int common_prefix(const unsigned char* a, const unsigned char* b, int n) {
 // one node at each depth shared + 1 .. n, the child of the newest node one
 // depth up.  Then each depth is renumbered by (code, parent's new number),
 // keeping preorder among equals.
-void build_part(const PrefixLevels& levels, const std::vector<int>& shared_with_previous, int first,
+// row(r) gives distinct row r's codes.
+template <typename RowOf>
+void build_part(RowOf row_of, int n, const std::vector<int>& shared_with_previous, int first,
                 int last, PrefixPart& part) {
-  const int n = levels.n;
   const auto depths = static_cast<std::size_t>(n) + 1;
   std::vector<std::vector<unsigned char>> codes_at(depths);
   std::vector<std::vector<std::size_t>> parent_at(depths);
   codes_at[0].push_back(static_cast<unsigned char>(root_code));
   parent_at[0].push_back(0);
   for (int r = first; r < last; ++r) {
-    const unsigned char* row =
-        levels.codes.data() + offset(levels.distinct_row[static_cast<std::size_t>(r)], n);
+    const unsigned char* row = row_of(r);
     const int shared = r == first ? 0 : shared_with_previous[static_cast<std::size_t>(r)];
     for (int d = shared + 1; d <= n; ++d) {
       const auto depth = static_cast<std::size_t>(d);
@@ -80,6 +80,13 @@ void build_part(const PrefixLevels& levels, const std::vector<int>& shared_with_
 }
 
 }  // namespace
+
+void build_prefix_part(const unsigned char* distinct_codes, int n,
+                       const std::vector<int>& shared_with_previous, int first, int last,
+                       PrefixPart& part) {
+  build_part([distinct_codes, n](int r) { return distinct_codes + offset(r, n); }, n,
+             shared_with_previous, first, last, part);
+}
 
 void build_prefix_levels(std::vector<unsigned char> codes, int count, int n, int part_count,
                          int leaves_per_part, PrefixLevels& levels) {
@@ -129,7 +136,11 @@ void build_prefix_levels(std::vector<unsigned char> codes, int count, int n, int
       }
     }
     PrefixPart& part = levels.parts[static_cast<std::size_t>(k)];
-    build_part(levels, shared_with_previous, first, last, part);
+    build_part(
+        [&levels, n](int r) {
+          return levels.codes.data() + offset(levels.distinct_row[static_cast<std::size_t>(r)], n);
+        },
+        n, shared_with_previous, first, last, part);
     levels.forward_steps += static_cast<long long>(part.code.size()) - 1;
     first = last;
   }

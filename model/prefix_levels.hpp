@@ -58,3 +58,10 @@ struct PrefixLevels {
 // rows (never more parts than distinct rows).
 void build_prefix_levels(std::vector<unsigned char> codes, int count, int n, int part_count,
                          int leaves_per_part, PrefixLevels& levels);
+
+// One part's tree alone: distinct rows first .. last - 1 of `distinct_codes`
+// (rows of n code rows in lexicographic order), shared_with_previous[r] the
+// length of the prefix row r shares with row r - 1.
+void build_prefix_part(const unsigned char* distinct_codes, int n,
+                       const std::vector<int>& shared_with_previous, int first, int last,
+                       PrefixPart& part);

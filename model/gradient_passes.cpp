@@ -1,0 +1,306 @@
+#include "model/gradient_passes.hpp"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "foundation/instruction_sets.hpp"
+#include "model/emission.hpp"
+#include "model/lanes.hpp"
+
+namespace {
+
+constexpr int class_count = 3;
+constexpr auto lanes = static_cast<std::size_t>(lane_width);
+
+std::size_t at(int index) { return static_cast<std::size_t>(index); }
+std::size_t at(std::size_t row, int stride, int column) {
+  return row * static_cast<std::size_t>(stride) + static_cast<std::size_t>(column);
+}
+
+// The slopes of the class factors in the error rate e: an R's factors are
+// e, 1 - e, e for the classes, an N's the other way round, so df_j/de =
+// sign (1, -1, 1) with sign +1 for R, -1 for N and 0 for the codes
+// misreads leave alone.
+constexpr double misread_slope_sign[code_row_count] = {1.0, -1.0, 0.0, 0.0};
+constexpr double misread_class_slope[class_count] = {1.0, -1.0, 1.0};
+
+// The scratch of one batch, lane-major: row i holds entry i of every node
+// of the batch, one per lane.
+struct BatchRows {
+  double* above;    // 3p: the parents' weights v
+  double* totals;   // p: V = v0 + v1 + v2
+  double* factors;  // 3: f_j of each node's code
+  double* own;      // 3p: the nodes' weights, or their adjoints
+  double* own_pre;  // 3p: the nodes' pre-emission weights
+  double* scaled;   // 3p + p: g = f beta, then G
+  double* back;     // 3p: the step back
+  double* d_sums;   // offsets: dD of the depth so far, per lane
+  double* e_sums;   // offsets: dE
+};
+
+std::size_t scratch_rows(int p, int offsets) {
+  return at(class_count * p) * 5 + at(p) * 2 + at(class_count) + 2 * at(offsets);
+}
+
+BatchRows lay_out(double* scratch, int p, int offsets) {
+  const std::size_t width = at(class_count * p);
+  BatchRows rows{};
+  double* next = scratch;
+  auto take = [&next](std::size_t count) {
+    double* begin = next;
+    next += count * lanes;
+    return begin;
+  };
+  rows.above = take(width);
+  rows.totals = take(at(p));
+  rows.factors = take(at(class_count));
+  rows.own = take(width);
+  rows.own_pre = take(width);
+  rows.scaled = take(width + at(p));
+  rows.back = take(width);
+  rows.d_sums = take(at(offsets));
+  rows.e_sums = take(at(offsets));
+  return rows;
+}
+
+// Row i of lane-major rows into `value`, and the products and sums of
+// rows the passes take.
+[[gnu::always_inline]] inline void load_row(Lanes& value, const double* rows, int i) {
+  load_lanes(value, rows + at(i) * lanes);
+}
+[[gnu::always_inline]] inline void store_row(double* rows, int i, const Lanes& value) {
+  store_lanes(rows + at(i) * lanes, value);
+}
+// acc += w row_i
+[[gnu::always_inline]] inline void add_scaled_row(Lanes& accumulator, double weight,
+                                                  const double* rows, int i) {
+  Lanes row;
+  load_row(row, rows, i);
+  add_products(accumulator, weight, row);
+}
+// acc += a_i b_k, lane by lane
+[[gnu::always_inline]] inline void add_row_product(Lanes& accumulator, const double* a, int i,
+                                                   const double* b, int k) {
+  Lanes left;
+  Lanes right;
+  load_row(left, a, i);
+  load_row(right, b, k);
+  add_lane_products(accumulator, left, right);
+}
+// acc += row_i
+[[gnu::always_inline]] inline void add_row(Lanes& accumulator, const double* rows, int i) {
+  Lanes row;
+  load_row(row, rows, i);
+  add_lanes(accumulator, row);
+}
+
+// Entry `count` values from node `nodes[b]`'s block of `from` into lane b
+// of rows 0 .. count - 1; lanes past `size` are zero.
+template <typename NodeOf>
+[[gnu::always_inline]] inline void gather(double* rows, const double* from, int count, int size,
+                                          NodeOf node_of) {
+  std::fill(rows, rows + at(count) * lanes, 0.0);
+  for (int b = 0; b < size; ++b) {
+    const double* block = from + at(node_of(b), count, 0);
+    for (int i = 0; i < count; ++i) rows[at(i) * lanes + at(b)] = block[i];
+  }
+}
+
+// The parents' weights and their class totals, and the factors of each
+// node's code, for the batch of nodes first .. first + size - 1.
+[[gnu::always_inline]] inline void gather_above(const PrefixPart& part, std::size_t first, int size,
+                                                const ClassCoefficients& c,
+                                                const ClassPasses& passes, const BatchRows& rows) {
+  const int p = c.p;
+  gather(rows.above, passes.alpha.data(), class_count * p, size,
+         [&part, first](int b) { return part.parent[first + at(b)]; });
+  for (int k = 0; k < p; ++k) {
+    Lanes total;
+    load_row(total, rows.above, k);
+    add_row(total, rows.above, p + k);
+    add_row(total, rows.above, 2 * p + k);
+    store_row(rows.totals, k, total);
+  }
+  std::fill(rows.factors, rows.factors + at(class_count) * lanes, 0.0);
+  for (int b = 0; b < size; ++b) {
+    const double* f = c.factors + at(part.code[first + at(b)], class_count, 0);
+    for (int j = 0; j < class_count; ++j) rows.factors[at(j) * lanes + at(b)] = f[j];
+  }
+}
+
+// Lane b of rows 0 .. count - 1 into node `first + b`'s block of `to`.
+void scatter(const double* rows, double* to, int count, int size, std::size_t first) {
+  for (int b = 0; b < size; ++b) {
+    double* block = to + at(first + at(b), count, 0);
+    for (int i = 0; i < count; ++i) block[i] = rows[at(i) * lanes + at(b)];
+  }
+}
+
+}  // namespace
+
+void size_class_passes(const PrefixPart& part, int n, const ClassCoefficients& coefficients,
+                       ClassPasses& passes) {
+  const int width = class_count * coefficients.p;
+  const std::size_t nodes = part.code.size();
+  passes.alpha.assign(nodes * at(width), 0.0);
+  std::copy_n(coefficients.initial, width, passes.alpha.begin());
+  passes.pre_emission.assign(coefficients.misreads ? passes.alpha.size() : 0, 0.0);
+  passes.adjoint.assign(passes.alpha.size(), 0.0);
+  passes.d_adjoint.assign(at(n) * at(coefficients.offsets), 0.0);
+  passes.e_adjoint.assign(passes.d_adjoint.size(), 0.0);
+  passes.scratch.assign(scratch_rows(coefficients.p, coefficients.offsets) * lanes, 0.0);
+}
+
+INTERVAL_WIDEST_TARGETS
+void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& c,
+                        ClassPasses& passes) {
+  const int p = c.p;
+  const int width = class_count * p;
+  const BatchRows rows = lay_out(passes.scratch.data(), p, c.offsets);
+  for (int t = 1; t <= n; ++t) {
+    const double* d = c.d + at(at(t - 1), c.offsets, 0);
+    const double* e = c.e + at(at(t - 1), c.offsets, 0);
+    const std::size_t end = part.node_begin[at(t) + 1];
+    for (std::size_t first = part.node_begin[at(t)]; first < end; first += lanes) {
+      const int size = static_cast<int>(std::min(lanes, end - first));
+      gather_above(part, first, size, c, passes, rows);
+      Lanes f[class_count];
+      for (int j = 0; j < class_count; ++j) load_row(f[j], rows.factors, j);
+      for (int to = 0; to < p; ++to) {
+        Lanes sums[class_count] = {};
+        Lanes spread{};
+        for (int from = 0; from < p; ++from) {
+          const double dc = d[p - 1 + to - from];
+          const double ec = e[p - 1 + to - from];
+          add_scaled_row(sums[0], dc, rows.above, from);
+          add_scaled_row(sums[1], dc, rows.above, p + from);
+          add_scaled_row(sums[2], dc, rows.above, 2 * p + from);
+          add_scaled_row(spread, ec, rows.totals, from);
+        }
+        for (int j = 0; j < class_count; ++j) {
+          add_lanes(sums[j], spread);
+          store_row(rows.own_pre, j * p + to, sums[j]);
+          Lanes weighted;
+          multiply_lanes(weighted, f[j], sums[j]);
+          store_row(rows.own, j * p + to, weighted);
+        }
+      }
+      scatter(rows.own, passes.alpha.data(), width, size, first);
+      if (c.misreads) scatter(rows.own_pre, passes.pre_emission.data(), width, size, first);
+    }
+  }
+}
+
+INTERVAL_WIDEST_TARGETS
+void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients& c,
+                         ClassPasses& passes) {
+  const int p = c.p;
+  const int width = class_count * p;
+  const BatchRows rows = lay_out(passes.scratch.data(), p, c.offsets);
+  double* g = rows.scaled;
+  double* g_total = rows.scaled + at(width) * lanes;
+  passes.error_adjoint = 0.0;
+  std::fill(passes.d_adjoint.begin(), passes.d_adjoint.end(), 0.0);
+  std::fill(passes.e_adjoint.begin(), passes.e_adjoint.end(), 0.0);
+  for (int t = n; t >= 1; --t) {
+    const double* d = c.d + at(at(t - 1), c.offsets, 0);
+    const double* e = c.e + at(at(t - 1), c.offsets, 0);
+    std::fill(rows.d_sums, rows.d_sums + 2 * at(c.offsets) * lanes, 0.0);
+    const std::size_t end = part.node_begin[at(t) + 1];
+    for (std::size_t first = part.node_begin[at(t)]; first < end; first += lanes) {
+      const int size = static_cast<int>(std::min(lanes, end - first));
+      gather_above(part, first, size, c, passes, rows);
+      const auto own = [first](int b) { return first + at(b); };
+      gather(rows.own, passes.adjoint.data(), width, size, own);
+      for (int j = 0; j < class_count; ++j) {
+        Lanes f;
+        load_row(f, rows.factors, j);
+        for (int to = 0; to < p; ++to) {
+          Lanes beta;
+          load_row(beta, rows.own, j * p + to);
+          Lanes scaled;
+          multiply_lanes(scaled, f, beta);
+          store_row(g, j * p + to, scaled);
+        }
+      }
+      for (int to = 0; to < p; ++to) {
+        Lanes total;
+        load_row(total, g, to);
+        add_row(total, g, p + to);
+        add_row(total, g, 2 * p + to);
+        store_row(g_total, to, total);
+      }
+      if (c.misreads) {
+        // d(m log L)/de of the interval's factors:
+        // sum_j df_j/de sum_L pre[j][L] beta[j][L].
+        gather(rows.own_pre, passes.pre_emission.data(), width, size, own);
+        Lanes slope{};
+        for (int j = 0; j < class_count; ++j) {
+          Lanes class_sum{};
+          for (int to = 0; to < p; ++to) {
+            add_row_product(class_sum, rows.own_pre, j * p + to, rows.own, j * p + to);
+          }
+          add_products(slope, misread_class_slope[j], class_sum);
+        }
+        double slopes[lane_width];
+        store_lanes(slopes, slope);
+        for (int b = 0; b < size; ++b) {
+          const double sign = misread_slope_sign[part.code[first + at(b)]];
+          if (sign != 0.0) passes.error_adjoint += sign * slopes[b];
+        }
+      }
+      // dD[c] and dE[c], c - (p - 1) = L - K.
+      for (int offset = 0; offset < c.offsets; ++offset) {
+        const int shift = offset - (p - 1);
+        const int from_begin = std::max(0, -shift);
+        const int from_end = std::min(p, p - shift);
+        Lanes d_sum{};
+        Lanes e_sum{};
+        for (int from = from_begin; from < from_end; ++from) {
+          const int to = from + shift;
+          Lanes classes{};
+          add_row_product(classes, rows.above, from, g, to);
+          add_row_product(classes, rows.above, p + from, g, p + to);
+          add_row_product(classes, rows.above, 2 * p + from, g, 2 * p + to);
+          add_lanes(d_sum, classes);
+          add_row_product(e_sum, rows.totals, from, g_total, to);
+        }
+        add_row(d_sum, rows.d_sums, offset);
+        store_row(rows.d_sums, offset, d_sum);
+        add_row(e_sum, rows.e_sums, offset);
+        store_row(rows.e_sums, offset, e_sum);
+      }
+      // The step back into the parents; a depth-1 node's parent is the
+      // root, whose adjoint nothing needs.
+      if (t == 1) continue;
+      for (int from = 0; from < p; ++from) {
+        Lanes sums[class_count] = {};
+        Lanes spread{};
+        for (int to = 0; to < p; ++to) {
+          const double dc = d[p - 1 + to - from];
+          const double ec = e[p - 1 + to - from];
+          add_scaled_row(sums[0], dc, g, to);
+          add_scaled_row(sums[1], dc, g, p + to);
+          add_scaled_row(sums[2], dc, g, 2 * p + to);
+          add_scaled_row(spread, ec, g_total, to);
+        }
+        for (int j = 0; j < class_count; ++j) {
+          add_lanes(sums[j], spread);
+          store_row(rows.back, j * p + from, sums[j]);
+        }
+      }
+      for (int b = 0; b < size; ++b) {
+        double* parent = passes.adjoint.data() + at(part.parent[first + at(b)], width, 0);
+        for (int i = 0; i < width; ++i) parent[i] += rows.back[at(i) * lanes + at(b)];
+      }
+    }
+    double* d_adjoint = passes.d_adjoint.data() + at(at(t - 1), c.offsets, 0);
+    double* e_adjoint = passes.e_adjoint.data() + at(at(t - 1), c.offsets, 0);
+    for (int offset = 0; offset < c.offsets; ++offset) {
+      for (std::size_t b = 0; b < lanes; ++b) {
+        d_adjoint[offset] += rows.d_sums[at(offset) * lanes + b];
+        e_adjoint[offset] += rows.e_sums[at(offset) * lanes + b];
+      }
+    }
+  }
+}
