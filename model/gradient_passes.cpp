@@ -99,10 +99,12 @@ BatchRows lay_out(double* scratch, int p, int offsets) {
 template <typename NodeOf>
 [[gnu::always_inline]] inline void gather(double* rows, const double* from, int count, int size,
                                           NodeOf node_of) {
-  std::fill(rows, rows + at(count) * lanes, 0.0);
   for (int b = 0; b < size; ++b) {
     const double* block = from + at(node_of(b), count, 0);
     for (int i = 0; i < count; ++i) rows[at(i) * lanes + at(b)] = block[i];
+  }
+  for (int i = 0; i < count && size < lane_width; ++i) {
+    std::fill(rows + at(i) * lanes + at(size), rows + at(i + 1) * lanes, 0.0);
   }
 }
 
@@ -121,10 +123,9 @@ template <typename NodeOf>
     add_row(total, rows.above, 2 * p + k);
     store_row(rows.totals, k, total);
   }
-  std::fill(rows.factors, rows.factors + at(class_count) * lanes, 0.0);
-  for (int b = 0; b < size; ++b) {
-    const double* f = c.factors + at(part.code[first + at(b)], class_count, 0);
-    for (int j = 0; j < class_count; ++j) rows.factors[at(j) * lanes + at(b)] = f[j];
+  for (int b = 0; b < lane_width; ++b) {
+    const double* f = b < size ? c.factors + at(part.code[first + at(b)], class_count, 0) : nullptr;
+    for (int j = 0; j < class_count; ++j) rows.factors[at(j) * lanes + at(b)] = f ? f[j] : 0.0;
   }
 }
 
