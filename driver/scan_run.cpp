@@ -20,10 +20,6 @@
 
 namespace {
 
-// The profile search's first step is this many Wald half-widths: a little
-// beyond the end the Wald interval predicts, so that it usually brackets
-// the end at once and interpolation starts from a close guess.
-constexpr double wald_overshoot = 1.25;
 // Without a Wald error, the first step is this share of the value, and of
 // no less than this many events.
 constexpr double blind_step_share = 0.1;
@@ -161,10 +157,11 @@ double fitting_program_objective(int order, const std::vector<double>& parameter
   return value;
 }
 
-// The first outward step of a profile: beyond the Wald half-width where
-// there is one, else a share of the value.
+// The first outward step of a profile: to the end the Wald interval
+// predicts where there is one (the profile's slope there points the Newton
+// steps at the crossing from either side), else a share of the value.
 double first_profile_step(double value, bool wald, double standard_error) {
-  return wald ? wald_overshoot * wald_quantile_95 * standard_error
+  return wald ? wald_quantile_95 * standard_error
               : blind_step_share * std::fmax(value, blind_step_floor);
 }
 
@@ -551,8 +548,8 @@ void add_fraction_profiles(OrderResult& result, ScanObserver& observer) {
   const std::vector<double> fitted = fitted_point(result);
   auto profile = [&](FractionResult& e, std::size_t k) {
     // Without a Wald error, the first step is a tenth of the whole range.
-    const double step = e.has_standard_error ? wald_overshoot * wald_quantile_95 * e.standard_error
-                                             : blind_step_share * e.upper;
+    const double step =
+        e.has_standard_error ? wald_quantile_95 * e.standard_error : blind_step_share * e.upper;
     const ProfileInterval interval = profile_interval(objective_of(result, observer), fitted,
                                                       static_cast<int>(k), step, bounds_of(result));
     e.profile = LengthInterval{interval.lower, interval.upper, interval.found};

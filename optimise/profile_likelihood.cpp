@@ -13,8 +13,24 @@ constexpr double bracket_tolerance = 1e-10;
 struct ProfilePoint {
   double v = 0.0;
   double r = 0.0;  // signed root's size at v
+  // df_p/dv, NaN when unknown.  By the envelope theorem it is the slope of
+  // f itself at the refitted point in the held direction: the held
+  // coordinate's derivative, or for a held sum the common derivative
+  // (Lagrange multiplier) of the summed coordinates off their bound.
+  double slope = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> point;
 };
+
+// The Newton step on r(v) = z from `latest` along `direction`, where
+// dr/dv = (df_p/dv) / r; NaN when the slope is unknown or does not point
+// outward.
+double newton_target(const ProfilePoint& latest, double direction, double z) {
+  const double outward = direction * latest.slope / latest.r;
+  if (!(latest.r > 0.0) || !(outward > 0.0) || !std::isfinite(outward)) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return latest.v + direction * (z - latest.r) / outward;
+}
 
 class Profile {
  public:
@@ -60,18 +76,32 @@ class Profile {
       settings.summed_coordinates = summed_;
     }
     double value = 0.0;
+    std::vector<double> gradient(start.size());
     if (start.size() == 1) {
       // Nothing is left to refit: the profile is the objective itself.
-      std::vector<double> gradient(1);
       value = f_(start, gradient);
       ++totals_.evaluations;
       result.point = start;
     } else {
-      const BoundedSearchResult refit = minimise_bounded(f_, start, settings);
+      // The gradient at the lowest point the refit evaluates, which is the
+      // point it returns.
+      double lowest = std::numeric_limits<double>::infinity();
+      const ObjectiveWithGradient tracked = [this, &lowest, &gradient](const std::vector<double>& x,
+                                                                       std::vector<double>& slope) {
+        const double f = f_(x, slope);
+        if (f < lowest) {
+          lowest = f;
+          gradient = slope;
+        }
+        return f;
+      };
+      const BoundedSearchResult refit = minimise_bounded(tracked, start, settings);
       totals_.evaluations += refit.evaluations;
       value = refit.value;
       result.point = refit.point;
+      if (!(value == lowest)) gradient.clear();
     }
+    result.slope = held_slope(result.point, gradient);
     ++totals_.refits;
     // r = sqrt(2 (f_p(v) - f^)); a refit a little below f^ counts as 0.
     const double excess = value - fitted_value_;
@@ -81,6 +111,21 @@ class Profile {
   }
 
  private:
+  // df_p/dv from the gradient at a profile point (NaN when there is none).
+  double held_slope(const std::vector<double>& x, const std::vector<double>& gradient) const {
+    if (gradient.size() != x.size()) return std::numeric_limits<double>::quiet_NaN();
+    if (coordinate_) return gradient[static_cast<std::size_t>(*coordinate_)];
+    double sum = 0.0;
+    int free = 0;
+    for (std::size_t i = 0; i < summed_; ++i) {
+      if (x[i] > 0.0) {
+        sum += gradient[i];
+        ++free;
+      }
+    }
+    return free > 0 ? sum / free : std::numeric_limits<double>::quiet_NaN();
+  }
+
   double quantity(const std::vector<double>& x) const {
     if (coordinate_) return x[static_cast<std::size_t>(*coordinate_)];
     double sum = 0.0;
@@ -104,19 +149,26 @@ struct EndSearch {
 };
 
 // The root of r(v) = z inside [inside, outside], where r(inside) < z <=
-// r(outside): secant steps through the two latest points, and a bisection
-// of the bracket whenever the secant step would leave it.
+// r(outside): a Newton step from the latest point where its slope is known
+// and the step stays inside the bracket, else a secant step through the
+// two latest points, and a bisection of the bracket whenever that would
+// leave it too.
 EndSearch refine(Profile& profile, ProfilePoint inside, ProfilePoint outside, double z) {
+  const double direction = outside.v > inside.v ? 1.0 : -1.0;
   double previous_v = inside.v;
   double previous_r = inside.r;
   double latest_v = outside.v;
   double latest_r = outside.r;
+  double latest_newton = newton_target(outside, direction, z);
   for (int k = 0; k < profile_root_limit; ++k) {
     const double low = std::fmin(inside.v, outside.v);
     const double high = std::fmax(inside.v, outside.v);
     if (high - low <= bracket_tolerance * std::fmax(1.0, high)) return {outside.v, true, false};
-    // v = v1 + (z - r1) (v1 - v0) / (r1 - r0)
-    double v = latest_v + (z - latest_r) * (latest_v - previous_v) / (latest_r - previous_r);
+    double v = latest_newton;
+    if (!(v > low && v < high)) {
+      // v = v1 + (z - r1) (v1 - v0) / (r1 - r0)
+      v = latest_v + (z - latest_r) * (latest_v - previous_v) / (latest_r - previous_r);
+    }
     if (!(v > low && v < high)) v = 0.5 * (low + high);
     // Warm start from the nearer end of the bracket.
     const bool nearer_inside = std::fabs(v - inside.v) <= std::fabs(v - outside.v);
@@ -126,6 +178,7 @@ EndSearch refine(Profile& profile, ProfilePoint inside, ProfilePoint outside, do
     previous_r = latest_r;
     latest_v = trial.v;
     latest_r = trial.r;
+    latest_newton = newton_target(trial, direction, z);
     if (trial.r < z) {
       inside = std::move(trial);
     } else {
@@ -145,10 +198,16 @@ EndSearch find_end(Profile& profile, double direction, double initial_step, doub
     double v = inside.v + direction * step;
     if (direction * (v - bound) > 0.0) v = bound;
     ProfilePoint trial = profile.at(v, inside.point);
+    if (std::fabs(trial.r - z) < profile_root_tolerance) return {v, true, false};
     if (trial.r >= z) return refine(profile, std::move(inside), std::move(trial), z);
     if (v == bound) return {bound, true, true};
     inside = std::move(trial);
     step *= 2.0;
+    // Where the slope predicts the crossing within the next doubled step,
+    // go there instead.
+    const double newton = newton_target(inside, direction, z);
+    const double predicted = direction * (newton - inside.v);
+    if (predicted > 0.0 && predicted < step) step = predicted;
   }
   return {direction > 0.0 ? std::numeric_limits<double>::infinity() : 0.0, false, false};
 }

@@ -12,8 +12,13 @@
 // Method: the signed root r(v) = sqrt(2 (f_p(v) - f^)) is close to linear
 // in v even where the likelihood is skewed, so each end is found on r: steps
 // outward from the fit, doubling, until r reaches z = sqrt(3.841) (a
-// bracket), then secant steps on r inside the bracket, with a bisection
-// whenever a secant step would leave it.  Every profile point is a
+// bracket), then Newton steps on r inside the bracket, with a secant step
+// where a Newton step would leave it and a bisection where that would too.
+// The slope comes free with each refit: dr/dv = (df_p/dv) / r, and
+// df_p/dv is the derivative of f at the refitted point in the held
+// direction (the envelope theorem).  The same slope shortens the outward
+// steps where it predicts the crossing before the next doubling.
+// Every profile point is a
 // bounded refit with the parameter held (or the sum held) at v, started
 // from the nearest profile point already found.  When the profile stays
 // below the threshold all the way down to v = 0, the lower end is 0; and

@@ -64,6 +64,9 @@ TEST(GradientSearch, ProfileIntervalsOfABowlAreItsWaldIntervalsCutAtZero) {
   EXPECT_NEAR(first.lower, 1.0 - z * sd1, end_tolerance);
   EXPECT_NEAR(first.upper, 1.0 + z * sd1, end_tolerance);
   EXPECT_FALSE(first.lower_at_zero);
+  // r is linear in a bowl, so from the first refit the slope points at the
+  // end exactly: two refits an end (the bracket and secant take four).
+  EXPECT_LE(first.refits, 4);
 
   // Coordinate 2: mu - z sd is below 0, where the profile is still inside.
   const double sd2 = std::sqrt(covariance[1][1]);
@@ -84,6 +87,8 @@ TEST(GradientSearch, ProfileIntervalsOfABowlAreItsWaldIntervalsCutAtZero) {
   EXPECT_TRUE(total.found);
   EXPECT_NEAR(total.lower, 3.55 - z * std::sqrt(variance), end_tolerance);
   EXPECT_NEAR(total.upper, 3.55 + z * std::sqrt(variance), end_tolerance);
+  // The sum's slope is the multiplier of its constraint.
+  EXPECT_LE(total.refits, 4);
 }
 
 TEST(GradientSearch, AParameterOnTheBoundGetsNoErrorAndTheOthersTheirOwnBlock) {
