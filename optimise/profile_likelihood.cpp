@@ -203,11 +203,12 @@ EndSearch find_end(Profile& profile, double direction, double initial_step, doub
     if (v == bound) return {bound, true, true};
     inside = std::move(trial);
     step *= 2.0;
-    // Where the slope predicts the crossing within the next doubled step,
-    // go there instead.
+    // Where the slope predicts the crossing within twice the next doubled
+    // step, go there instead: farther, a prediction from so far inside is
+    // not trusted.
     const double newton = newton_target(inside, direction, z);
     const double predicted = direction * (newton - inside.v);
-    if (predicted > 0.0 && predicted < step) step = predicted;
+    if (predicted > 0.0 && predicted < 2.0 * step) step = predicted;
   }
   return {direction > 0.0 ? std::numeric_limits<double>::infinity() : 0.0, false, false};
 }

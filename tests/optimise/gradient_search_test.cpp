@@ -41,7 +41,7 @@ struct Bowl {
 const double covariance[3][3] = {
     {12.0 / 275, -5.0 / 275, 0}, {-5.0 / 275, 25.0 / 275, 0}, {0, 0, 1.0 / 100}};
 const double z = 1.959963984540054;
-// The profile ends are accepted within 1e-4 standard errors (about 3e-5
+// The profile ends are accepted within 1e-5 standard errors (about 3e-6
 // here), and the refits are good to far better.
 constexpr double end_tolerance = 1e-4;
 // Central differences of a linear gradient are exact up to rounding.
@@ -157,7 +157,7 @@ TEST(GradientSearch, ProfileEndsOfASkewedLikelihoodAreItsDevianceCrossings) {
   for (const double step : {0.1, 2.9, 12.0}) {
     const ProfileInterval interval = profile_interval(f, fitted, 0, step);
     EXPECT_TRUE(interval.found) << step;
-    // r within 1e-4 of z, r' ~ 1 per standard error (~0.55 here).
+    // r within 1e-5 of z, r' ~ 1 per standard error (~0.55 here).
     EXPECT_NEAR(interval.lower, lower, 1e-3) << step;
     EXPECT_NEAR(interval.upper, upper, 1e-3) << step;
   }
