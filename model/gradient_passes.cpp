@@ -30,8 +30,7 @@ struct BatchRows {
   double* above;    // 3p: the parents' weights v
   double* totals;   // p: V = v0 + v1 + v2
   double* factors;  // 3: f_j of each node's code
-  double* own;      // 3p: the nodes' weights, or their adjoints
-  double* own_pre;  // 3p: the nodes' pre-emission weights
+  double* own_pre;  // 3p: the nodes' pre-emission weights, when not kept
   double* scaled;   // 3p + p: g = f beta, then G
   double* back;     // 3p: the step back
   double* d_sums;   // offsets: dD of the depth so far, per lane
@@ -39,7 +38,7 @@ struct BatchRows {
 };
 
 std::size_t scratch_rows(int p, int offsets) {
-  return at(class_count * p) * 5 + at(p) * 2 + at(class_count) + 2 * at(offsets);
+  return at(class_count * p) * 4 + at(p) * 2 + at(class_count) + 2 * at(offsets);
 }
 
 BatchRows lay_out(double* scratch, int p, int offsets) {
@@ -54,7 +53,6 @@ BatchRows lay_out(double* scratch, int p, int offsets) {
   rows.above = take(width);
   rows.totals = take(at(p));
   rows.factors = take(at(class_count));
-  rows.own = take(width);
   rows.own_pre = take(width);
   rows.scaled = take(width + at(p));
   rows.back = take(width);
@@ -94,28 +92,29 @@ BatchRows lay_out(double* scratch, int p, int offsets) {
   add_lanes(accumulator, row);
 }
 
-// Entry `count` values from node `nodes[b]`'s block of `from` into lane b
-// of rows 0 .. count - 1; lanes past `size` are zero.
-template <typename NodeOf>
-[[gnu::always_inline]] inline void gather(double* rows, const double* from, int count, int size,
-                                          NodeOf node_of) {
-  for (int b = 0; b < size; ++b) {
-    const double* block = from + at(node_of(b), count, 0);
-    for (int i = 0; i < count; ++i) rows[at(i) * lanes + at(b)] = block[i];
-  }
-  for (int i = 0; i < count && size < lane_width; ++i) {
-    std::fill(rows + at(i) * lanes + at(size), rows + at(i + 1) * lanes, 0.0);
-  }
+// The slot of `node`, of depth `depth`, and where its block starts.
+std::size_t slot_of(const PrefixPart& part, const ClassPasses& passes, int depth,
+                    std::size_t node) {
+  return passes.slot_begin[at(depth)] + (node - part.node_begin[at(depth)]);
 }
+std::size_t block_start(std::size_t slot, int width) { return slot / lanes * at(width) * lanes; }
 
 // The parents' weights and their class totals, and the factors of each
-// node's code, for the batch of nodes first .. first + size - 1.
-[[gnu::always_inline]] inline void gather_above(const PrefixPart& part, std::size_t first, int size,
-                                                const ClassCoefficients& c,
+// node's code, for the batch of nodes first .. first + size - 1 of depth t;
+// lanes past `size` are zero.
+[[gnu::always_inline]] inline void gather_above(const PrefixPart& part, int t, std::size_t first,
+                                                int size, const ClassCoefficients& c,
                                                 const ClassPasses& passes, const BatchRows& rows) {
   const int p = c.p;
-  gather(rows.above, passes.alpha.data(), class_count * p, size,
-         [&part, first](int b) { return part.parent[first + at(b)]; });
+  const int width = class_count * p;
+  for (int b = 0; b < size; ++b) {
+    const std::size_t slot = slot_of(part, passes, t - 1, part.parent[first + at(b)]);
+    const double* block = passes.alpha.data() + block_start(slot, width) + slot % lanes;
+    for (int i = 0; i < width; ++i) rows.above[at(i) * lanes + at(b)] = block[at(i) * lanes];
+  }
+  for (int i = 0; i < width && size < lane_width; ++i) {
+    std::fill(rows.above + at(i) * lanes + at(size), rows.above + at(i + 1) * lanes, 0.0);
+  }
   for (int k = 0; k < p; ++k) {
     Lanes total;
     load_row(total, rows.above, k);
@@ -129,12 +128,11 @@ template <typename NodeOf>
   }
 }
 
-// Lane b of rows 0 .. count - 1 into node `first + b`'s block of `to`.
-void scatter(const double* rows, double* to, int count, int size, std::size_t first) {
-  for (int b = 0; b < size; ++b) {
-    double* block = to + at(first + at(b), count, 0);
-    for (int i = 0; i < count; ++i) block[i] = rows[at(i) * lanes + at(b)];
-  }
+// The first of the batch of nodes first .. of depth t: its slot starts a
+// block, whose rows are the batch's lanes.
+std::size_t batch_start(const PrefixPart& part, const ClassPasses& passes, int t, std::size_t first,
+                        int width) {
+  return block_start(slot_of(part, passes, t, first), width);
 }
 
 }  // namespace
@@ -142,9 +140,16 @@ void scatter(const double* rows, double* to, int count, int size, std::size_t fi
 void size_class_passes(const PrefixPart& part, int n, const ClassCoefficients& coefficients,
                        ClassPasses& passes) {
   const int width = class_count * coefficients.p;
-  const std::size_t nodes = part.code.size();
-  passes.alpha.assign(nodes * at(width), 0.0);
-  std::copy_n(coefficients.initial, width, passes.alpha.begin());
+  passes.p = coefficients.p;
+  passes.misreads = coefficients.misreads;
+  passes.slot_begin.assign(at(n) + 2, 0);
+  for (int depth = 0; depth <= n; ++depth) {
+    const std::size_t count = part.nodes_at(depth);
+    passes.slot_begin[at(depth) + 1] =
+        passes.slot_begin[at(depth)] + (count + lanes - 1) / lanes * lanes;
+  }
+  passes.alpha.assign(passes.slot_begin[at(n) + 1] * at(width), 0.0);
+  for (int i = 0; i < width; ++i) passes.alpha[at(i) * lanes] = coefficients.initial[i];
   passes.pre_emission.assign(coefficients.misreads ? passes.alpha.size() : 0, 0.0);
   passes.adjoint.assign(passes.alpha.size(), 0.0);
   passes.d_adjoint.assign(at(n) * at(coefficients.offsets), 0.0);
@@ -164,7 +169,10 @@ void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& 
     const std::size_t end = part.node_begin[at(t) + 1];
     for (std::size_t first = part.node_begin[at(t)]; first < end; first += lanes) {
       const int size = static_cast<int>(std::min(lanes, end - first));
-      gather_above(part, first, size, c, passes, rows);
+      gather_above(part, t, first, size, c, passes, rows);
+      const std::size_t start = batch_start(part, passes, t, first, width);
+      double* own = passes.alpha.data() + start;
+      double* own_pre = c.misreads ? passes.pre_emission.data() + start : rows.own_pre;
       Lanes f[class_count];
       for (int j = 0; j < class_count; ++j) load_row(f[j], rows.factors, j);
       for (int to = 0; to < p; ++to) {
@@ -180,14 +188,12 @@ void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& 
         }
         for (int j = 0; j < class_count; ++j) {
           add_lanes(sums[j], spread);
-          store_row(rows.own_pre, j * p + to, sums[j]);
+          store_row(own_pre, j * p + to, sums[j]);
           Lanes weighted;
           multiply_lanes(weighted, f[j], sums[j]);
-          store_row(rows.own, j * p + to, weighted);
+          store_row(own, j * p + to, weighted);
         }
       }
-      scatter(rows.own, passes.alpha.data(), width, size, first);
-      if (c.misreads) scatter(rows.own_pre, passes.pre_emission.data(), width, size, first);
     }
   }
 }
@@ -210,15 +216,16 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
     const std::size_t end = part.node_begin[at(t) + 1];
     for (std::size_t first = part.node_begin[at(t)]; first < end; first += lanes) {
       const int size = static_cast<int>(std::min(lanes, end - first));
-      gather_above(part, first, size, c, passes, rows);
-      const auto own = [first](int b) { return first + at(b); };
-      gather(rows.own, passes.adjoint.data(), width, size, own);
+      gather_above(part, t, first, size, c, passes, rows);
+      const std::size_t start = batch_start(part, passes, t, first, width);
+      // The batch's adjoints; the lanes past `size` stay zero.
+      const double* own = passes.adjoint.data() + start;
       for (int j = 0; j < class_count; ++j) {
         Lanes f;
         load_row(f, rows.factors, j);
         for (int to = 0; to < p; ++to) {
           Lanes beta;
-          load_row(beta, rows.own, j * p + to);
+          load_row(beta, own, j * p + to);
           Lanes scaled;
           multiply_lanes(scaled, f, beta);
           store_row(g, j * p + to, scaled);
@@ -234,12 +241,12 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
       if (c.misreads) {
         // d(m log L)/de of the interval's factors:
         // sum_j df_j/de sum_L pre[j][L] beta[j][L].
-        gather(rows.own_pre, passes.pre_emission.data(), width, size, own);
+        const double* own_pre = passes.pre_emission.data() + start;
         Lanes slope{};
         for (int j = 0; j < class_count; ++j) {
           Lanes class_sum{};
           for (int to = 0; to < p; ++to) {
-            add_row_product(class_sum, rows.own_pre, j * p + to, rows.own, j * p + to);
+            add_row_product(class_sum, own_pre, j * p + to, own, j * p + to);
           }
           add_products(slope, misread_class_slope[j], class_sum);
         }
@@ -291,8 +298,9 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
         }
       }
       for (int b = 0; b < size; ++b) {
-        double* parent = passes.adjoint.data() + at(part.parent[first + at(b)], width, 0);
-        for (int i = 0; i < width; ++i) parent[i] += rows.back[at(i) * lanes + at(b)];
+        const std::size_t slot = slot_of(part, passes, t - 1, part.parent[first + at(b)]);
+        double* parent = passes.adjoint.data() + block_start(slot, width) + slot % lanes;
+        for (int i = 0; i < width; ++i) parent[at(i) * lanes] += rows.back[at(i) * lanes + at(b)];
       }
     }
     double* d_adjoint = passes.d_adjoint.data() + at(at(t - 1), c.offsets, 0);
@@ -304,4 +312,20 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
       }
     }
   }
+}
+
+double leaf_weight_sum(int n, const ClassPasses& passes, std::size_t m) {
+  const int width = class_count * passes.p;
+  const std::size_t slot = passes.slot_begin[at(n)] + m;
+  const double* weights = passes.alpha.data() + block_start(slot, width) + slot % lanes;
+  double sum = 0.0;
+  for (int i = 0; i < width; ++i) sum += weights[at(i) * lanes];
+  return sum;
+}
+
+void set_leaf_adjoint(int n, ClassPasses& passes, std::size_t m, double value) {
+  const int width = class_count * passes.p;
+  const std::size_t slot = passes.slot_begin[at(n)] + m;
+  double* adjoint = passes.adjoint.data() + block_start(slot, width) + slot % lanes;
+  for (int i = 0; i < width; ++i) adjoint[at(i) * lanes] = value;
 }

@@ -22,6 +22,7 @@
 // added in lane order at the end of each depth.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "model/observations.hpp"
@@ -38,11 +39,18 @@ struct ClassCoefficients {
   bool misreads = false;            // the slope in the error rate is wanted
 };
 
-// What one part's passes write.
+// What one part's passes write.  The nodes' values are kept lane_width
+// slots to a block, lane-major, so that a batch reads and writes its own
+// as whole vectors: depth d's nodes take the slots slot_begin[d] + (node -
+// node_begin[d]), each depth starting a block, and value i of slot s is
+// entry (s / lane_width) 3p lane_width + i lane_width + s % lane_width.
 struct ClassPasses {
-  std::vector<double> alpha;                 // nodes x 3p: the forward weights
-  std::vector<double> pre_emission;          // nodes x 3p with misreads: pre above
-  std::vector<double> adjoint;               // nodes x 3p: beta above
+  int p = 0;                                 // the order the passes are sized for
+  bool misreads = false;                     // and whether they keep the pre-emission weights
+  std::vector<std::size_t> slot_begin;       // per depth 0 .. n + 1
+  std::vector<double> alpha;                 // the forward weights
+  std::vector<double> pre_emission;          // with misreads: pre above
+  std::vector<double> adjoint;               // beta above
   std::vector<double> d_adjoint, e_adjoint;  // n x offsets: dD and dE
   double error_adjoint = 0.0;                // d(sum m log L)/de, with misreads
   std::vector<double> scratch;               // the lanes of one batch
@@ -60,3 +68,8 @@ void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& 
 // dD, dE and, with misreads, the slope in the error rate.
 void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients& coefficients,
                          ClassPasses& passes);
+
+// Leaf m (node node_begin[n] + m): the sum of its weights, in state order,
+// and the setting of its adjoint's every entry.
+double leaf_weight_sum(int n, const ClassPasses& passes, std::size_t m);
+void set_leaf_adjoint(int n, ClassPasses& passes, std::size_t m, double value);

@@ -310,7 +310,6 @@ void build_interval_coefficients(const double* lambdas, const double* factors) {
 void run_part(const GradientWork& shared, const DistinctRows& table_rows, GradientPart& part,
               double* row_terms) {
   const int n = shared.n;
-  const int width = shared.levels_by_class;
   const ClassCoefficients coefficients{.p = shared.p,
                                        .offsets = shared.offsets,
                                        .d = shared.d.data(),
@@ -319,19 +318,15 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
                                        .initial = shared.initial.data(),
                                        .misreads = shared.misreads};
   ClassPasses& passes = part.passes;
-  if (passes.alpha.size() != part.tree.code.size() * at(width) ||
-      passes.pre_emission.empty() == shared.misreads) {
+  if (passes.p != shared.p || passes.misreads != shared.misreads) {
     size_class_passes(part.tree, n, coefficients, passes);
   }
   class_forward_pass(part.tree, n, coefficients, passes);
   std::fill(passes.adjoint.begin(), passes.adjoint.end(), 0.0);
   part.impossible = false;
-  const std::size_t leaves = part.tree.node_begin[at(n)];
   for (std::size_t m = 0; m < part.tree.leaf_row.size(); ++m) {
     const auto r = static_cast<std::size_t>(part.tree.leaf_row[m]);
-    const std::size_t leaf = at(static_cast<int>(leaves + m), width, 0);
-    double likelihood = 0.0;
-    for (int s = 0; s < width; ++s) likelihood += passes.alpha[leaf + at(s)];
+    const double likelihood = leaf_weight_sum(n, passes, m);
     row_terms[r] = 0.0;
     if (!(likelihood > 0.0)) {
       part.impossible = true;
@@ -341,8 +336,7 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
     row_terms[r] = multiplicity * -std::log(likelihood);
     // The leaf's adjoint dL/d(alpha_n) = 1, scaled at once by multiplicity
     // / L so the adjoints accumulate d(sum of log L)/dD directly.
-    std::fill_n(passes.adjoint.begin() + static_cast<std::ptrdiff_t>(leaf), width,
-                multiplicity / likelihood);
+    set_leaf_adjoint(n, passes, m, multiplicity / likelihood);
   }
   class_backward_pass(part.tree, n, coefficients, passes);
 }
