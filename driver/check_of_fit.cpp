@@ -1,5 +1,6 @@
 #include "driver/check_of_fit.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstddef>
@@ -8,7 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "foundation/index_ranged_arrays.hpp"
+#include "foundation/worker_threads.hpp"
+#include "model/likelihood_gradient.hpp"
 #include "model/observations.hpp"
 #include "model/pattern_probability.hpp"
 #include "model/reading_draws.hpp"
@@ -16,50 +18,6 @@
 #include "optimise/gradient_fit.hpp"
 
 namespace {
-
-// A byte that carries no information, in the table's slots past its rows.
-constexpr unsigned char no_information = '-';
-
-// The installed table, put back when the check ends.
-class InstalledTableKeeper {
- public:
-  InstalledTableKeeper()
-      : table_(observations), count_(observation_count), intervals_(interval_count) {}
-  ~InstalledTableKeeper() { set_observations(table_, count_, intervals_); }
-  InstalledTableKeeper(const InstalledTableKeeper&) = delete;
-  InstalledTableKeeper& operator=(const InstalledTableKeeper&) = delete;
-
- private:
-  ObservationTable table_;
-  int count_;
-  int intervals_;
-};
-
-// A table of the loader's layout (stride n, (n + 1) count slots) for the
-// replicates, installed in turn.
-class ReplicateTable {
- public:
-  ReplicateTable(int count, int n) : count_(count), n_(n), last_((n + 1) * count - 1) {
-    table_ = cvector(0, last_);
-    for (int k = 0; k <= last_; ++k) table_[k] = no_information;
-  }
-  ~ReplicateTable() { release_cvector(table_, 0, last_); }
-  ReplicateTable(const ReplicateTable&) = delete;
-  ReplicateTable& operator=(const ReplicateTable&) = delete;
-
-  void install(std::string_view codes) {
-    for (int k = 0; k < count_ * n_; ++k) {
-      table_[k] = static_cast<unsigned char>(codes[static_cast<std::size_t>(k)]);
-    }
-    set_observations(table_, count_, n_);
-  }
-
- private:
-  int count_;
-  int n_;
-  int last_;
-  ObservationTable table_;
-};
 
 // The codes of the installed table, row after row.
 std::string installed_codes() {
@@ -108,12 +66,15 @@ FitStatistic statistic_of(const PatternModel& model, std::string_view codes, int
   return statistic;
 }
 
-// The statistic of the installed replicate at its refit from the fit to the
-// data; nothing when the refit finds no finite likelihood.
+// The statistic of a replicate at its refit from the fit to the data;
+// nothing when the refit finds no finite likelihood.
 std::optional<double> replicate_statistic(const OrderResult& result, std::string_view codes,
                                           int count, ScanObserver& observer) {
+  const HeldTable table(reinterpret_cast<const unsigned char*>(codes.data()), count,
+                        interval_count);
   const OrderFit refit =
-      fit_from(objective_of(result, observer), fitted_point(result), bounds_of(result));
+      fit_from(objective_of(result, {&table}, observer), fitted_point(result), bounds_of(result));
+  forget_gradient_work(table);
   if (!std::isfinite(refit.objective)) return std::nullopt;
   const std::size_t n = result.fit.parameters.size();
   std::vector<double> parameters(refit.parameters.begin(),
@@ -153,20 +114,20 @@ CheckOfFit check_fit(const OrderResult& result, const CheckFitSettings& settings
   check.observed = statistic_of(fitted, codes, count);
   double weight[reading_count];
   reading_weights(check.observed.pairs.x_rate, weight);
-  {
-    ReplicateTable table(count, interval_count);
-    const InstalledTableKeeper keeper;
-    for (int b = 0; b < settings.replicates; ++b) {
-      const std::string drawn = replicate_codes(fitted, weight, error_rate_of(result), codes, count,
-                                                replicate_seed(settings.seed, b));
-      table.install(drawn);
-      const std::optional<double> statistic = replicate_statistic(result, drawn, count, observer);
-      if (!statistic) ++check.failed_refits;
-      const double value = statistic.value_or(std::numeric_limits<double>::infinity());
-      check.replicate_statistics.push_back(value);
-      if (value >= check.observed.value) ++check.reached;
-      observer.replicate_done(result.order, b + 1, settings.replicates);
-    }
+  // The replicates run on the worker threads, each into its own slot.
+  std::vector<std::optional<double>> statistics(static_cast<std::size_t>(settings.replicates));
+  std::atomic<int> done{0};
+  run_in_parallel(settings.replicates, [&](int b) {
+    const std::string drawn = replicate_codes(fitted, weight, error_rate_of(result), codes, count,
+                                              replicate_seed(settings.seed, b));
+    statistics[static_cast<std::size_t>(b)] = replicate_statistic(result, drawn, count, observer);
+    observer.replicate_done(result.order, ++done, settings.replicates);
+  });
+  for (const std::optional<double>& statistic : statistics) {
+    if (!statistic) ++check.failed_refits;
+    const double value = statistic.value_or(std::numeric_limits<double>::infinity());
+    check.replicate_statistics.push_back(value);
+    if (value >= check.observed.value) ++check.reached;
   }
   check.p_value = bootstrap_p_value(check.reached, check.replicates);
   check.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

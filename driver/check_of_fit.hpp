@@ -20,10 +20,11 @@
 // statistic's law does not depend on the parameters.  A replicate whose
 // refit fails counts as reaching it: that errs towards keeping the model.
 //
-// The likelihood reads the one installed table, so the replicates run one
-// after another, each installing its table; the data's table is installed
-// again at the end.  The random draws of replicate b depend on `seed` and
-// b alone, so the result does not depend on the number of threads.
+// Each replicate's table is held apart from the installed one, so the
+// replicates run on the worker threads, each refit's evaluations on the
+// thread that runs it.  The random draws of replicate b depend on `seed`
+// and b alone and each statistic lands in its own slot, so the result does
+// not depend on the number of threads.
 #pragma once
 
 #include <cstdint>

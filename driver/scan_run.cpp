@@ -379,6 +379,12 @@ ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& obse
   return counted_objective(result.tables, result.order, terms_of(result), observer);
 }
 
+ObjectiveWithGradient objective_of(const OrderResult& result,
+                                   const std::vector<const HeldTable*>& tables,
+                                   ScanObserver& observer) {
+  return counted_objective(tables, result.order, terms_of(result), observer);
+}
+
 // The fits with the fractions asked for, from the fit without them (lengths
 // x0, value f0).  With q alone: the search over the lengths and q from x0
 // and q = escape_start; with e alone the same with e.  With both, the fits

@@ -108,3 +108,8 @@ BoundedSearchSettings bounds_of(const OrderResult& result);
 // The objective of a fitted result (q, then e, after the parameters where
 // fitted), its evaluations told to `observer`.
 ObjectiveWithGradient objective_of(const OrderResult& result, ScanObserver& observer);
+// The same objective of other tables (the installed one where there are
+// none).
+ObjectiveWithGradient objective_of(const OrderResult& result,
+                                   const std::vector<const HeldTable*>& tables,
+                                   ScanObserver& observer);

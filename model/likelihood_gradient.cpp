@@ -419,6 +419,15 @@ bool prepare(int p, const HeldTable* held) {
 
 void set_gradient_part_work(long long multiply_adds) { part_work = std::max(1LL, multiply_adds); }
 
+void forget_gradient_work(const HeldTable& table) {
+  const TableStamp stamp = table.stamp();
+  std::erase_if(table_works, [&stamp](const std::unique_ptr<TableWork>& w) {
+    return w->rows.built && w->rows.table == stamp;
+  });
+  rows = nullptr;
+  work = nullptr;
+}
+
 double negative_log_likelihood_and_gradient(int p, const std::vector<double>& point,
                                             std::vector<double>& gradient) {
   return negative_log_likelihood_and_gradient(p, ModelTerms{}, point, gradient);

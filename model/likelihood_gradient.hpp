@@ -102,3 +102,8 @@ double negative_log_likelihood_and_gradient(const HeldTable& table, int p, Model
 double negative_log_likelihood_and_gradient(const std::vector<const HeldTable*>& tables, int p,
                                             ModelTerms terms, const std::vector<double>& point,
                                             std::vector<double>& gradient);
+
+// Drops the work the calling thread keeps for `table`, which it will not
+// evaluate again (each thread keeps the work of the tables it evaluated
+// last, up to a few dozen).
+void forget_gradient_work(const HeldTable& table);

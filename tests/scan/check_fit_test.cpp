@@ -1,6 +1,7 @@
 // The check of fit's bootstrap: the p-value counts the replicates that reach
 // the data's statistic, each replicate's draws depend on --seed and its
-// index alone, and interval-scan prints the same check from 1 and 2 threads.
+// index alone, and interval-scan prints the same check from 1, 2 and 4
+// threads.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -43,17 +44,17 @@ TEST(CheckOfFit, PValueCountsReplicatesReachingTheDataAndTheSeedFixesEveryReplic
   EXPECT_DOUBLE_EQ(check.p_value, (1.0 + reached) / (replicates + 1.0));
   EXPECT_DOUBLE_EQ(bootstrap_p_value(0, 199), 0.005);
 
-  // The same seed repeats every replicate to the bit, after the data's
-  // table was put back; another seed draws other tables.
+  // The same seed repeats every replicate to the bit; another seed draws
+  // other tables.
   const CheckOfFit again = check_fit(result, {replicates, 7}, observer);
   EXPECT_EQ(again.observed.value, check.observed.value);
   EXPECT_EQ(again.replicate_statistics, check.replicate_statistics);
   const CheckOfFit other = check_fit(result, {replicates, 8}, observer);
   EXPECT_NE(other.replicate_statistics, check.replicate_statistics);
 
-  // The program's line from 1 and from 2 threads.
+  // The program's line from 1, 2 and 4 threads, the replicates on them.
   std::vector<std::string> lines;
-  for (const char* threads : {"1", "2"}) {
+  for (const char* threads : {"1", "2", "4"}) {
     directory.write("run.sh", std::string("INTERVAL_THREADS=") + threads + " '" +
                                   built_program("interval-scan") +
                                   "' data.txt --orders 2 --intervals wald --quiet --check-fit 9 "
@@ -65,6 +66,7 @@ TEST(CheckOfFit, PValueCountsReplicatesReachingTheDataAndTheSeedFixesEveryReplic
     lines.push_back(run.out.substr(at));
   }
   EXPECT_EQ(lines[0], lines[1]);
+  EXPECT_EQ(lines[0], lines[2]);
 }
 
 }  // namespace
