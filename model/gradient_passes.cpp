@@ -128,6 +128,31 @@ std::size_t block_start(std::size_t slot, int width) { return slot / lanes * at(
   }
 }
 
+// The offset sums of one interval's step, for the lanes of a batch: for
+// o < p and each class j,
+//   sum_i D[k(o, i)] in[j p + i] + sum_i E[k(o, i)] totals[i],
+// each sum in the order of i, handed to emit(o, j, sum); k(o, i) = p - 1 +
+// o - i for the step forward and, `Transposed`, p - 1 + i - o for the step
+// back.  (Blocks of two outputs sharing each loaded row were measured and
+// gained nothing.)
+template <bool Transposed, typename Emit>
+[[gnu::always_inline]] inline void offset_sums(int p, const double* d, const double* e,
+                                               const double* in, const double* totals, Emit emit) {
+  for (int o = 0; o < p; ++o) {
+    Lanes sums[class_count] = {};
+    Lanes spread{};
+    for (int i = 0; i < p; ++i) {
+      const int k = Transposed ? p - 1 + i - o : p - 1 + o - i;
+      for (int j = 0; j < class_count; ++j) add_scaled_row(sums[j], d[k], in, j * p + i);
+      add_scaled_row(spread, e[k], totals, i);
+    }
+    for (int j = 0; j < class_count; ++j) {
+      add_lanes(sums[j], spread);
+      emit(o, j, sums[j]);
+    }
+  }
+}
+
 // The first of the batch of nodes first .. of depth t: its slot starts a
 // block, whose rows are the batch's lanes.
 std::size_t batch_start(const PrefixPart& part, const ClassPasses& passes, int t, std::size_t first,
@@ -175,25 +200,13 @@ void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& 
       double* own_pre = c.misreads ? passes.pre_emission.data() + start : rows.own_pre;
       Lanes f[class_count];
       for (int j = 0; j < class_count; ++j) load_row(f[j], rows.factors, j);
-      for (int to = 0; to < p; ++to) {
-        Lanes sums[class_count] = {};
-        Lanes spread{};
-        for (int from = 0; from < p; ++from) {
-          const double dc = d[p - 1 + to - from];
-          const double ec = e[p - 1 + to - from];
-          add_scaled_row(sums[0], dc, rows.above, from);
-          add_scaled_row(sums[1], dc, rows.above, p + from);
-          add_scaled_row(sums[2], dc, rows.above, 2 * p + from);
-          add_scaled_row(spread, ec, rows.totals, from);
-        }
-        for (int j = 0; j < class_count; ++j) {
-          add_lanes(sums[j], spread);
-          store_row(own_pre, j * p + to, sums[j]);
-          Lanes weighted;
-          multiply_lanes(weighted, f[j], sums[j]);
-          store_row(own, j * p + to, weighted);
-        }
-      }
+      // pre[j][L] = sum_K D[p - 1 + L - K] v[j][K] + E[..] V[K], alpha = f pre.
+      offset_sums<false>(p, d, e, rows.above, rows.totals, [&](int to, int j, const Lanes& sum) {
+        store_row(own_pre, j * p + to, sum);
+        Lanes weighted;
+        multiply_lanes(weighted, f[j], sum);
+        store_row(own, j * p + to, weighted);
+      });
     }
   }
 }
@@ -218,8 +231,9 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
       const int size = static_cast<int>(std::min(lanes, end - first));
       gather_above(part, t, first, size, c, passes, rows);
       const std::size_t start = batch_start(part, passes, t, first, width);
-      // The batch's adjoints; the lanes past `size` stay zero.
-      const double* own = passes.adjoint.data() + start;
+      // The batch's adjoints; the lanes past `size` stay zero.  Once read,
+      // the block is cleared for the next evaluation.
+      double* own = passes.adjoint.data() + start;
       for (int j = 0; j < class_count; ++j) {
         Lanes f;
         load_row(f, rows.factors, j);
@@ -257,6 +271,7 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
           if (sign != 0.0) passes.error_adjoint += sign * slopes[b];
         }
       }
+      std::fill(own, own + at(width) * lanes, 0.0);
       // dD[c] and dE[c], c - (p - 1) = L - K.
       for (int offset = 0; offset < c.offsets; ++offset) {
         const int shift = offset - (p - 1);
@@ -281,22 +296,10 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
       // The step back into the parents; a depth-1 node's parent is the
       // root, whose adjoint nothing needs.
       if (t == 1) continue;
-      for (int from = 0; from < p; ++from) {
-        Lanes sums[class_count] = {};
-        Lanes spread{};
-        for (int to = 0; to < p; ++to) {
-          const double dc = d[p - 1 + to - from];
-          const double ec = e[p - 1 + to - from];
-          add_scaled_row(sums[0], dc, g, to);
-          add_scaled_row(sums[1], dc, g, p + to);
-          add_scaled_row(sums[2], dc, g, 2 * p + to);
-          add_scaled_row(spread, ec, g_total, to);
-        }
-        for (int j = 0; j < class_count; ++j) {
-          add_lanes(sums[j], spread);
-          store_row(rows.back, j * p + from, sums[j]);
-        }
-      }
+      // back[j][K] = sum_L D[p - 1 + L - K] g[j][L] + E[..] G[L].
+      offset_sums<true>(p, d, e, g, g_total, [&rows, p](int from, int j, const Lanes& sum) {
+        store_row(rows.back, j * p + from, sum);
+      });
       for (int b = 0; b < size; ++b) {
         const std::size_t slot = slot_of(part, passes, t - 1, part.parent[first + at(b)]);
         double* parent = passes.adjoint.data() + block_start(slot, width) + slot % lanes;

@@ -65,7 +65,8 @@ void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& 
                         ClassPasses& passes);
 
 // From the leaves' adjoints (set by the caller, every other node's zero):
-// dD, dE and, with misreads, the slope in the error rate.
+// dD, dE and, with misreads, the slope in the error rate.  Every adjoint is
+// zero again afterwards, ready for the next evaluation's leaves.
 void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients& coefficients,
                          ClassPasses& passes);
 

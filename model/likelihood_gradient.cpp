@@ -322,7 +322,6 @@ void run_part(const GradientWork& shared, const DistinctRows& table_rows, Gradie
     size_class_passes(part.tree, n, coefficients, passes);
   }
   class_forward_pass(part.tree, n, coefficients, passes);
-  std::fill(passes.adjoint.begin(), passes.adjoint.end(), 0.0);
   part.impossible = false;
   for (std::size_t m = 0; m < part.tree.leaf_row.size(); ++m) {
     const auto r = static_cast<std::size_t>(part.tree.leaf_row[m]);
