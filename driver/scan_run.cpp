@@ -501,6 +501,12 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
         fitted.begin() + static_cast<std::ptrdiff_t>(share.first + share.count));
     for (std::size_t t = share.first; t < share.first + share.count; ++t) file_of[t] = k;
   }
+  // Whether each file's total has a Wald error, found before the tasks
+  // start: they write the result's profiles, which file_result reads.
+  std::vector<char> file_total_wald(result.shares.size(), 0);
+  for (std::size_t k = 0; k < result.shares.size(); ++k) {
+    file_total_wald[k] = total_has_wald(file_result(result, k)) ? 1 : 0;
+  }
   // The total, each length, then each file's total where there are several.
   const int parts = static_cast<int>(n + 1 + result.shares.size());
   std::atomic<int> parts_done{0};
@@ -519,8 +525,8 @@ void add_profiles(OrderResult& result, ScanObserver& observer) {
       FileShare& share = result.shares[k];
       double total = 0.0;
       for (std::size_t t = share.first; t < share.first + share.count; ++t) total += fitted[t];
-      const double step = first_profile_step(total, total_has_wald(file_result(result, k)),
-                                             share.total_standard_error * scale);
+      const double step =
+          first_profile_step(total, file_total_wald[k] != 0, share.total_standard_error * scale);
       share.total_profile =
           to_lengths(separable ? profile_interval(own[k], own_fitted[k], std::nullopt, step)
                                : file_total_profile(objective, fitted, bounds, share, step));
