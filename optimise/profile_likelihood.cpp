@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -48,6 +49,8 @@ class Profile {
   }
 
   const ProfilePoint& centre() const { return centre_; }
+
+  const std::vector<double>& upper_bounds() const { return bounds_.upper_bounds; }
 
   // The largest value the quantity may take: the parameter's upper bound.
   double upper_limit() const {
@@ -148,6 +151,24 @@ struct EndSearch {
   bool at_bound = false;  // at the bound the search went towards
 };
 
+// A start for the refit at v: the point at v on the line through the
+// refitted points of a and b, each coordinate kept within its bounds.  The
+// path of the refitted points is close to straight over a step, so this
+// start is nearer the refit than either point, inside a bracket or a
+// little beyond it.
+std::vector<double> along(const ProfilePoint& a, const ProfilePoint& b, double v,
+                          const std::vector<double>& upper) {
+  const double share = (v - a.v) / (b.v - a.v);
+  if (!std::isfinite(share)) return b.point;
+  std::vector<double> start(b.point.size());
+  for (std::size_t i = 0; i < start.size(); ++i) {
+    const double x = a.point[i] + share * (b.point[i] - a.point[i]);
+    const double ceiling = i < upper.size() ? upper[i] : std::numeric_limits<double>::infinity();
+    start[i] = std::fmin(std::fmax(x, 0.0), ceiling);
+  }
+  return start;
+}
+
 // The root of r(v) = z inside [inside, outside], where r(inside) < z <=
 // r(outside): a Newton step from the latest point where its slope is known
 // and the step stays inside the bracket, else a secant step through the
@@ -170,9 +191,7 @@ EndSearch refine(Profile& profile, ProfilePoint inside, ProfilePoint outside, do
       v = latest_v + (z - latest_r) * (latest_v - previous_v) / (latest_r - previous_r);
     }
     if (!(v > low && v < high)) v = 0.5 * (low + high);
-    // Warm start from the nearer end of the bracket.
-    const bool nearer_inside = std::fabs(v - inside.v) <= std::fabs(v - outside.v);
-    ProfilePoint trial = profile.at(v, nearer_inside ? inside.point : outside.point);
+    ProfilePoint trial = profile.at(v, along(inside, outside, v, profile.upper_bounds()));
     if (std::fabs(trial.r - z) < profile_root_tolerance) return {v, true, false};
     previous_v = latest_v;
     previous_r = latest_r;
@@ -194,13 +213,17 @@ EndSearch find_end(Profile& profile, double direction, double initial_step, doub
   const double bound = direction > 0.0 ? profile.upper_limit() : 0.0;
   if (inside.v == bound) return {bound, true, true};
   double step = initial_step;
+  // The point inside before `inside`, once there is one.
+  std::optional<ProfilePoint> before;
   for (int k = 0; k < profile_bracket_limit; ++k) {
     double v = inside.v + direction * step;
     if (direction * (v - bound) > 0.0) v = bound;
-    ProfilePoint trial = profile.at(v, inside.point);
+    ProfilePoint trial =
+        profile.at(v, before ? along(*before, inside, v, profile.upper_bounds()) : inside.point);
     if (std::fabs(trial.r - z) < profile_root_tolerance) return {v, true, false};
     if (trial.r >= z) return refine(profile, std::move(inside), std::move(trial), z);
     if (v == bound) return {bound, true, true};
+    before = std::move(inside);
     inside = std::move(trial);
     step *= 2.0;
     // Where the slope predicts the crossing within twice the next doubled
