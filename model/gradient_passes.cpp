@@ -280,17 +280,20 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
         const int shift = offset - (p - 1);
         const int from_begin = std::max(0, -shift);
         const int from_end = std::min(p, p - shift);
-        Lanes d_sum{};
+        // Each class in a sum of its own, so that the four chains of
+        // additions run side by side.
+        Lanes d_sums[class_count] = {};
         Lanes e_sum{};
         for (int from = from_begin; from < from_end; ++from) {
           const int to = from + shift;
-          Lanes classes{};
-          add_row_product(classes, rows.above, from, g, to);
-          add_row_product(classes, rows.above, p + from, g, p + to);
-          add_row_product(classes, rows.above, 2 * p + from, g, 2 * p + to);
-          add_lanes(d_sum, classes);
+          for (int j = 0; j < class_count; ++j) {
+            add_row_product(d_sums[j], rows.above, j * p + from, g, j * p + to);
+          }
           add_row_product(e_sum, rows.totals, from, g_total, to);
         }
+        Lanes d_sum = d_sums[0];
+        add_lanes(d_sum, d_sums[1]);
+        add_lanes(d_sum, d_sums[2]);
         add_row(d_sum, rows.d_sums, offset);
         store_row(rows.d_sums, offset, d_sum);
         add_row(e_sum, rows.e_sums, offset);
