@@ -28,12 +28,14 @@
 //   dP(lambda, k)/dlambda = P(lambda, k - 1) - P(lambda, k),  P(lambda, -1) = 0,
 // gives d(-log L)/dlambda_t = -(1/L) sum_c (dL/dD_t[c] dD_t[c]/dlambda_t
 //                                          + dL/dE_t[c] dE_t[c]/dlambda_t).
-// Rows sharing a prefix share its forward steps (the rows are visited in
-// lexicographic order with a stack of forward weights by depth); each
-// distinct row counts once, weighted by how often it occurs.
+// Rows sharing a prefix share its forward step, and its backward step too:
+// the backward weights of a prefix are the sum of those its rows send
+// back, so each node of the rows' prefix tree takes one step each way
+// (model/gradient_passes.hpp, a depth at a time, several nodes per
+// vector); each distinct row counts once, weighted by how often it occurs.
 //
 // The distinct rows are cut into parts of consecutive rows, each with its
-// own forward stack and its own sums of dL/dD and dL/dE, and the parts run
+// own prefix tree and its own sums of dL/dD and dL/dE, and the parts run
 // on the worker threads (foundation/worker_threads.hpp; inside a task of
 // an outer parallel run, such as the scan's orders, they run in order on
 // that task's thread).  The rows' terms are then added in row order and
