@@ -182,12 +182,17 @@ void size_class_passes(const PrefixPart& part, int n, const ClassCoefficients& c
   passes.scratch.assign(scratch_rows(coefficients.p, coefficients.offsets) * lanes, 0.0);
 }
 
-// The batch loops of the two passes are written out: a lambda holding a
-// batch's body would be compiled for the baseline instruction set, not for
-// the clone that calls it, and was measured three to six times slower.
+namespace {
+
+// The two passes, compiled for each instruction set
+// foundation/instruction_sets.hpp names (and so kept inside this file),
+// the helpers above inlined.  Their batch loops are written out: a lambda
+// holding a batch's body would be compiled for the baseline instruction
+// set, not for the clone that calls it, and was measured three to six
+// times slower.
 INTERVAL_WIDEST_TARGETS
-void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& c,
-                        ClassPasses& passes) {
+void forward_pass_for_target(const PrefixPart& part, int n, const ClassCoefficients& c,
+                             ClassPasses& passes) {
   const int p = c.p;
   const int width = class_count * p;
   const BatchRows rows = lay_out(passes.scratch.data(), p, c.offsets);
@@ -215,8 +220,8 @@ void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& 
 }
 
 INTERVAL_WIDEST_TARGETS
-void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients& c,
-                         ClassPasses& passes) {
+void backward_pass_for_target(const PrefixPart& part, int n, const ClassCoefficients& c,
+                              ClassPasses& passes) {
   const int p = c.p;
   const int width = class_count * p;
   const BatchRows rows = lay_out(passes.scratch.data(), p, c.offsets);
@@ -321,6 +326,18 @@ void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients&
       }
     }
   }
+}
+
+}  // namespace
+
+void class_forward_pass(const PrefixPart& part, int n, const ClassCoefficients& coefficients,
+                        ClassPasses& passes) {
+  forward_pass_for_target(part, n, coefficients, passes);
+}
+
+void class_backward_pass(const PrefixPart& part, int n, const ClassCoefficients& coefficients,
+                         ClassPasses& passes) {
+  backward_pass_for_target(part, n, coefficients, passes);
 }
 
 double leaf_weight_sum(int n, const ClassPasses& passes, std::size_t m) {
