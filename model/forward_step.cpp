@@ -125,11 +125,11 @@ int forward_step_for_target(const ForwardBatch& vectors, const FoldedMatrix& mat
   // zeros is a zero and a NaN stays NaN.
   const double* w[batch_ceiling] = {};
   const int groups = width / lane_width;
-  auto form = [&](int b, Lanes& check) {
+  auto form = [&](int b, Lanes& check, int group_count) {
     const double* above =
         parent_sums + (parents[b] - parents_begin) * static_cast<std::size_t>(width);
     double* out = weights + offset(b, width);
-    for (int g = 0; g < groups; ++g) {
+    for (int g = 0; g < group_count; ++g) {
       Lanes entries;
       Lanes scale;
       load_lanes(entries, above + offset(g, lane_width));
@@ -146,13 +146,22 @@ int forward_step_for_target(const ForwardBatch& vectors, const FoldedMatrix& mat
   Lanes check_2{};
   Lanes check_3{};
   int formed = 0;
-  for (; formed + 4 <= batch; formed += 4) {
-    form(formed, check);
-    form(formed + 1, check_1);
-    form(formed + 2, check_2);
-    form(formed + 3, check_3);
+  if (groups == 1) {
+    for (; formed + 4 <= batch; formed += 4) {
+      form(formed, check, 1);
+      form(formed + 1, check_1, 1);
+      form(formed + 2, check_2, 1);
+      form(formed + 3, check_3, 1);
+    }
+  } else {
+    for (; formed + 4 <= batch; formed += 4) {
+      form(formed, check, groups);
+      form(formed + 1, check_1, groups);
+      form(formed + 2, check_2, groups);
+      form(formed + 3, check_3, groups);
+    }
   }
-  for (; formed < batch; ++formed) form(formed, check);
+  for (; formed < batch; ++formed) form(formed, check, groups);
   add_products(check, 1.0, check_1);
   add_products(check_2, 1.0, check_3);
   add_products(check, 1.0, check_2);
