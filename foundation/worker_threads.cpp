@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdint>
@@ -58,6 +59,34 @@ int configured_thread_count() {
   return static_cast<int>(value);
 }
 
+// How long a thread that runs out of work keeps looking before it sleeps.
+// The fitting program evaluates one point after another, each split over
+// the threads, with little between them: a worker put to sleep at the end
+// of one evaluation and woken for the next costs a system call and a
+// scheduler's wake-up (tens of microseconds on a busy machine), a sizeable
+// part of an evaluation that takes a few hundred.  Looking for a while
+// first catches the next batch while the thread is still running; past the
+// budget the thread sleeps, so a pool left idle, or a caller whose worker
+// is held up, does not keep a core busy for long.
+constexpr std::chrono::microseconds spin_budget{100};
+
+// Returns true as soon as `ready()` holds, false once spin_budget has
+// passed without it.  The clock is read every few dozen looks only.
+template <typename Ready>
+bool spin_until(Ready ready) {
+  constexpr int looks_per_clock_reading = 64;
+  const auto give_up = std::chrono::steady_clock::now() + spin_budget;
+  for (;;) {
+    for (int look = 0; look < looks_per_clock_reading; ++look) {
+      if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+    if (std::chrono::steady_clock::now() >= give_up) return false;
+  }
+}
+
 // Each run() is a batch with a number of its own.  A task is claimed by
 // advancing `ticket`, which holds the batch number in its high half and the
 // next task in its low half, so that a worker still holding an earlier
@@ -106,13 +135,15 @@ class WorkerPool {
       batch = ++batch_;
       task_ = &task;
       task_count_ = tasks;
-      finished_ = 0;
+      finished_.store(0);
       ticket_.store(batch << 32);
+      published_.store(batch);
     }
     wake_.notify_all();
     take_tasks(batch, task, tasks);
+    if (spin_until([this, tasks] { return finished_.load() == tasks; })) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this, tasks] { return finished_ == tasks; });
+    done_.wait(lock, [this, tasks] { return finished_.load() == tasks; });
   }
 
  private:
@@ -133,7 +164,7 @@ class WorkerPool {
       bool last = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        last = ++finished_ == tasks;
+        last = finished_.fetch_add(1) + 1 == tasks;
       }
       if (last) done_.notify_one();
     }
@@ -144,6 +175,7 @@ class WorkerPool {
     for (;;) {
       const std::function<void(int)>* task = nullptr;
       int tasks = 0;
+      spin_until([this, seen] { return published_.load() != seen; });
       {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [this, seen] { return batch_ != seen; });
@@ -161,7 +193,10 @@ class WorkerPool {
   std::condition_variable done_;
   const std::function<void(int)>* task_ = nullptr;
   int task_count_ = 0;
-  int finished_ = 0;
+  // Changed under mutex_, as the condition variables need; read without
+  // it while a thread spins.
+  std::atomic<int> finished_{0};
+  std::atomic<std::uint64_t> published_{0};  // batch_, for the spinning workers
   std::atomic<std::uint64_t> ticket_{0};
   std::uint64_t batch_ = 0;
 };
