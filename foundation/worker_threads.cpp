@@ -132,12 +132,11 @@ class WorkerPool {
     std::uint64_t batch = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      batch = ++batch_;
+      batch = batch_.fetch_add(1) + 1;
       task_ = &task;
       task_count_ = tasks;
       finished_.store(0);
       ticket_.store(batch << 32);
-      published_.store(batch);
     }
     wake_.notify_all();
     take_tasks(batch, task, tasks);
@@ -175,11 +174,11 @@ class WorkerPool {
     for (;;) {
       const std::function<void(int)>* task = nullptr;
       int tasks = 0;
-      spin_until([this, seen] { return published_.load() != seen; });
+      spin_until([this, seen] { return batch_.load() != seen; });
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this, seen] { return batch_ != seen; });
-        seen = batch_;
+        wake_.wait(lock, [this, seen] { return batch_.load() != seen; });
+        seen = batch_.load();
         task = task_;
         tasks = task_count_;
       }
@@ -193,12 +192,11 @@ class WorkerPool {
   std::condition_variable done_;
   const std::function<void(int)>* task_ = nullptr;
   int task_count_ = 0;
-  // Changed under mutex_, as the condition variables need; read without
-  // it while a thread spins.
+  // finished_ and batch_ change under mutex_, as the condition variables
+  // need, and are read without it while a thread spins.
   std::atomic<int> finished_{0};
-  std::atomic<std::uint64_t> published_{0};  // batch_, for the spinning workers
   std::atomic<std::uint64_t> ticket_{0};
-  std::uint64_t batch_ = 0;
+  std::atomic<std::uint64_t> batch_{0};
 };
 
 // Made on first use and never destroyed: the workers live as long as the
